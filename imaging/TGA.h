@@ -1,0 +1,48 @@
+#pragma once
+// Targa reader and Windows bitmap writer for the program-wide FrameImage.
+#include "FrameImage.h"
+
+#include <cstdint>
+#include <string>
+
+// The header of the last Targa file read; width and height widened.
+struct TargaHeader {
+    std::uint8_t IdLength = 0;
+    std::uint8_t ColorMapType = 0;
+    std::uint8_t ImageType = 0;
+    std::uint8_t ColorMapSpec[5] = {};
+    std::uint16_t XOrigin = 0;
+    std::uint16_t YOrigin = 0;
+    std::int32_t Width = 0;
+    std::int32_t Height = 0;
+    std::uint8_t PixelDepth = 0;
+    std::uint8_t Descriptor = 0;
+};
+
+// Decodes an uncompressed 24-bit true-colour Targa file (image type 2) into
+// Image, top row first. The image-ID field and any colour map are skipped and
+// the origin bit is honoured, so that files from any writer come out the right
+// way up.
+//
+// Any other file is passed over and Image is left exactly as it was: another
+// image type or depth, a width or height of 0 or below, and a file shorter
+// than its header announces (a truncated frame is not a picture worth
+// putting into a movie, and zero-filled rows would flash black).
+//
+// Throws FileError when the file cannot be opened or read.
+void ReadTGA(const std::string& FileName, FrameImage& Image);
+
+// The header of the most recent ReadTGA call.
+const TargaHeader& LastTargaHeader();
+
+// Writes Image as an uncompressed bitmap file (bottom row first, rows padded
+// to 4 bytes), replacing an existing file. Reverses the rows of Image in
+// place: afterwards they are in the order in which they went into the file.
+// A BitCount other than 8 or 24 gets the message "Image format unsupported"
+// and a file of the two headers only.
+//
+// Throws FileError when the file cannot be replaced or written.
+void WriteBMP(const std::string& FileName, FrameImage& Image);
+
+// Reverses the row order of Image.Bits in place (8 and 24 bits only).
+void FlipRows(FrameImage& Image);

@@ -1,0 +1,76 @@
+#pragma once
+// One device-independent bitmap in memory, in the two pieces a movie stream
+// asks for: the info block (BITMAPINFOHEADER and any colour table) as the
+// stream format, and the pixel bytes as one frame.
+#include <cstdint>
+#include <string>
+#include <vector>
+
+class cDIB {
+public:
+    // Loads a .bmp file. Reports a missing file, a file that cannot be opened
+    // and one that does not start with "BM" through a message box and answers
+    // false. Once the file is open, a header that cannot describe the file
+    // (sizes that overflow, pixel data or info block of 0 bytes or less, or
+    // larger than the file can hold) throws FileError; the headers read so
+    // far stay replaced.
+    bool CreateFromFile(const std::string& FileName);
+
+    // Takes over a packed DIB: a 40-byte BITMAPINFOHEADER immediately
+    // followed by the pixel data. Fewer than 16 bits per pixel or a
+    // biSizeImage below 1 are refused with false.
+    bool CreateFromPackedDIBPointer(const void* pDIB);
+
+    // Writes the bitmap as a .bmp file over FileName from its start (an
+    // existing longer file is not shortened). Failures are ignored.
+    bool WriteToFile(const std::string& FileName);
+
+    std::int32_t BitCount() const { return info_.biBitCount; }
+    std::int32_t Height() const { return info_.biHeight; }
+    std::int32_t Width() const { return info_.biWidth; }
+    std::int32_t Compression() const { return info_.biCompression; }
+    std::int32_t SizeInfoHeader() const { return info_.biSize; }
+    std::int32_t SizeImage() const { return info_.biSizeImage; }
+    std::int32_t Planes() const { return info_.biPlanes; }
+    std::int32_t ClrImportant() const { return info_.biClrImportant; }
+    std::int32_t ClrUsed() const { return info_.biClrUsed; }
+    std::int32_t XPPM() const { return info_.biXPelsPerMeter; }
+    std::int32_t YPPM() const { return info_.biYPelsPerMeter; }
+    std::int32_t FileType() const { return file_.bfType; }
+    std::int32_t SizeFileHeader() const { return file_.bfSize; }
+    std::int32_t BitOffset() const { return file_.bfOffBits; }
+
+    // Addresses into the object's arrays, valid until the next load that
+    // replaces them. Throw std::out_of_range while nothing is loaded.
+    const std::uint8_t* PointerToBits() const;
+    const std::uint8_t* PointerToBitmapInfo() const;
+    std::int32_t SizeBitmapInfo() const;
+
+private:
+    struct InfoHeader {
+        std::int32_t biSize = 0;
+        std::int32_t biWidth = 0;
+        std::int32_t biHeight = 0;
+        std::int16_t biPlanes = 0;
+        std::int16_t biBitCount = 0;
+        std::int32_t biCompression = 0;
+        std::int32_t biSizeImage = 0;
+        std::int32_t biXPelsPerMeter = 0;
+        std::int32_t biYPelsPerMeter = 0;
+        std::int32_t biClrUsed = 0;
+        std::int32_t biClrImportant = 0;
+    };
+    struct FileHeader {
+        std::int16_t bfType = 0;
+        std::int32_t bfSize = 0;
+        std::int16_t bfReserved1 = 0;
+        std::int16_t bfReserved2 = 0;
+        std::int32_t bfOffBits = 0;
+    };
+
+    std::vector<std::uint8_t> bits_;
+    std::vector<std::uint8_t> bitmapInfo_;
+    bool loaded_ = false;
+    InfoHeader info_;
+    FileHeader file_;
+};

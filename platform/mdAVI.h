@@ -1,0 +1,128 @@
+#pragma once
+// The movie file library: the operations, records, flags and result codes of
+// the classic AVIFile interface, on FFmpeg's AVI muxer and encoders. The build
+// run calls these in a fixed order; see the implementation for how each maps.
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+using HRESULT_AVI = std::int32_t;
+
+constexpr HRESULT_AVI AVIERR_OK = 0;
+constexpr HRESULT_AVI AVIERR_UNSUPPORTED = static_cast<HRESULT_AVI>(0x80044065);
+constexpr HRESULT_AVI AVIERR_BADFORMAT = static_cast<HRESULT_AVI>(0x80044066);
+constexpr HRESULT_AVI AVIERR_MEMORY = static_cast<HRESULT_AVI>(0x80044067);
+constexpr HRESULT_AVI AVIERR_INTERNAL = static_cast<HRESULT_AVI>(0x80044068);
+constexpr HRESULT_AVI AVIERR_BADFLAGS = static_cast<HRESULT_AVI>(0x80044069);
+constexpr HRESULT_AVI AVIERR_BADPARAM = static_cast<HRESULT_AVI>(0x8004406A);
+constexpr HRESULT_AVI AVIERR_BADSIZE = static_cast<HRESULT_AVI>(0x8004406B);
+constexpr HRESULT_AVI AVIERR_BADHANDLE = static_cast<HRESULT_AVI>(0x8004406C);
+constexpr HRESULT_AVI AVIERR_FILEREAD = static_cast<HRESULT_AVI>(0x8004406D);
+constexpr HRESULT_AVI AVIERR_FILEWRITE = static_cast<HRESULT_AVI>(0x8004406E);
+constexpr HRESULT_AVI AVIERR_FILEOPEN = static_cast<HRESULT_AVI>(0x8004406F);
+constexpr HRESULT_AVI AVIERR_COMPRESSOR = static_cast<HRESULT_AVI>(0x80044070);
+constexpr HRESULT_AVI AVIERR_NOCOMPRESSOR = static_cast<HRESULT_AVI>(0x80044071);
+constexpr HRESULT_AVI AVIERR_READONLY = static_cast<HRESULT_AVI>(0x80044072);
+constexpr HRESULT_AVI AVIERR_NODATA = static_cast<HRESULT_AVI>(0x80044073);
+constexpr HRESULT_AVI AVIERR_BUFFERTOOSMALL = static_cast<HRESULT_AVI>(0x80044074);
+constexpr HRESULT_AVI AVIERR_CANTCOMPRESS = static_cast<HRESULT_AVI>(0x80044075);
+constexpr HRESULT_AVI AVIERR_USERABORT = static_cast<HRESULT_AVI>(0x800440C6);
+constexpr HRESULT_AVI AVIERR_ERROR = static_cast<HRESULT_AVI>(0x800440C7);
+
+constexpr std::uint32_t OF_WRITE = 0x0001;
+constexpr std::uint32_t OF_CREATE = 0x1000;
+constexpr std::uint32_t ICMF_CHOOSE_KEYFRAME = 0x0001;
+constexpr std::uint32_t ICMF_CHOOSE_DATARATE = 0x0002;
+constexpr std::uint32_t AVIIF_KEYFRAME = 0x0010;
+
+struct RECT {
+    std::int32_t left;
+    std::int32_t top;
+    std::int32_t right;
+    std::int32_t bottom;
+};
+
+// The stream header, in the published 140-byte ANSI layout.
+struct AVI_STREAM_INFO {
+    std::uint32_t fccType;
+    std::uint32_t fccHandler;
+    std::uint32_t dwFlags;
+    std::uint32_t dwCaps;
+    std::uint16_t wPriority;
+    std::uint16_t wLanguage;
+    std::uint32_t dwScale;
+    std::uint32_t dwRate;
+    std::uint32_t dwStart;
+    std::uint32_t dwLength;
+    std::uint32_t dwInitialFrames;
+    std::uint32_t dwSuggestedBufferSize;
+    std::uint32_t dwQuality;
+    std::uint32_t dwSampleSize;
+    RECT rcFrame;
+    std::uint32_t dwEditCount;
+    std::uint32_t dwFormatChangeCount;
+    char szName[64];
+};
+static_assert(sizeof(AVI_STREAM_INFO) == 140, "AVISTREAMINFO is 140 bytes");
+
+// The compression options the dialog fills and the compressed stream takes.
+struct AVICOMPRESSOPTIONS {
+    std::uint32_t fccType;
+    std::uint32_t fccHandler;
+    std::uint32_t dwKeyFrameEvery;
+    std::uint32_t dwQuality; // 0..10000
+    std::uint32_t dwBytesPerSecond;
+    std::uint32_t dwFlags;
+    void* lpFormat;
+    std::uint32_t cbFormat;
+    void* lpParms;
+    std::uint32_t cbParms;
+    std::uint32_t dwInterleaveEvery;
+};
+
+struct AviFile;
+struct AviStream;
+using PAVIFILE = AviFile*;
+using PAVISTREAM = AviStream*;
+// The window that owns the compression dialog (a QWidget*, or null).
+using AviOwnerWindow = void*;
+
+void AVIFileInit();
+HRESULT_AVI AVIFileOpen(PAVIFILE* ppfile, const char* szFile, std::uint32_t uMode, const void* lpHandler);
+std::uint32_t mmioStringToFOURCC(const char* sz, std::uint32_t uFlags);
+bool SetRect(RECT* lprc, int xLeft, int yTop, int xRight, int yBottom);
+HRESULT_AVI AVIFileCreateStream(PAVIFILE pfile, PAVISTREAM* ppavi, const AVI_STREAM_INFO* psi);
+// Answers 1 when the user accepted and the options were filled, else 0.
+int AVISaveOptions(AviOwnerWindow hwnd, std::uint32_t uiFlags, int nStreams, PAVISTREAM* ppavi,
+                   AVICOMPRESSOPTIONS** plpOptions);
+HRESULT_AVI AVIMakeCompressedStream(PAVISTREAM* ppsCompressed, PAVISTREAM psSource,
+                                    const AVICOMPRESSOPTIONS* lpOptions, const void* pclsidHandler);
+HRESULT_AVI AVIStreamSetFormat(PAVISTREAM pavi, std::int32_t lPos, const void* lpFormat, std::int32_t cbFormat);
+HRESULT_AVI AVIStreamWrite(PAVISTREAM pavi, std::int32_t lStart, std::int32_t lSamples, const void* lpBuffer,
+                           std::int32_t cbBuffer, std::uint32_t dwFlags, std::int32_t* plSampWritten,
+                           std::int32_t* plBytesWritten);
+std::uint32_t AVIStreamRelease(PAVISTREAM pavi);
+std::uint32_t AVIFileRelease(PAVIFILE pfile);
+HRESULT_AVI AVISaveOptionsFree(int nStreams, AVICOMPRESSOPTIONS** plpOptions);
+void AVIFileExit();
+
+// The compressors this build offers (those whose encoder the linked
+// libavcodec has), in the order the dialog lists them.
+struct AviCompressor {
+    std::string name;        // short name for scripts: raw, mjpeg, ffv1, ...
+    std::string description; // what the dialog lists, e.g. "Full Frames (Uncompressed)"
+    std::uint32_t fccHandler;
+    bool hasQuality;
+    bool hasKeyFrames;
+    bool hasDataRate;
+};
+const std::vector<AviCompressor>& AviCompressors();
+
+// The seam through which AVISaveOptions gets its answer. The window installs
+// the Qt dialog; tests and the batch front end install a function that fills
+// the options without a person. The function returns 1 (accepted, options
+// filled) or 0 (refused).
+using AviSaveOptionsProvider =
+    std::function<int(AviOwnerWindow owner, std::uint32_t uiFlags, AVICOMPRESSOPTIONS& options)>;
+AviSaveOptionsProvider SetAviSaveOptionsProvider(AviSaveOptionsProvider provider);
