@@ -1,0 +1,79 @@
+#pragma once
+// Shared helpers for the test suites: temporary directories, generated
+// Targa files, whole-file reads and a recorder that answers message boxes.
+#include "MsgBox.h"
+
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace testsupport {
+
+using Bytes = std::vector<std::uint8_t>;
+
+// A fresh directory under the system's temporary directory, removed with
+// everything in it when the object goes.
+class TempDir {
+public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+    const std::filesystem::path& path() const { return path_; }
+    std::string file(const std::string& name) const { return (path_ / name).string(); }
+
+private:
+    std::filesystem::path path_;
+};
+
+Bytes ReadFile(const std::string& path);
+void WriteFile(const std::string& path, const Bytes& bytes);
+
+// Pixel rows of a picture, top row first, 3 bytes (blue, green, red) a pixel,
+// no filler; every byte depends on row, column, channel and seed, so swapped
+// channels, rows or columns show.
+Bytes PatternPixels(int width, int height, unsigned seed = 0);
+
+struct TargaOptions {
+    bool topFirst = false;       // descriptor bit 5
+    std::uint8_t idLength = 0;   // bytes of image-ID field to add
+    std::uint16_t colorMapLength = 0; // entries of 24-bit colour map to add
+    std::uint8_t imageType = 2;
+    std::uint8_t depth = 24;
+    bool tga2Footer = false;     // a TGA 2.0 footer after the pixels
+};
+
+// A Targa file of the picture given by topDownRows (top row first).
+Bytes MakeTarga(int width, int height, const Bytes& topDownRows, const TargaOptions& options = {});
+
+// The rows of topDownRows as a bitmap stores them: bottom row first, each
+// padded with zeros to a multiple of 4 bytes.
+Bytes BitmapRows(int width, int height, const Bytes& topDownRows, int bytesPerPixel = 3);
+
+// Answers every message box with a fixed answer (or a function) and keeps
+// what was shown, for as long as it lives.
+class MsgBoxRecorder {
+public:
+    struct Shown {
+        std::string prompt;
+        unsigned style;
+        std::string title;
+    };
+    explicit MsgBoxRecorder(int answer = vbOK);
+    explicit MsgBoxRecorder(std::function<int(const Shown&)> answer);
+    ~MsgBoxRecorder();
+    const std::vector<Shown>& shown() const { return shown_; }
+
+private:
+    std::vector<Shown> shown_;
+    MsgBoxHandler previous_;
+};
+
+// Runs body in a child process under an unprivileged user, so that
+// permission checks apply even when the tests run as root. Returns the
+// body's result, or -1 when the child could not run it.
+int RunAsUnprivileged(const std::function<int()>& body);
+
+} // namespace testsupport
