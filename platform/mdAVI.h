@@ -35,6 +35,11 @@ constexpr std::uint32_t OF_CREATE = 0x1000;
 constexpr std::uint32_t ICMF_CHOOSE_KEYFRAME = 0x0001;
 constexpr std::uint32_t ICMF_CHOOSE_DATARATE = 0x0002;
 constexpr std::uint32_t AVIIF_KEYFRAME = 0x0010;
+// dwFlags of AVICOMPRESSOPTIONS, as the dialog fills them. The values are
+// honoured whenever they are nonzero; the flags only record the choice.
+constexpr std::uint32_t AVICOMPRESSF_DATARATE = 0x0002;
+constexpr std::uint32_t AVICOMPRESSF_KEYFRAMES = 0x0004;
+constexpr std::uint32_t AVICOMPRESSF_VALID = 0x0008;
 
 struct RECT {
     std::int32_t left;
@@ -125,4 +130,10 @@ const std::vector<AviCompressor>& AviCompressors();
 // filled) or 0 (refused).
 using AviSaveOptionsProvider =
     std::function<int(AviOwnerWindow owner, std::uint32_t uiFlags, AVICOMPRESSOPTIONS& options)>;
+// Installs the provider and answers the one it replaces. With no provider
+// installed AVISaveOptions answers 0, as a refused dialog.
 AviSaveOptionsProvider SetAviSaveOptionsProvider(AviSaveOptionsProvider provider);
+
+// How many option records AVISaveOptions accepted that AVISaveOptionsFree
+// has not freed yet: what a run leaves behind when it misses the free.
+int AviSaveOptionsPending();

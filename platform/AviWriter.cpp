@@ -1,0 +1,682 @@
+#include "AviWriter.h"
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
+#include <libavutil/imgutils.h>
+#include <libavutil/opt.h>
+#include <libswscale/swscale.h>
+}
+
+#include <algorithm>
+#include <cerrno>
+#include <condition_variable>
+#include <cstring>
+#include <deque>
+#include <mutex>
+#include <thread>
+
+namespace avi {
+namespace {
+
+constexpr std::uint32_t Fourcc(char a, char b, char c, char d)
+{
+    return static_cast<std::uint32_t>(static_cast<unsigned char>(a)) |
+           static_cast<std::uint32_t>(static_cast<unsigned char>(b)) << 8 |
+           static_cast<std::uint32_t>(static_cast<unsigned char>(c)) << 16 |
+           static_cast<std::uint32_t>(static_cast<unsigned char>(d)) << 24;
+}
+
+std::uint32_t UpperFourcc(std::uint32_t fcc)
+{
+    std::uint32_t out = 0;
+    for (int i = 0; i < 4; ++i) {
+        unsigned char c = static_cast<unsigned char>(fcc >> (8 * i));
+        if (c >= 'a' && c <= 'z')
+            c = static_cast<unsigned char>(c - 'a' + 'A');
+        out |= static_cast<std::uint32_t>(c) << (8 * i);
+    }
+    return out;
+}
+
+enum class Tuning { None, QScale, Crf };
+
+struct Entry {
+    AviCompressor pub;
+    const char* encoder; // null: the DIB bytes as passed
+    AVPixelFormat pixFmt;
+    AVPixelFormat oddPixFmt; // for sizes the main format cannot hold
+    Tuning tuning;
+    bool keyIntMin; // the encoder takes its key-frame interval from keyint_min
+};
+
+// NOTE: every pixel format here takes odd widths and heights except
+// yuv420p for H.264, which x264 refuses; odd sizes go to yuv444p there
+// rather than being padded, so the picture keeps exactly the stream's size.
+const std::vector<Entry>& AllEntries()
+{
+    static const std::vector<Entry> entries = {
+        {{"raw", "Full Frames (Uncompressed)", Fourcc('D', 'I', 'B', ' '), false, false, false},
+         nullptr, AV_PIX_FMT_BGR24, AV_PIX_FMT_BGR24, Tuning::None, false},
+        {{"mjpeg", "Motion JPEG", Fourcc('M', 'J', 'P', 'G'), true, false, true},
+         "mjpeg", AV_PIX_FMT_YUV420P, AV_PIX_FMT_YUV420P, Tuning::QScale, false},
+        {{"ffv1", "FFV1 (lossless)", Fourcc('F', 'F', 'V', '1'), false, true, false},
+         "ffv1", AV_PIX_FMT_BGR0, AV_PIX_FMT_BGR0, Tuning::None, false},
+        {{"huffyuv", "HuffYUV (lossless)", Fourcc('H', 'F', 'Y', 'U'), false, false, false},
+         "huffyuv", AV_PIX_FMT_RGB24, AV_PIX_FMT_RGB24, Tuning::None, false},
+        {{"utvideo", "Ut Video (lossless)", Fourcc('U', 'L', 'R', 'G'), false, false, false},
+         "utvideo", AV_PIX_FMT_GBRP, AV_PIX_FMT_GBRP, Tuning::None, false},
+        {{"zmbv", "Zip Motion Blocks Video (lossless)", Fourcc('Z', 'M', 'B', 'V'), false, true, false},
+         "zmbv", AV_PIX_FMT_BGR0, AV_PIX_FMT_BGR0, Tuning::None, true},
+        {{"mpeg4", "MPEG-4 Part 2 (Xvid compatible)", Fourcc('X', 'V', 'I', 'D'), true, true, true},
+         "mpeg4", AV_PIX_FMT_YUV420P, AV_PIX_FMT_YUV420P, Tuning::QScale, false},
+        {{"h264", "H.264 (x264)", Fourcc('H', '2', '6', '4'), true, true, true},
+         "libx264", AV_PIX_FMT_YUV420P, AV_PIX_FMT_YUV444P, Tuning::Crf, false},
+    };
+    return entries;
+}
+
+const std::vector<const Entry*>& Available()
+{
+    static const std::vector<const Entry*> available = [] {
+        std::vector<const Entry*> list;
+        for (const Entry& e : AllEntries())
+            if (!e.encoder || avcodec_find_encoder_by_name(e.encoder))
+                list.push_back(&e);
+        return list;
+    }();
+    return available;
+}
+
+const Entry* EntryOf(const AviCompressor* compressor)
+{
+    for (const Entry* e : Available())
+        if (&e->pub == compressor)
+            return e;
+    return nullptr;
+}
+
+struct FormatContextFree {
+    void operator()(AVFormatContext* ctx) const
+    {
+        if (ctx && ctx->pb && !(ctx->oformat->flags & AVFMT_NOFILE))
+            avio_closep(&ctx->pb);
+        avformat_free_context(ctx);
+    }
+};
+struct CodecContextFree {
+    void operator()(AVCodecContext* ctx) const { avcodec_free_context(&ctx); }
+};
+struct FrameFree {
+    void operator()(AVFrame* frame) const { av_frame_free(&frame); }
+};
+struct PacketFree {
+    void operator()(AVPacket* packet) const { av_packet_free(&packet); }
+};
+struct SwsFree {
+    void operator()(SwsContext* ctx) const { sws_freeContext(ctx); }
+};
+struct DictFree {
+    void operator()(AVDictionary* dict) const { av_dict_free(&dict); }
+};
+using FormatContextPtr = std::unique_ptr<AVFormatContext, FormatContextFree>;
+using CodecContextPtr = std::unique_ptr<AVCodecContext, CodecContextFree>;
+using FramePtr = std::unique_ptr<AVFrame, FrameFree>;
+using PacketPtr = std::unique_ptr<AVPacket, PacketFree>;
+using SwsPtr = std::unique_ptr<SwsContext, SwsFree>;
+
+// What a failed write of the muxer means to the caller: the disk (full,
+// file too large, I/O) unless it ran out of memory.
+HRESULT_AVI MuxError(int err)
+{
+    return err == AVERROR(ENOMEM) ? AVIERR_MEMORY : AVIERR_FILEWRITE;
+}
+
+HRESULT_AVI EncoderError(int err)
+{
+    return err == AVERROR(ENOMEM) ? AVIERR_MEMORY : AVIERR_INTERNAL;
+}
+
+std::uint32_t Le32(const std::uint8_t* p)
+{
+    return static_cast<std::uint32_t>(p[0]) | static_cast<std::uint32_t>(p[1]) << 8 |
+           static_cast<std::uint32_t>(p[2]) << 16 | static_cast<std::uint32_t>(p[3]) << 24;
+}
+
+} // namespace
+
+const std::vector<AviCompressor>& CompressorList()
+{
+    static const std::vector<AviCompressor> list = [] {
+        std::vector<AviCompressor> out;
+        for (const Entry* e : Available())
+            out.push_back(e->pub);
+        return out;
+    }();
+    return list;
+}
+
+const AviCompressor* FindCompressor(std::uint32_t fccHandler)
+{
+    std::uint32_t fcc = UpperFourcc(fccHandler);
+    if (fcc == 0)
+        fcc = Fourcc('D', 'I', 'B', ' ');
+    if (fcc == Fourcc('F', 'M', 'P', '4') || fcc == Fourcc('D', 'I', 'V', 'X'))
+        fcc = Fourcc('X', 'V', 'I', 'D');
+    for (const Entry* e : Available())
+        if (e->pub.fccHandler == fcc)
+            return &e->pub;
+    return nullptr;
+}
+
+bool IsUncompressed(const AviCompressor& compressor)
+{
+    const Entry* e = EntryOf(&compressor);
+    return e && !e->encoder;
+}
+
+HRESULT_AVI ParseBitmapInfo(const void* info, std::int32_t cb, FrameFormat& out)
+{
+    if (!info || cb < 40)
+        return AVIERR_BADFORMAT;
+    const auto* p = static_cast<const std::uint8_t*>(info);
+    const std::uint32_t biSize = Le32(p);
+    const auto width = static_cast<std::int32_t>(Le32(p + 4));
+    const auto height = static_cast<std::int32_t>(Le32(p + 8));
+    const unsigned planes = p[12] | p[13] << 8;
+    const unsigned bitCount = p[14] | p[15] << 8;
+    const std::uint32_t compression = Le32(p + 16);
+    const std::uint32_t clrUsed = Le32(p + 32);
+    // Top-down bitmaps (negative height) are refused like any other layout
+    // the frames of a run never have.
+    if (biSize < 40 || biSize > static_cast<std::uint32_t>(cb) || planes != 1 || compression != 0 ||
+        width < 1 || height < 1 || (bitCount != 24 && bitCount != 8))
+        return AVIERR_BADFORMAT;
+    if (av_image_check_size2(static_cast<unsigned>(width), static_cast<unsigned>(height), INT_MAX,
+                             AV_PIX_FMT_BGR0, 0, nullptr) < 0)
+        return AVIERR_BADFORMAT;
+    const std::size_t stride = (static_cast<std::size_t>(width) * bitCount + 31) / 32 * 4;
+    const std::size_t frameBytes = stride * static_cast<std::size_t>(height);
+    if (frameBytes > static_cast<std::size_t>(INT32_MAX))
+        return AVIERR_BADFORMAT;
+
+    FrameFormat f;
+    f.width = width;
+    f.height = height;
+    f.bitCount = static_cast<int>(bitCount);
+    f.stride = stride;
+    f.frameBytes = frameBytes;
+    if (bitCount == 8) {
+        const std::uint32_t entries = clrUsed ? clrUsed : 256;
+        if (entries > 256 || biSize + static_cast<std::uint64_t>(entries) * 4 > static_cast<std::uint32_t>(cb))
+            return AVIERR_BADFORMAT;
+        f.palette.assign(256, 0);
+        for (std::uint32_t i = 0; i < entries; ++i)
+            f.palette[i] = Le32(p + biSize + 4 * i) & 0xFFFFFFu;
+    }
+    out = std::move(f);
+    return AVIERR_OK;
+}
+
+struct Writer::Impl {
+    std::string path;
+    FormatContextPtr fmt;
+    bool headerWritten = false;
+    bool finished = false;
+    const Entry* entry = nullptr;
+    FrameFormat format;
+    AVStream* stream = nullptr;
+    AVRational positionBase{1, 1}; // one position = dwScale / dwRate seconds
+    std::int64_t nextPosition = 0;
+    HRESULT_AVI failure = AVIERR_OK; // first failure, sticky
+
+    // Uncompressed frames.
+    PacketPtr rawPacket;
+
+    // Encoded frames: converted here on the caller's thread, encoded and
+    // written on the worker.
+    CodecContextPtr encoder;
+    SwsPtr sws;
+    AVPixelFormat encPixFmt = AV_PIX_FMT_NONE;
+    std::vector<FramePtr> ring;
+    std::size_t ringNext = 0;
+    std::vector<std::uint8_t> expanded; // 8-bit frames widened to 24 bits
+
+    std::thread worker;
+    std::mutex mutex;
+    std::condition_variable cv;
+    std::deque<FramePtr> queue;
+    bool stopping = false;
+    HRESULT_AVI workerFailure = AVIERR_OK;
+    static constexpr std::size_t kQueueDepth = 3;
+
+    HRESULT_AVI StartRaw();
+    HRESULT_AVI StartEncoder(const Settings& s);
+    HRESULT_AVI WriteRaw(std::int64_t position, const std::uint8_t* bits);
+    HRESULT_AVI WriteEncoded(std::int64_t position, const std::uint8_t* bits);
+    HRESULT_AVI Convert(const std::uint8_t* bits, AVFrame*& out);
+    HRESULT_AVI Enqueue(AVFrame* frame, std::int64_t position);
+    void WorkerLoop();
+    HRESULT_AVI EncodeAndMux(AVFrame* frame, AVPacket* pkt); // worker side
+    void StopWorker();
+
+    void Fail(HRESULT_AVI code)
+    {
+        if (failure == AVIERR_OK)
+            failure = code;
+    }
+};
+
+Writer::Writer() : impl_(std::make_unique<Impl>()) {}
+
+Writer::~Writer()
+{
+    Finish();
+}
+
+HRESULT_AVI Writer::Create(const std::string& path, std::unique_ptr<Writer>& out)
+{
+    std::unique_ptr<Writer> w(new Writer());
+    Impl& m = *w->impl_;
+    m.path = path;
+    AVFormatContext* raw = nullptr;
+    int err = avformat_alloc_output_context2(&raw, nullptr, "avi", path.c_str());
+    if (err < 0 || !raw)
+        return err == AVERROR(ENOMEM) ? AVIERR_MEMORY : AVIERR_INTERNAL;
+    m.fmt.reset(raw);
+    err = avio_open(&m.fmt->pb, path.c_str(), AVIO_FLAG_WRITE);
+    if (err < 0)
+        return err == AVERROR(ENOMEM) ? AVIERR_MEMORY : AVIERR_FILEOPEN;
+    out = std::move(w);
+    return AVIERR_OK;
+}
+
+bool Writer::Started() const
+{
+    return impl_->stream != nullptr;
+}
+
+HRESULT_AVI Writer::Start(const Settings& s, const FrameFormat& format)
+{
+    Impl& m = *impl_;
+    if (m.stream || m.finished)
+        return AVIERR_UNSUPPORTED;
+    m.entry = EntryOf(s.compressor);
+    if (!m.entry)
+        return AVIERR_NOCOMPRESSOR;
+    if (s.rate == 0 || s.scale == 0)
+        return AVIERR_BADPARAM;
+    m.format = format;
+    m.positionBase = av_make_q(static_cast<int>(std::min<std::uint32_t>(s.scale, INT_MAX)),
+                               static_cast<int>(std::min<std::uint32_t>(s.rate, INT_MAX)));
+
+    m.stream = avformat_new_stream(m.fmt.get(), nullptr);
+    if (!m.stream)
+        return AVIERR_MEMORY;
+    m.stream->time_base = m.positionBase;
+    m.stream->avg_frame_rate = av_inv_q(m.positionBase);
+    m.stream->r_frame_rate = m.stream->avg_frame_rate;
+
+    HRESULT_AVI hr = m.entry->encoder ? m.StartEncoder(s) : m.StartRaw();
+    if (hr != AVIERR_OK)
+        return hr;
+
+    AVDictionary* opts = nullptr;
+    // Bottom-up rows are what BI_RGB means in a BITMAPINFOHEADER with a
+    // positive height; the DIB bytes can then go to the file untouched.
+    av_dict_set(&opts, "flipped_raw_rgb", "1", 0);
+    std::unique_ptr<AVDictionary, DictFree> optsOwner(opts);
+    int err = avformat_write_header(m.fmt.get(), &opts);
+    optsOwner.release();
+    optsOwner.reset(opts);
+    if (err < 0)
+        return MuxError(err);
+    m.headerWritten = true;
+
+    if (m.encoder) {
+        try {
+            m.worker = std::thread([&m] { m.WorkerLoop(); });
+        } catch (const std::system_error&) {
+            return AVIERR_INTERNAL;
+        }
+    }
+    return AVIERR_OK;
+}
+
+HRESULT_AVI Writer::Impl::StartRaw()
+{
+    AVCodecParameters* par = stream->codecpar;
+    par->codec_type = AVMEDIA_TYPE_VIDEO;
+    par->codec_id = AV_CODEC_ID_RAWVIDEO;
+    par->codec_tag = 0; // BI_RGB
+    par->width = format.width;
+    par->height = format.height;
+    par->bits_per_coded_sample = format.bitCount;
+    par->format = format.bitCount == 8 ? AV_PIX_FMT_PAL8 : AV_PIX_FMT_BGR24;
+    rawPacket.reset(av_packet_alloc());
+    return rawPacket ? AVIERR_OK : AVIERR_MEMORY;
+}
+
+HRESULT_AVI Writer::Impl::StartEncoder(const Settings& s)
+{
+    const AVCodec* codec = avcodec_find_encoder_by_name(entry->encoder);
+    if (!codec)
+        return AVIERR_NOCOMPRESSOR;
+    encoder.reset(avcodec_alloc_context3(codec));
+    if (!encoder)
+        return AVIERR_MEMORY;
+    AVCodecContext* c = encoder.get();
+    const bool odd = (format.width | format.height) & 1;
+    encPixFmt = odd ? entry->oddPixFmt : entry->pixFmt;
+    c->width = format.width;
+    c->height = format.height;
+    c->pix_fmt = encPixFmt;
+    c->time_base = positionBase;
+    c->framerate = av_inv_q(positionBase);
+    c->sample_aspect_ratio = av_make_q(1, 1);
+    c->thread_count = 0; // one per core
+    // AVI has no presentation times: without B-frames every packet is
+    // stored in the order it is shown.
+    c->max_b_frames = 0;
+    // JPEG's own full range for Motion JPEG, studio range elsewhere; both
+    // BT.601, as players assume for these sizes.
+    const bool fullRange = entry->tuning == Tuning::QScale && std::strcmp(entry->encoder, "mjpeg") == 0;
+    const bool yuv = encPixFmt == AV_PIX_FMT_YUV420P || encPixFmt == AV_PIX_FMT_YUV444P;
+    if (yuv) {
+        c->color_range = fullRange ? AVCOL_RANGE_JPEG : AVCOL_RANGE_MPEG;
+        c->colorspace = AVCOL_SPC_SMPTE170M;
+        c->color_primaries = AVCOL_PRI_SMPTE170M;
+        c->color_trc = AVCOL_TRC_SMPTE170M;
+    }
+    if (s.keyFrameEvery > 0) {
+        const int interval = static_cast<int>(std::min<std::uint32_t>(s.keyFrameEvery, 1u << 20));
+        if (entry->keyIntMin)
+            c->keyint_min = interval;
+        else
+            c->gop_size = interval;
+    }
+    const double q = std::min<std::uint32_t>(s.quality, 10000) / 10000.0;
+    const bool byRate = s.bytesPerSecond > 0 && entry->pub.hasDataRate;
+    if (byRate) {
+        c->bit_rate = static_cast<std::int64_t>(s.bytesPerSecond) * 8;
+        c->rc_max_rate = 0;
+    }
+    AVDictionary* opts = nullptr;
+    std::unique_ptr<AVDictionary, DictFree> optsOwner;
+    if (std::strcmp(entry->encoder, "ffv1") == 0) {
+        // Version 3 is the one with slices, which its threads need.
+        c->level = 3;
+        c->slices = 4;
+    } else if (std::strcmp(entry->encoder, "libx264") == 0) {
+        av_dict_set(&opts, "bf", "0", 0);
+        if (!byRate) {
+            char crf[16];
+            std::snprintf(crf, sizeof crf, "%.1f", 45.0 - 40.0 * q);
+            av_dict_set(&opts, "crf", crf, 0);
+        }
+    }
+    if (entry->tuning == Tuning::QScale && !byRate) {
+        const int qscale = 31 - static_cast<int>(q * 29.0 + 0.5); // 31 .. 2
+        c->flags |= AV_CODEC_FLAG_QSCALE;
+        c->global_quality = FF_QP2LAMBDA * qscale;
+    }
+    optsOwner.reset(opts);
+    int err = avcodec_open2(c, codec, &opts);
+    optsOwner.release();
+    optsOwner.reset(opts);
+    if (err < 0)
+        return err == AVERROR(ENOMEM) ? AVIERR_MEMORY : AVIERR_COMPRESSOR;
+
+    err = avcodec_parameters_from_context(stream->codecpar, c);
+    if (err < 0)
+        return AVIERR_MEMORY;
+    stream->codecpar->codec_tag = entry->pub.fccHandler;
+
+    sws.reset(sws_getContext(format.width, format.height, AV_PIX_FMT_BGR24, format.width, format.height,
+                             encPixFmt, SWS_POINT | SWS_ACCURATE_RND | SWS_FULL_CHR_H_INT, nullptr, nullptr,
+                             nullptr));
+    if (!sws)
+        return AVIERR_MEMORY;
+    if (yuv) {
+        const int* coefs = sws_getCoefficients(SWS_CS_ITU601);
+        sws_setColorspaceDetails(sws.get(), coefs, 1, coefs, fullRange ? 1 : 0, 0, 1 << 16, 1 << 16);
+    }
+    ring.resize(kQueueDepth + 2);
+    for (FramePtr& f : ring) {
+        f.reset(av_frame_alloc());
+        if (!f)
+            return AVIERR_MEMORY;
+    }
+    return AVIERR_OK;
+}
+
+HRESULT_AVI Writer::Write(std::int64_t position, const void* bits, std::size_t cb)
+{
+    Impl& m = *impl_;
+    if (!m.stream || !m.headerWritten || m.finished)
+        return AVIERR_UNSUPPORTED;
+    if (m.failure != AVIERR_OK)
+        return m.failure;
+    if (!bits)
+        return AVIERR_BADPARAM;
+    if (position < m.nextPosition)
+        return AVIERR_BADPARAM;
+    // A frame of another size than the format would come out garbled.
+    if (cb != m.format.frameBytes)
+        return AVIERR_BADSIZE;
+    const auto* p = static_cast<const std::uint8_t*>(bits);
+    HRESULT_AVI hr = m.encoder ? m.WriteEncoded(position, p) : m.WriteRaw(position, p);
+    if (hr == AVIERR_OK)
+        m.nextPosition = position + 1;
+    return hr;
+}
+
+HRESULT_AVI Writer::Impl::WriteRaw(std::int64_t position, const std::uint8_t* bits)
+{
+    // Position 0 is never written by the run; it gets the first frame so
+    // that the movie does not open on a missing picture.
+    const bool fillZero = nextPosition == 0 && position > 0;
+    for (std::int64_t pos : {std::int64_t{0}, position}) {
+        if (pos == 0 && !fillZero && position != 0)
+            continue;
+        AVPacket* pkt = rawPacket.get();
+        av_packet_unref(pkt);
+        // The packet borrows the caller's bytes: the muxer writes them
+        // straight into its output buffer.
+        pkt->data = const_cast<std::uint8_t*>(bits);
+        pkt->size = static_cast<int>(format.frameBytes);
+        pkt->stream_index = stream->index;
+        pkt->flags = AV_PKT_FLAG_KEY;
+        pkt->pts = pkt->dts = av_rescale_q(pos, positionBase, stream->time_base);
+        pkt->duration = av_rescale_q(1, positionBase, stream->time_base);
+        if (format.bitCount == 8 && nextPosition == 0) {
+            std::uint8_t* side = av_packet_new_side_data(pkt, AV_PKT_DATA_PALETTE, AVPALETTE_SIZE);
+            if (!side)
+                return AVIERR_MEMORY;
+            for (std::size_t i = 0; i < 256; ++i) {
+                const std::uint32_t argb = format.palette[i] | 0xFF000000u;
+                std::memcpy(side + 4 * i, &argb, 4); // native order, as FFmpeg's palettes are
+            }
+        }
+        const int err = av_write_frame(fmt.get(), pkt);
+        av_packet_unref(pkt);
+        if (err < 0) {
+            Fail(MuxError(err));
+            return failure;
+        }
+        if (pos == position)
+            break;
+    }
+    return AVIERR_OK;
+}
+
+HRESULT_AVI Writer::Impl::Convert(const std::uint8_t* bits, AVFrame*& out)
+{
+    AVFrame* f = ring[ringNext].get();
+    ringNext = (ringNext + 1) % ring.size();
+    // The encoder may still hold the buffer of this slot; then the slot gets
+    // a fresh one instead of waiting for it.
+    if (!f->buf[0] || !av_frame_is_writable(f)) {
+        av_frame_unref(f);
+        f->format = encPixFmt;
+        f->width = format.width;
+        f->height = format.height;
+        if (av_frame_get_buffer(f, 0) < 0)
+            return AVIERR_MEMORY;
+    }
+    const std::uint8_t* src = bits;
+    std::size_t srcStride = format.stride;
+    if (format.bitCount == 8) {
+        const std::size_t outStride = static_cast<std::size_t>(format.width) * 3;
+        expanded.resize(outStride * static_cast<std::size_t>(format.height));
+        for (int y = 0; y < format.height; ++y) {
+            const std::uint8_t* in = bits + static_cast<std::size_t>(y) * format.stride;
+            std::uint8_t* o = expanded.data() + static_cast<std::size_t>(y) * outStride;
+            for (int x = 0; x < format.width; ++x) {
+                const std::uint32_t rgb = format.palette[in[x]];
+                o[3 * x] = static_cast<std::uint8_t>(rgb);
+                o[3 * x + 1] = static_cast<std::uint8_t>(rgb >> 8);
+                o[3 * x + 2] = static_cast<std::uint8_t>(rgb >> 16);
+            }
+        }
+        src = expanded.data();
+        srcStride = outStride;
+    }
+    // Bottom-up rows: start at the last row and step backwards.
+    const std::uint8_t* srcSlice[4] = {src + srcStride * static_cast<std::size_t>(format.height - 1), nullptr,
+                                       nullptr, nullptr};
+    const int srcLines[4] = {-static_cast<int>(srcStride), 0, 0, 0};
+    const int rows = sws_scale(sws.get(), srcSlice, srcLines, 0, format.height, f->data, f->linesize);
+    if (rows != format.height)
+        return AVIERR_INTERNAL;
+    out = f;
+    return AVIERR_OK;
+}
+
+HRESULT_AVI Writer::Impl::Enqueue(AVFrame* frame, std::int64_t position)
+{
+    FramePtr item(av_frame_clone(frame));
+    if (!item)
+        return AVIERR_MEMORY;
+    item->pts = position;
+    item->pict_type = AV_PICTURE_TYPE_NONE;
+    std::unique_lock lock(mutex);
+    cv.wait(lock, [this] { return queue.size() < kQueueDepth || workerFailure != AVIERR_OK; });
+    if (workerFailure != AVIERR_OK)
+        return workerFailure;
+    queue.push_back(std::move(item));
+    cv.notify_all();
+    return AVIERR_OK;
+}
+
+HRESULT_AVI Writer::Impl::WriteEncoded(std::int64_t position, const std::uint8_t* bits)
+{
+    {
+        std::lock_guard lock(mutex);
+        if (workerFailure != AVIERR_OK) {
+            Fail(workerFailure);
+            return failure;
+        }
+    }
+    AVFrame* frame = nullptr;
+    HRESULT_AVI hr = Convert(bits, frame);
+    if (hr == AVIERR_OK && nextPosition == 0 && position > 0)
+        hr = Enqueue(frame, 0);
+    if (hr == AVIERR_OK)
+        hr = Enqueue(frame, position);
+    if (hr != AVIERR_OK)
+        Fail(hr);
+    return hr;
+}
+
+void Writer::Impl::WorkerLoop()
+{
+    PacketPtr pkt(av_packet_alloc());
+    for (;;) {
+        FramePtr item;
+        {
+            std::unique_lock lock(mutex);
+            cv.wait(lock, [this] { return !queue.empty() || stopping; });
+            if (queue.empty())
+                break;
+            item = std::move(queue.front());
+            queue.pop_front();
+            cv.notify_all();
+            if (workerFailure != AVIERR_OK)
+                continue; // drop what is left once the movie cannot go on
+        }
+        const HRESULT_AVI hr = pkt ? EncodeAndMux(item.get(), pkt.get()) : AVIERR_MEMORY;
+        if (hr != AVIERR_OK) {
+            std::lock_guard lock(mutex);
+            if (workerFailure == AVIERR_OK)
+                workerFailure = hr;
+            cv.notify_all();
+        }
+    }
+}
+
+HRESULT_AVI Writer::Impl::EncodeAndMux(AVFrame* frame, AVPacket* pkt)
+{
+    int err = avcodec_send_frame(encoder.get(), frame);
+    if (err < 0 && err != AVERROR_EOF)
+        return EncoderError(err);
+    for (;;) {
+        err = avcodec_receive_packet(encoder.get(), pkt);
+        if (err == AVERROR(EAGAIN) || err == AVERROR_EOF)
+            return AVIERR_OK;
+        if (err < 0)
+            return EncoderError(err);
+        av_packet_rescale_ts(pkt, encoder->time_base, stream->time_base);
+        pkt->stream_index = stream->index;
+        err = av_write_frame(fmt.get(), pkt);
+        av_packet_unref(pkt);
+        if (err < 0)
+            return MuxError(err);
+    }
+}
+
+void Writer::Impl::StopWorker()
+{
+    if (!worker.joinable())
+        return;
+    {
+        std::lock_guard lock(mutex);
+        stopping = true;
+    }
+    cv.notify_all();
+    worker.join();
+    Fail(workerFailure);
+}
+
+HRESULT_AVI Writer::Finish()
+{
+    Impl& m = *impl_;
+    if (m.finished)
+        return m.failure;
+    m.finished = true;
+    m.StopWorker();
+    if (m.headerWritten) {
+        if (m.encoder && m.failure == AVIERR_OK) {
+            PacketPtr pkt(av_packet_alloc());
+            const HRESULT_AVI hr = pkt ? m.EncodeAndMux(nullptr, pkt.get()) : AVIERR_MEMORY;
+            m.Fail(hr);
+        }
+        // The indexes go out even after a failure, so that the frames that
+        // reached the disk stay playable.
+        const int err = av_write_trailer(m.fmt.get());
+        if (err < 0)
+            m.Fail(MuxError(err));
+    }
+    if (m.fmt->pb) {
+        avio_flush(m.fmt->pb);
+        if (m.fmt->pb->error < 0)
+            m.Fail(MuxError(m.fmt->pb->error));
+        if (avio_closep(&m.fmt->pb) < 0)
+            m.Fail(AVIERR_FILEWRITE);
+    }
+    m.encoder.reset();
+    m.ring.clear();
+    return m.failure;
+}
+
+} // namespace avi

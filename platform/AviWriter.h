@@ -1,0 +1,76 @@
+#pragma once
+// The movie file behind the AVIFile handles: FFmpeg's AVI muxer, one video
+// stream, and either the DIB bytes as they come or one of the encoders.
+// Private to the movie layer; mdAVI.cpp turns handles and records into calls
+// of this class.
+#include "mdAVI.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace avi {
+
+// What the stream format (a BITMAPINFO) says about every frame.
+struct FrameFormat {
+    int width = 0;
+    int height = 0;
+    int bitCount = 0;                  // 24 or 8
+    std::vector<std::uint32_t> palette; // 0x00RRGGBB, 256 entries at 8 bits
+    std::size_t stride = 0;            // bytes per row, padded to 4
+    std::size_t frameBytes = 0;        // stride * height
+};
+
+// Reads a BITMAPINFO as the stream format; anything but an uncompressed
+// bottom-up 24-bit or 8-bit-with-colour-table bitmap is AVIERR_BADFORMAT.
+HRESULT_AVI ParseBitmapInfo(const void* info, std::int32_t cb, FrameFormat& out);
+
+struct Settings {
+    const AviCompressor* compressor = nullptr; // null: frames stored as passed
+    std::uint32_t keyFrameEvery = 0;
+    std::uint32_t quality = 0;        // 0..10000
+    std::uint32_t bytesPerSecond = 0; // 0: quality rules
+    std::uint32_t rate = 0;           // frames per second = rate / scale
+    std::uint32_t scale = 0;
+};
+
+// Looks a compressor of this build up by the FourCC of the options (letter
+// case ignored; 0 and "DIB " name the uncompressed frames, "FMP4" and "DIVX"
+// the MPEG-4 Part 2 one). Null when this build has no such compressor.
+const AviCompressor* FindCompressor(std::uint32_t fccHandler);
+// The compressors of AviCompressors().
+const std::vector<AviCompressor>& CompressorList();
+bool IsUncompressed(const AviCompressor& compressor);
+
+class Writer {
+public:
+    // Creates the (empty) file now, so that a path that cannot be written
+    // fails at once with AVIERR_FILEOPEN.
+    static HRESULT_AVI Create(const std::string& path, std::unique_ptr<Writer>& out);
+    ~Writer();
+    Writer(const Writer&) = delete;
+    Writer& operator=(const Writer&) = delete;
+
+    // Sets up the encoder and writes the file header. Once only.
+    HRESULT_AVI Start(const Settings& settings, const FrameFormat& format);
+    bool Started() const;
+
+    // One frame at stream position `position`. The caller's bytes are
+    // written or converted before this returns. A failure of an earlier
+    // frame that surfaced since is answered here.
+    HRESULT_AVI Write(std::int64_t position, const void* bits, std::size_t cb);
+
+    // Flushes the encoder, writes the indexes and closes the file, whatever
+    // happened before. Safe to call more than once. Answers the first
+    // failure of the whole movie, if any.
+    HRESULT_AVI Finish();
+
+private:
+    Writer();
+    struct Impl;
+    std::unique_ptr<Impl> impl_;
+};
+
+} // namespace avi

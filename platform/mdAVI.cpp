@@ -1,0 +1,337 @@
+// The AVIFile operations on the movie writer of AviWriter.cpp. Handles are
+// plain heap objects checked against a table of live ones, so that a null
+// or already released handle is answered with AVIERR_BADHANDLE rather than
+// a crash.
+#include "mdAVI.h"
+
+#include "AviWriter.h"
+
+#include <cctype>
+#include <cstring>
+#include <memory>
+#include <new>
+#include <set>
+#include <utility>
+
+struct AviFile {
+    std::unique_ptr<avi::Writer> writer;
+    AviStream* source = nullptr;
+    AviStream* compressed = nullptr;
+    AviStream* formatStream = nullptr; // the stream the frames go to
+    AVI_STREAM_INFO info{};
+};
+
+struct AviStream {
+    AviFile* file = nullptr;               // null once the file is released
+    const AviCompressor* compressor = nullptr; // null on the uncompressed stream
+    AVICOMPRESSOPTIONS options{};
+};
+
+namespace {
+
+std::set<AviFile*>& LiveFiles()
+{
+    static std::set<AviFile*> files;
+    return files;
+}
+
+std::set<AviStream*>& LiveStreams()
+{
+    static std::set<AviStream*> streams;
+    return streams;
+}
+
+std::set<const AVICOMPRESSOPTIONS*>& PendingOptions()
+{
+    static std::set<const AVICOMPRESSOPTIONS*> pending;
+    return pending;
+}
+
+AviSaveOptionsProvider& Provider()
+{
+    static AviSaveOptionsProvider provider;
+    return provider;
+}
+
+bool Live(AviFile* f)
+{
+    return f && LiveFiles().count(f);
+}
+
+bool Live(AviStream* s)
+{
+    return s && LiveStreams().count(s);
+}
+
+constexpr std::uint32_t kStreamTypeVideo = 's' << 24 | 'd' << 16 | 'i' << 8 | 'v';
+
+// Every entry point answers AVIERR_MEMORY instead of letting an allocation
+// failure escape into the caller.
+template <typename F>
+HRESULT_AVI Guarded(F&& body)
+{
+    try {
+        return body();
+    } catch (const std::bad_alloc&) {
+        return AVIERR_MEMORY;
+    } catch (...) {
+        return AVIERR_INTERNAL;
+    }
+}
+
+} // namespace
+
+void AVIFileInit() {}
+
+void AVIFileExit() {}
+
+HRESULT_AVI AVIFileOpen(PAVIFILE* ppfile, const char* szFile, std::uint32_t uMode, const void* /*lpHandler*/)
+{
+    if (!ppfile)
+        return AVIERR_BADPARAM;
+    *ppfile = nullptr;
+    if (!szFile || !*szFile)
+        return AVIERR_BADPARAM;
+    // Movies are only ever written here.
+    if (!(uMode & OF_WRITE) || !(uMode & OF_CREATE))
+        return AVIERR_READONLY;
+    return Guarded([&] {
+        auto file = std::make_unique<AviFile>();
+        const HRESULT_AVI hr = avi::Writer::Create(szFile, file->writer);
+        if (hr != AVIERR_OK)
+            return hr;
+        LiveFiles().insert(file.get());
+        *ppfile = file.release();
+        return AVIERR_OK;
+    });
+}
+
+std::uint32_t mmioStringToFOURCC(const char* sz, std::uint32_t uFlags)
+{
+    constexpr std::uint32_t MMIO_TOUPPER = 0x0010;
+    std::uint32_t fcc = 0;
+    bool ended = !sz;
+    for (int i = 0; i < 4; ++i) {
+        unsigned char c = ' ';
+        if (!ended) {
+            if (sz[i] == '\0')
+                ended = true;
+            else
+                c = static_cast<unsigned char>(sz[i]);
+        }
+        if (uFlags & MMIO_TOUPPER)
+            c = static_cast<unsigned char>(std::toupper(c));
+        fcc |= static_cast<std::uint32_t>(c) << (8 * i);
+    }
+    return fcc;
+}
+
+bool SetRect(RECT* lprc, int xLeft, int yTop, int xRight, int yBottom)
+{
+    if (!lprc)
+        return false;
+    *lprc = RECT{xLeft, yTop, xRight, yBottom};
+    return true;
+}
+
+HRESULT_AVI AVIFileCreateStream(PAVIFILE pfile, PAVISTREAM* ppavi, const AVI_STREAM_INFO* psi)
+{
+    if (!ppavi || !psi)
+        return AVIERR_BADPARAM;
+    *ppavi = nullptr;
+    if (!Live(pfile))
+        return AVIERR_BADHANDLE;
+    if (psi->fccType != kStreamTypeVideo)
+        return AVIERR_UNSUPPORTED;
+    if (psi->dwRate == 0 || psi->dwScale == 0)
+        return AVIERR_BADPARAM;
+    if (pfile->source)
+        return AVIERR_UNSUPPORTED; // one video stream per movie
+    return Guarded([&] {
+        auto stream = std::make_unique<AviStream>();
+        stream->file = pfile;
+        pfile->info = *psi;
+        LiveStreams().insert(stream.get());
+        pfile->source = stream.get();
+        *ppavi = stream.release();
+        return AVIERR_OK;
+    });
+}
+
+int AVISaveOptions(AviOwnerWindow hwnd, std::uint32_t uiFlags, int nStreams, PAVISTREAM* /*ppavi*/,
+                   AVICOMPRESSOPTIONS** plpOptions)
+{
+    if (nStreams < 1 || !plpOptions)
+        return 0;
+    AviSaveOptionsProvider& provider = Provider();
+    if (!provider)
+        return 0;
+    try {
+        std::vector<AVICOMPRESSOPTIONS> chosen;
+        for (int i = 0; i < nStreams; ++i) {
+            if (!plpOptions[i])
+                return 0;
+            AVICOMPRESSOPTIONS opts = *plpOptions[i];
+            if (provider(hwnd, uiFlags, opts) != 1)
+                return 0;
+            chosen.push_back(opts);
+        }
+        // Nothing is filled unless every stream was accepted.
+        for (int i = 0; i < nStreams; ++i) {
+            *plpOptions[i] = chosen[static_cast<std::size_t>(i)];
+            PendingOptions().insert(plpOptions[i]);
+        }
+        return 1;
+    } catch (...) {
+        return 0;
+    }
+}
+
+HRESULT_AVI AVISaveOptionsFree(int nStreams, AVICOMPRESSOPTIONS** plpOptions)
+{
+    if (nStreams < 0 || (nStreams > 0 && !plpOptions))
+        return AVIERR_BADPARAM;
+    for (int i = 0; i < nStreams; ++i)
+        if (plpOptions[i])
+            PendingOptions().erase(plpOptions[i]);
+    return AVIERR_OK;
+}
+
+int AviSaveOptionsPending()
+{
+    return static_cast<int>(PendingOptions().size());
+}
+
+HRESULT_AVI AVIMakeCompressedStream(PAVISTREAM* ppsCompressed, PAVISTREAM psSource,
+                                    const AVICOMPRESSOPTIONS* lpOptions, const void* /*pclsidHandler*/)
+{
+    if (!ppsCompressed || !lpOptions)
+        return AVIERR_BADPARAM;
+    *ppsCompressed = nullptr;
+    if (!Live(psSource) || !psSource->file || psSource->compressor)
+        return AVIERR_BADHANDLE;
+    if (lpOptions->fccType != 0 && lpOptions->fccType != kStreamTypeVideo)
+        return AVIERR_UNSUPPORTED;
+    const AviCompressor* compressor = avi::FindCompressor(lpOptions->fccHandler);
+    if (!compressor)
+        return AVIERR_NOCOMPRESSOR;
+    AviFile* file = psSource->file;
+    if (file->compressed)
+        return AVIERR_UNSUPPORTED;
+    return Guarded([&] {
+        auto stream = std::make_unique<AviStream>();
+        stream->file = file;
+        stream->compressor = compressor;
+        stream->options = *lpOptions;
+        LiveStreams().insert(stream.get());
+        file->compressed = stream.get();
+        *ppsCompressed = stream.release();
+        return AVIERR_OK;
+    });
+}
+
+HRESULT_AVI AVIStreamSetFormat(PAVISTREAM pavi, std::int32_t lPos, const void* lpFormat, std::int32_t cbFormat)
+{
+    if (!Live(pavi) || !pavi->file)
+        return AVIERR_BADHANDLE;
+    AviFile* file = pavi->file;
+    if (lPos != 0 || file->formatStream)
+        return AVIERR_UNSUPPORTED; // the format is set once, before any frame
+    return Guarded([&] {
+        avi::FrameFormat format;
+        HRESULT_AVI hr = avi::ParseBitmapInfo(lpFormat, cbFormat, format);
+        if (hr != AVIERR_OK)
+            return hr;
+        const RECT& rc = file->info.rcFrame;
+        const bool rectGiven = rc.left || rc.top || rc.right || rc.bottom;
+        if (rectGiven && (rc.right - rc.left != format.width || rc.bottom - rc.top != format.height))
+            return AVIERR_BADFORMAT;
+
+        avi::Settings settings;
+        settings.rate = file->info.dwRate;
+        settings.scale = file->info.dwScale;
+        if (pavi->compressor) {
+            settings.compressor = pavi->compressor;
+            settings.keyFrameEvery = pavi->options.dwKeyFrameEvery;
+            settings.quality = pavi->options.dwQuality;
+            settings.bytesPerSecond = pavi->options.dwBytesPerSecond;
+        } else {
+            settings.compressor = avi::FindCompressor(0);
+        }
+        hr = file->writer->Start(settings, format);
+        if (hr == AVIERR_OK)
+            file->formatStream = pavi;
+        return hr;
+    });
+}
+
+HRESULT_AVI AVIStreamWrite(PAVISTREAM pavi, std::int32_t lStart, std::int32_t lSamples, const void* lpBuffer,
+                           std::int32_t cbBuffer, std::uint32_t /*dwFlags*/, std::int32_t* plSampWritten,
+                           std::int32_t* plBytesWritten)
+{
+    // NOTE: the key-frame flag is not examined. Uncompressed frames are all
+    // key frames; for a compressor, its key-frame interval decides, as the
+    // run flags every frame.
+    if (plSampWritten)
+        *plSampWritten = 0;
+    if (plBytesWritten)
+        *plBytesWritten = 0;
+    if (!Live(pavi) || !pavi->file)
+        return AVIERR_BADHANDLE;
+    AviFile* file = pavi->file;
+    if (file->formatStream != pavi)
+        return AVIERR_UNSUPPORTED;
+    if (lStart < 0 || lSamples != 1 || cbBuffer < 0)
+        return AVIERR_BADPARAM;
+    const HRESULT_AVI hr = Guarded(
+        [&] { return file->writer->Write(lStart, lpBuffer, static_cast<std::size_t>(cbBuffer)); });
+    if (hr == AVIERR_OK) {
+        if (plSampWritten)
+            *plSampWritten = 1;
+        if (plBytesWritten)
+            *plBytesWritten = cbBuffer;
+    }
+    return hr;
+}
+
+std::uint32_t AVIStreamRelease(PAVISTREAM pavi)
+{
+    if (!Live(pavi))
+        return 0;
+    if (AviFile* file = pavi->file) {
+        if (file->source == pavi)
+            file->source = nullptr;
+        if (file->compressed == pavi)
+            file->compressed = nullptr;
+        if (file->formatStream == pavi)
+            file->formatStream = nullptr;
+    }
+    LiveStreams().erase(pavi);
+    delete pavi;
+    return 0;
+}
+
+std::uint32_t AVIFileRelease(PAVIFILE pfile)
+{
+    if (!Live(pfile))
+        return 0;
+    // The file is finished here even while a stream handle is still held:
+    // the run relies on a complete file once it has released it.
+    pfile->writer->Finish();
+    for (AviStream* s : {pfile->source, pfile->compressed})
+        if (s)
+            s->file = nullptr;
+    LiveFiles().erase(pfile);
+    delete pfile;
+    return 0;
+}
+
+const std::vector<AviCompressor>& AviCompressors()
+{
+    return avi::CompressorList();
+}
+
+AviSaveOptionsProvider SetAviSaveOptionsProvider(AviSaveOptionsProvider provider)
+{
+    return std::exchange(Provider(), std::move(provider));
+}
