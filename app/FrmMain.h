@@ -1,0 +1,168 @@
+#pragma once
+// The program's one window: the frame directory, the output file, the
+// options, the "Create !" button, the status line and the progress bar.
+#include "FileCommonDialog.h"
+#include "FileListBox.h"
+#include "cDIB.h"
+
+#include <QCheckBox>
+#include <QFrame>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QString>
+#include <QWidget>
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+// A single-line path box that tells when the user moves the focus away.
+class PathBox : public QLineEdit {
+public:
+    using QLineEdit::QLineEdit;
+    std::function<void()> onFocusLost;
+
+protected:
+    void focusOutEvent(QFocusEvent* event) override;
+};
+
+// A label that opens the link in its Tag when clicked.
+class LinkLabel : public QLabel {
+public:
+    using QLabel::QLabel;
+    std::string Tag;
+    std::function<void()> onClick;
+
+protected:
+    void mouseReleaseEvent(QMouseEvent* event) override;
+};
+
+// "File's Creation Status: " and the percentage with one decimal in the
+// user's number format, then "%".
+QString CreationStatusText(double percent);
+
+// The font family the window's texts are set in: Tahoma when the system has
+// it, else the Tahoma-compatible font shipped with Wine when it is
+// installed, else the system's sans-serif family.
+QString WindowFontFamily();
+
+class FrmMain : public QWidget {
+    Q_OBJECT
+
+public:
+    // AppDirectory is where the program lives: the OutPut folder, the
+    // default frame directory and the link opener's temporary page are
+    // there. Empty means the executable's directory.
+    explicit FrmMain(const std::string& AppDirectory = {}, QWidget* parent = nullptr);
+    ~FrmMain() override;
+
+    // The controls, under the names the rest of the program knows them by.
+    QGroupBox* Frame2 = nullptr;
+    QLabel* Label6 = nullptr;
+    QGroupBox* FrameFile = nullptr;
+    QLabel* Label1 = nullptr;
+    PathBox* TxtDir = nullptr;
+    QPushButton* CmdBrowse = nullptr;
+    QLabel* Label2 = nullptr;
+    PathBox* TxtOut = nullptr;
+    QPushButton* CmdBrowse2 = nullptr;
+    QGroupBox* Frame1 = nullptr;
+    QLabel* Label4 = nullptr;
+    QLineEdit* txtFps = nullptr;
+    QCheckBox* ChkF = nullptr;
+    QLabel* Label3 = nullptr;
+    QLineEdit* TxtW = nullptr;
+    QLabel* Label5 = nullptr;
+    QLineEdit* TxtH = nullptr;
+    QPushButton* CmdCreate = nullptr;
+    QLabel* Status = nullptr;
+    QFrame* PB = nullptr;
+    QWidget* Barra = nullptr;
+    QLabel* imL = nullptr;
+    LinkLabel* lblSite = nullptr;
+    LinkLabel* lblMail = nullptr;
+
+    // The frame files of the current run; not a widget.
+    FileListBox Fle;
+    // The output picker's Save dialog, kept for the window's life.
+    FileCommonDialog cDialog;
+
+    // State of the build run.
+    bool CancelRequested = false;
+    std::string OutputPath;
+    std::string FirstFramePath;
+    std::unique_ptr<cDIB> FrameDib;
+    // Position in Fle of the next name GetNext hands out.
+    std::int64_t FrameIndex = 0;
+
+    // The build run, started and cancelled by CmdCreate.
+    void CmdCreate_Click();
+
+    // The folder and output pickers behind the two "..." buttons.
+    void CmdBrowse_Click();
+    void CmdBrowse2_Click();
+
+    // The next frame name of Fle, or empty past the end.
+    std::string GetNext();
+    // Loads sFile into imL and answers the bitmap to hand to cDIB: sFile
+    // itself when SaveBMP is set and it is a .bmp file, else empty. showIm
+    // and clearImFirst are not consulted. Throws FileError, naming the file,
+    // when it cannot be read or decoded; imL then keeps its picture.
+    std::string loadPic(const std::string& sFile, bool showIm, bool clearImFirst, bool SaveBMP);
+    bool FileExist(const std::string& path) const;
+
+    // Sets the bar to percent of the track; 0 hides it, anything else shows it.
+    void ShowProgress(float percent);
+    void SetStatus(const QString& caption);
+
+    // Shows the end of both path boxes, caret after the last character and
+    // nothing selected; with moveFocus the focus goes to the progress track.
+    void ShowPathEnds(bool moveFocus);
+
+    const std::string& AppDirectory() const { return appDirectory_; }
+    // The output folder beside the program.
+    std::string OutputFolder() const;
+
+    // Start-up troubles (output folder not made, setting not read) that the
+    // user is told about once the window is first shown.
+    const std::vector<std::string>& StartupProblems() const { return startupProblems_; }
+
+    // Whether the window has been closed; a run in progress stops at its
+    // next yield when this turns true.
+    bool CloseRequested() const { return closeRequested_; }
+
+    // The folder browser behind CmdBrowse: given the owner and the title,
+    // answers the chosen directory, or empty on cancel. Tests replace it.
+    using FolderBrowser = std::function<std::string(QWidget* owner, const QString& title)>;
+    void SetFolderBrowser(FolderBrowser browser);
+    static std::string ShowQtFolderBrowser(QWidget* owner, const QString& title);
+
+protected:
+    bool event(QEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+    // Called on close after the setting is written and the events have been
+    // processed once; a running build ends itself properly here.
+    virtual void OnClosing();
+
+private:
+    void CreateControls();
+    void LayOut();
+    void SetFonts();
+    void SetTabOrder();
+    void Connect();
+    void StartUp();
+    std::string ProposeOutputName() const;
+    void FirstActivation();
+    void WriteSetting();
+
+    std::string appDirectory_;
+    std::vector<std::string> startupProblems_;
+    FolderBrowser folderBrowser_;
+    bool activated_ = false;
+    bool closeRequested_ = false;
+};

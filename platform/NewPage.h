@@ -1,0 +1,22 @@
+#pragma once
+// Opens the product's contact links: a mail link in the mail program, a web
+// address in the browser registered for HTML pages.
+#include <string>
+
+// The product's addresses, shown and opened by the window's link labels.
+inline constexpr const char* kProductMail = "support@reelcast.example.org";
+inline constexpr const char* kProductSite = "https://reelcast.example.org";
+
+// OpenLink with the program's own directory.
+void OpenLink(const std::string& link);
+
+// Opens link. A "mailto:" link (any letter case) goes to the shell. Any
+// other link is given to the program registered for the page
+// temphtm.HTM, written into AppDirectory for the look-up and deleted before
+// anything starts; when no such program is found (the page could not be
+// written, for one) the shell opens the link itself. Owner is the window the
+// shell may place its windows over. Nothing is reported to the user.
+void OpenLink(const std::string& link, const std::string& AppDirectory, void* Owner = nullptr);
+
+// The path of the temporary page for an application directory.
+std::string TemporaryPagePath(const std::string& AppDirectory);
