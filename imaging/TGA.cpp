@@ -92,7 +92,7 @@ const TargaHeader& LastTargaHeader()
     return g_lastHeader;
 }
 
-void ReadTGA(const std::string& FileName, FrameImage& Image)
+bool ReadTGA(const std::string& FileName, FrameImage& Image)
 {
     Fd file = OpenForReading(FileName);
     if (!file.ok())
@@ -103,23 +103,23 @@ void ReadTGA(const std::string& FileName, FrameImage& Image)
     if (got < 0)
         throw FileError(FileName, "cannot read the Targa file (" + ErrnoText(errno) + ")");
     if (got < static_cast<std::int64_t>(sizeof raw))
-        return; // too short to be a Targa file: passed over
+        return false; // too short to be a Targa file: passed over
     g_lastHeader = ParseTargaHeader(raw);
     const TargaHeader& t = g_lastHeader;
 
     if (t.ImageType != kTypeTrueColour || t.PixelDepth != 24)
-        return;
+        return false;
     if (t.Width <= 0 || t.Height <= 0)
-        return;
+        return false;
     const std::int64_t rowBytes = static_cast<std::int64_t>(t.Width) * 3;
     const std::int64_t total = rowBytes * t.Height;
     if (total > std::numeric_limits<std::int32_t>::max())
-        return;
+        return false;
     const std::int64_t pixelStart = static_cast<std::int64_t>(kTargaHeaderSize) + t.IdLength + ColorMapBytes(t);
     // A truncated file is refused whole rather than half-decoded, so that the
     // movie repeats the previous picture instead of showing a torn one.
     if (file.Length() < pixelStart + total)
-        return;
+        return false;
 
     Image.BitCount = 24;
     Image.Width = t.Width;
@@ -134,6 +134,7 @@ void ReadTGA(const std::string& FileName, FrameImage& Image)
     if (!ReadRows(file, Image.Bits.data(), static_cast<std::size_t>(rowBytes), static_cast<std::size_t>(t.Height),
                   pixelStart, !topFirst))
         throw FileError(FileName, "cannot read the Targa pixels (" + ErrnoText(errno ? errno : EIO) + ")");
+    return true;
 }
 
 void FlipRows(FrameImage& Image)

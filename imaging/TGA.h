@@ -29,8 +29,9 @@ struct TargaHeader {
 // than its header announces (a truncated frame is not a picture worth
 // putting into a movie, and zero-filled rows would flash black).
 //
-// Throws FileError when the file cannot be opened or read.
-void ReadTGA(const std::string& FileName, FrameImage& Image);
+// Answers whether the file was decoded, so that a caller can tell a passed-over
+// file from a frame. Throws FileError when the file cannot be opened or read.
+bool ReadTGA(const std::string& FileName, FrameImage& Image);
 
 // The header of the most recent ReadTGA call.
 const TargaHeader& LastTargaHeader();

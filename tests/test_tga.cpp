@@ -72,7 +72,7 @@ TEST(ReadTGA, TopFirstIdFieldColourMapAndFooterAllGiveThePicture)
     for (const auto& o : variants) {
         WriteFile(dir.file("f.tga"), MakeTarga(w, h, picture, o));
         FrameImage image;
-        ReadTGA(dir.file("f.tga"), image);
+        EXPECT_TRUE(ReadTGA(dir.file("f.tga"), image));
         EXPECT_EQ(image.Bits, picture) << "topFirst " << o.topFirst << " id " << int(o.idLength) << " map "
                                        << o.colorMapLength;
         EXPECT_EQ(LastTargaHeader().IdLength, o.idLength);
@@ -112,7 +112,7 @@ TEST(ReadTGA, UnsupportedOrImpossibleFilesArePassedOver)
     for (const auto& c : cases) {
         WriteFile(dir.file("x.tga"), c.file);
         FrameImage image = before;
-        ReadTGA(dir.file("x.tga"), image);
+        EXPECT_FALSE(ReadTGA(dir.file("x.tga"), image)) << c.what;
         EXPECT_EQ(image.Width, before.Width) << c.what;
         EXPECT_EQ(image.Height, before.Height) << c.what;
         EXPECT_EQ(image.BitCount, before.BitCount) << c.what;

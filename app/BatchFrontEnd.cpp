@@ -1,0 +1,348 @@
+#include "BatchFrontEnd.h"
+
+#include "DoEvents.h"
+#include "MovieBuild.h"
+#include "MsgBox.h"
+#include "TextValue.h"
+#include "mdFile.h"
+
+#include <algorithm>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <iomanip>
+#include <locale>
+#include <optional>
+#include <ostream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace {
+
+constexpr int kExitCreated = 0;
+constexpr int kExitNotCreated = 1;
+constexpr int kExitUsage = 2;
+constexpr int kExitInterrupted = 130;
+
+volatile std::sig_atomic_t g_interrupted = 0;
+
+extern "C" void OnInterrupt(int)
+{
+    g_interrupted = 1;
+}
+
+const char* const kUsage =
+    "Usage: reelcast-batch FRAMES_DIR OUTPUT.avi [options]\n"
+    "Turns the .tga frames of FRAMES_DIR, in name order, into the movie OUTPUT.avi.\n"
+    "The first frame gives the movie its format; the frames after it are the movie.\n"
+    "\n"
+    "Options:\n"
+    "  --fps N             frames per second (default 15; 1 to 50, the movie header at most 30)\n"
+    "  --size WxH          force every frame to W x H pixels\n"
+    "  --codec NAME        compressor (default raw); see --list-codecs\n"
+    "  --keyframe-every N  a key frame every N frames, where the compressor has them\n"
+    "  --datarate KB       data rate in KB/sec, where the compressor has one\n"
+    "  --quality Q         quality 0 to 100 (default 75), where the compressor has one\n"
+    "  --overwrite         replace OUTPUT.avi when it exists\n"
+    "  --list-codecs       list the compressors of this build and exit\n"
+    "  --help              show this help and exit\n";
+
+struct Options {
+    std::string framesDir;
+    std::string output;
+    std::string fps = "15";
+    std::optional<std::pair<std::string, std::string>> size;
+    std::string codec = "raw";
+    std::string keyFrameEvery;
+    std::string dataRate;
+    std::string quality = "75";
+    bool overwrite = false;
+    bool listCodecs = false;
+    bool help = false;
+};
+
+struct UsageError {
+    std::string message;
+};
+
+Options ParseArguments(int argc, const char* const* argv)
+{
+    Options o;
+    std::vector<std::string> positional;
+    for (int i = 1; i < argc; ++i) {
+        std::string arg = argv[i];
+        std::string value;
+        bool hasValue = false;
+        if (arg.rfind("--", 0) == 0) {
+            const auto eq = arg.find('=');
+            if (eq != std::string::npos) {
+                value = arg.substr(eq + 1);
+                arg.resize(eq);
+                hasValue = true;
+            }
+        }
+        auto takeValue = [&]() -> std::string {
+            if (hasValue)
+                return value;
+            if (i + 1 >= argc)
+                throw UsageError{arg + " needs a value"};
+            return argv[++i];
+        };
+        if (arg == "--help" || arg == "-h")
+            o.help = true;
+        else if (arg == "--list-codecs")
+            o.listCodecs = true;
+        else if (arg == "--overwrite")
+            o.overwrite = true;
+        else if (arg == "--fps")
+            o.fps = takeValue();
+        else if (arg == "--codec")
+            o.codec = takeValue();
+        else if (arg == "--keyframe-every")
+            o.keyFrameEvery = takeValue();
+        else if (arg == "--datarate")
+            o.dataRate = takeValue();
+        else if (arg == "--quality")
+            o.quality = takeValue();
+        else if (arg == "--size") {
+            const std::string size = takeValue();
+            const auto x = size.find_first_of("xX");
+            if (x == std::string::npos)
+                throw UsageError{"--size takes WIDTHxHEIGHT, as in 640x480, not \"" + size + "\""};
+            o.size.emplace(size.substr(0, x), size.substr(x + 1));
+        } else if (arg.size() > 1 && arg[0] == '-')
+            throw UsageError{"unknown option " + arg};
+        else
+            positional.push_back(arg);
+    }
+    if (o.help || o.listCodecs)
+        return o;
+    if (positional.size() != 2)
+        throw UsageError{"expected FRAMES_DIR and OUTPUT.avi"};
+    o.framesDir = positional[0];
+    o.output = positional[1];
+    return o;
+}
+
+const AviCompressor* FindCompressor(const std::string& name)
+{
+    for (const auto& c : AviCompressors())
+        if (c.name == name)
+            return &c;
+    return nullptr;
+}
+
+std::string Duration(double seconds)
+{
+    const auto s = static_cast<long>(seconds + 0.5);
+    char text[32];
+    if (s >= 3600)
+        std::snprintf(text, sizeof text, "%ld:%02ld:%02ld", s / 3600, s / 60 % 60, s % 60);
+    else
+        std::snprintf(text, sizeof text, "%ld:%02ld", s / 60, s % 60);
+    return text;
+}
+
+class BatchHost : public MovieBuildHost {
+public:
+    BatchHost(const Options& o, std::ostream& err, bool terminal) : o_(o), err_(err), terminal_(terminal)
+    {
+        try {
+            locale_ = std::locale("");
+        } catch (const std::runtime_error&) {
+            locale_ = std::locale::classic();
+        }
+    }
+
+    std::string CreateCaption() const override { return caption_; }
+    void SetCreateCaption(const std::string& caption) override { caption_ = caption; }
+    std::string TxtW() const override { return o_.size ? o_.size->first : "512"; }
+    std::string TxtH() const override { return o_.size ? o_.size->second : "384"; }
+    std::string TxtFps() const override { return o_.fps; }
+    std::string TxtDir() const override { return o_.framesDir; }
+    std::string TxtOut() const override { return o_.output; }
+    int ChkF() const override { return o_.size ? 1 : 0; }
+    void SetStatus(const std::string& caption) override { status_ = caption; }
+    void ShowProgress(float) override {}
+
+    std::string FormatPercent(double percent) const override
+    {
+        std::ostringstream text;
+        text.imbue(locale_);
+        text << std::fixed << std::setprecision(1) << percent;
+        return text.str();
+    }
+
+    // No picture box here: the bitmap only has to be there and readable.
+    std::string loadPic(const std::string& sFile, bool, bool, bool SaveBMP) override
+    {
+        const int fd = ::open(sFile.c_str(), O_RDONLY | O_CLOEXEC);
+        if (fd < 0)
+            throw std::runtime_error("Cannot read the picture " + sFile);
+        ::close(fd);
+        return SaveBMP && GetExtension(sFile) == "bmp" ? sFile : std::string();
+    }
+
+    AviOwnerWindow OwnerWindow() override { return nullptr; }
+    void OpenMovie(const std::string&) override {}
+    bool Closing() const override { return false; }
+
+    void FramesWritten(std::int64_t done, std::int64_t total) override
+    {
+        if (!terminal_ || total <= 0)
+            return;
+        const auto now = std::chrono::steady_clock::now();
+        if (done == 1)
+            start_ = now;
+        const double elapsed = std::chrono::duration<double>(now - start_).count();
+        const double fps = done > 1 && elapsed > 0 ? (done - 1) / elapsed : 0;
+        constexpr int kBarWidth = 30;
+        const int filled = static_cast<int>(kBarWidth * done / total);
+        std::string bar(static_cast<std::size_t>(filled), '#');
+        bar.resize(kBarWidth, '.');
+        err_ << "\r[" << bar << "] " << done << "/" << total << " frames";
+        if (fps > 0) {
+            char rate[32];
+            std::snprintf(rate, sizeof rate, "%.1f", fps);
+            err_ << "  " << rate << " fps  " << Duration((total - done) / fps) << " left";
+        }
+        err_ << "   " << std::flush;
+        drewBar_ = true;
+    }
+
+    void EndBar()
+    {
+        if (drewBar_)
+            err_ << "\n";
+        drewBar_ = false;
+    }
+
+    const std::string& status() const { return status_; }
+
+private:
+    const Options& o_;
+    std::ostream& err_;
+    const bool terminal_;
+    std::locale locale_;
+    std::string caption_ = "Create !";
+    std::string status_;
+    std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
+    bool drewBar_ = false;
+};
+
+std::string WithNewlines(std::string text)
+{
+    for (std::size_t at; (at = text.find("\r\n")) != std::string::npos;)
+        text.replace(at, 2, "\n");
+    return text;
+}
+
+int Build(const Options& o, std::ostream& out, std::ostream& err)
+{
+    const AviCompressor* codec = FindCompressor(o.codec);
+    if (!codec) {
+        err << "reelcast-batch: unknown or unavailable compressor \"" << o.codec << "\"; available:";
+        for (const auto& c : AviCompressors())
+            err << " " << c.name;
+        err << "\n";
+        return kExitUsage;
+    }
+
+    BatchHost host(o, err, ::isatty(STDERR_FILENO) == 1);
+    BuildState state;
+    bool refusedOverwrite = false;
+    std::vector<std::string> reports;
+    const MsgBoxHandler previousBox = SetMsgBoxHandler(
+        [&](const std::string& prompt, unsigned style, const std::string& title) -> int {
+            if (title == "Overwrite?") {
+                refusedOverwrite = !o.overwrite;
+                return o.overwrite ? vbYes : vbNo;
+            }
+            if (title == "Open Avi File?")
+                return vbNo;
+            reports.push_back(WithNewlines(prompt));
+            return DefaultMsgBoxAnswer(style);
+        });
+    const AviSaveOptionsProvider previousProvider =
+        SetAviSaveOptionsProvider([&](AviOwnerWindow, std::uint32_t, AVICOMPRESSOPTIONS& options) {
+            options.fccType = mmioStringToFOURCC("vids", 0);
+            options.fccHandler = codec->fccHandler;
+            if (!o.keyFrameEvery.empty())
+                options.dwKeyFrameEvery = static_cast<std::uint32_t>(std::max(0, RoundToInt32(TextValue(o.keyFrameEvery))));
+            if (!o.dataRate.empty())
+                options.dwBytesPerSecond = static_cast<std::uint32_t>(
+                    std::clamp<std::int64_t>(RoundToInt32(TextValue(o.dataRate)), 0, 4194303) * 1024);
+            options.dwQuality = static_cast<std::uint32_t>(std::clamp(RoundToInt32(TextValue(o.quality)), 0, 100) * 100);
+            return 1;
+        });
+    // An interrupt asks the run to stop, as the window's Cancel button does:
+    // the frame in hand is written and the movie closed properly.
+    const auto previousPump = SetDoEventsHandler([&state] {
+        if (g_interrupted)
+            state.CancelRequested = true;
+    });
+    struct sigaction action {};
+    action.sa_handler = OnInterrupt;
+    struct sigaction oldInt {}, oldTerm {};
+    ::sigaction(SIGINT, &action, &oldInt);
+    ::sigaction(SIGTERM, &action, &oldTerm);
+
+    const BuildResult result = CmdCreate_Click(host, state, SharedFrameImage());
+
+    ::sigaction(SIGINT, &oldInt, nullptr);
+    ::sigaction(SIGTERM, &oldTerm, nullptr);
+    SetDoEventsHandler(previousPump);
+    SetAviSaveOptionsProvider(previousProvider);
+    SetMsgBoxHandler(previousBox);
+    host.EndBar();
+
+    for (const auto& report : reports)
+        err << "reelcast-batch: " << report << "\n";
+    if (refusedOverwrite) {
+        err << "reelcast-batch: " << o.output << " already exists; use --overwrite to replace it\n";
+        return kExitNotCreated;
+    }
+    if (!host.status().empty())
+        (result.outcome == BuildOutcome::Created ? out : err) << host.status() << "\n";
+    switch (result.outcome) {
+    case BuildOutcome::Created:
+        out << result.framesWritten << " frames written to " << o.output << "\n";
+        return kExitCreated;
+    case BuildOutcome::Cancelled:
+        err << "reelcast-batch: interrupted; " << o.output << " holds the " << result.framesWritten
+            << " frames written so far\n";
+        g_interrupted = 0;
+        return kExitInterrupted;
+    default:
+        if (reports.empty() && host.status().empty())
+            err << "reelcast-batch: the movie was not created\n";
+        return kExitNotCreated;
+    }
+}
+
+} // namespace
+
+int BatchMain(int argc, const char* const* argv, std::ostream& out, std::ostream& err)
+{
+    Options o;
+    try {
+        o = ParseArguments(argc, argv);
+    } catch (const UsageError& e) {
+        err << "reelcast-batch: " << e.message << "\n\n" << kUsage;
+        return kExitUsage;
+    }
+    if (o.help) {
+        out << kUsage;
+        return kExitCreated;
+    }
+    if (o.listCodecs) {
+        for (const auto& c : AviCompressors())
+            out << std::left << std::setw(10) << c.name << c.description << "\n";
+        return kExitCreated;
+    }
+    return Build(o, out, err);
+}

@@ -1,0 +1,79 @@
+#pragma once
+// The movie build run: what a press of "Create !" does. One implementation,
+// whichever front end drives it: the window and the batch front end each
+// supply a MovieBuildHost (their controls) and keep a BuildState.
+#include "FileListBox.h"
+#include "FrameImage.h"
+#include "cDIB.h"
+#include "mdAVI.h"
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+// What the run keeps on its front end between presses.
+struct BuildState {
+    bool CancelRequested = false;
+    std::string OutputPath;
+    std::string FirstFramePath;
+    std::unique_ptr<cDIB> FrameDib;
+    std::int64_t FrameIndex = 0;
+    FileListBox Fle;
+};
+
+// The controls the run reads and writes.
+class MovieBuildHost {
+public:
+    virtual ~MovieBuildHost() = default;
+
+    virtual std::string CreateCaption() const = 0;
+    virtual void SetCreateCaption(const std::string& caption) = 0;
+    virtual std::string TxtW() const = 0;
+    virtual std::string TxtH() const = 0;
+    virtual std::string TxtFps() const = 0;
+    virtual std::string TxtDir() const = 0;
+    virtual std::string TxtOut() const = 0;
+    // The force check box: 0 unchecked, 1 checked, 2 grayed.
+    virtual int ChkF() const = 0;
+
+    virtual void SetStatus(const std::string& caption) = 0;
+    virtual void ShowProgress(float percent) = 0;
+    // A percentage with exactly one decimal, in the user's number format.
+    virtual std::string FormatPercent(double percent) const = 0;
+    // Loads the picture and answers the bitmap file to hand to cDIB;
+    // throws when the file cannot be read or decoded.
+    virtual std::string loadPic(const std::string& sFile, bool showIm, bool clearImFirst, bool SaveBMP) = 0;
+    virtual AviOwnerWindow OwnerWindow() = 0;
+    // Hands the finished movie to the shell.
+    virtual void OpenMovie(const std::string& path) = 0;
+    // True once the front end is going away: the run stops at its next yield.
+    virtual bool Closing() const = 0;
+    // Called after each frame's write with the frames written and the frames
+    // the movie will have; for front ends that show more than the bar.
+    virtual void FramesWritten(std::int64_t done, std::int64_t total)
+    {
+        (void)done;
+        (void)total;
+    }
+};
+
+enum class BuildOutcome {
+    CancelPressed, // the press only asked the run in progress to stop
+    NotStarted,    // an early exit: nothing was created
+    Created,       // every frame written
+    Cancelled,     // stopped on request; the movie holds the frames written so far
+    Failed,        // see status
+};
+
+struct BuildResult {
+    BuildOutcome outcome = BuildOutcome::NotStarted;
+    std::string status;               // what the status line shows at the end
+    std::int64_t framesWritten = 0;
+    HRESULT_AVI resultCode = 0;
+};
+
+// The program-wide frame every picture passes through.
+FrameImage& SharedFrameImage();
+
+// The Click handler of CmdCreate.
+BuildResult CmdCreate_Click(MovieBuildHost& host, BuildState& state, FrameImage& image);
