@@ -1,0 +1,77 @@
+#!/usr/bin/env bash
+# Times reelcast-batch against the ffmpeg command line on the same Targa
+# sequences, alternating the two, and prints the median frames per second of
+# each, their ratio and each one's peak memory.
+#
+#   bench/compare_ffmpeg.sh [BUILD_DIR] [RUNS]
+#
+# REELCAST_SPEED_DIR (default /tmp/reelcast-speed) holds the frames and the
+# movies; it needs about 3 GB. REELCAST_SPEED_CODECS narrows the codec list.
+set -euo pipefail
+root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+build=${1:-$root/build}
+runs=${2:-3}
+batch="$build/app/reelcast-batch"
+work=${REELCAST_SPEED_DIR:-/tmp/reelcast-speed}
+codecs=${REELCAST_SPEED_CODECS:-raw ffv1 huffyuv mjpeg h264}
+[ -x "$batch" ] || { echo "build reelcast-batch first (bash scripts/test.sh)" >&2; exit 1; }
+command -v ffmpeg >/dev/null || { echo "ffmpeg is missing" >&2; exit 1; }
+mkdir -p "$work"
+
+make_frames() { # size count
+    local dir="$work/frames-$1"
+    if [ "$(find "$dir" -name '*.tga' 2>/dev/null | wc -l)" -ne "$2" ]; then
+        rm -rf "$dir" && mkdir -p "$dir"
+        ffmpeg -loglevel error -f lavfi -i "testsrc2=size=$1:rate=15" -frames:v "$2" \
+            -c:v targa -rle 0 -pix_fmt bgr24 "$dir/shot%04d.tga"
+    fi
+    echo "$dir"
+}
+
+ffmpeg_codec() {
+    case "$1" in
+    raw) echo "-c:v rawvideo -pix_fmt bgr24" ;;
+    ffv1) echo "-c:v ffv1" ;;
+    huffyuv) echo "-c:v huffyuv" ;;
+    mjpeg) echo "-c:v mjpeg -q:v 3" ;;
+    h264) echo "-c:v libx264 -bf 0" ;;
+    esac
+}
+
+# Runs a command under GNU time; prints "seconds peak_kB".
+measure() {
+    local log
+    log=$(mktemp)
+    /usr/bin/time -f '%e %M' -o "$log" "$@" >/dev/null 2>&1 || { echo "failed: $*" >&2; cat "$log" >&2; }
+    cat "$log"
+    rm -f "$log"
+}
+
+median() { sort -g | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
+
+printf '%-10s %-7s %12s %12s %7s %12s %12s\n' size codec "reelcast fps" "ffmpeg fps" ratio "reelcast MB" "ffmpeg MB"
+for spec in 640x480:600 1920x1080:200; do
+    size=${spec%%:*}
+    count=${spec##*:}
+    frames=$(make_frames "$size" "$count")
+    for codec in $codecs; do
+        rc_fps=() ff_fps=() rc_mem=0 ff_mem=0
+        for ((i = 0; i < runs; i++)); do
+            rm -f "$work/rc.avi" "$work/ff.avi"
+            read -r secs mem < <(measure "$batch" "$frames" "$work/rc.avi" --fps 15 --codec "$codec")
+            rc_fps+=("$(awk -v n="$count" -v s="$secs" 'BEGIN { printf "%.1f", n / (s > 0 ? s : 0.01) }')")
+            ((mem > rc_mem)) && rc_mem=$mem
+            # shellcheck disable=SC2046
+            read -r secs mem < <(measure ffmpeg -nostdin -y -loglevel error -framerate 15 -i "$frames/shot%04d.tga" \
+                $(ffmpeg_codec "$codec") "$work/ff.avi")
+            ff_fps+=("$(awk -v n="$count" -v s="$secs" 'BEGIN { printf "%.1f", n / (s > 0 ? s : 0.01) }')")
+            ((mem > ff_mem)) && ff_mem=$mem
+        done
+        rc=$(printf '%s\n' "${rc_fps[@]}" | median)
+        ff=$(printf '%s\n' "${ff_fps[@]}" | median)
+        printf '%-10s %-7s %12s %12s %7.2f %12.1f %12.1f\n' "$size" "$codec" "$rc" "$ff" \
+            "$(awk -v a="$rc" -v b="$ff" 'BEGIN { print a / b }')" "$(awk -v m="$rc_mem" 'BEGIN { print m / 1024 }')" \
+            "$(awk -v m="$ff_mem" 'BEGIN { print m / 1024 }')"
+    done
+done
+rm -f "$work/rc.avi" "$work/ff.avi"
