@@ -101,9 +101,17 @@ void LinkLabel::mouseReleaseEvent(QMouseEvent* event)
         onClick();
 }
 
+QString FormatPercent(double percent)
+{
+    // No digit grouping: a percentage is never read as a thousands figure.
+    QLocale locale;
+    locale.setNumberOptions(locale.numberOptions() | QLocale::OmitGroupSeparator);
+    return locale.toString(percent, 'f', 1);
+}
+
 QString CreationStatusText(double percent)
 {
-    return QStringLiteral("File's Creation Status: ") + QLocale().toString(percent, 'f', 1) + QStringLiteral("%");
+    return QStringLiteral("File's Creation Status: ") + FormatPercent(percent) + QStringLiteral("%");
 }
 
 QString WindowFontFamily()

@@ -41,6 +41,8 @@ protected:
     void mouseReleaseEvent(QMouseEvent* event) override;
 };
 
+// A percentage with exactly one decimal in the user's number format.
+QString FormatPercent(double percent);
 // "File's Creation Status: " and the percentage with one decimal in the
 // user's number format, then "%".
 QString CreationStatusText(double percent);

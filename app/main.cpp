@@ -1,3 +1,4 @@
+#include "AviSaveOptionsDialog.h"
 #include "FrmMain.h"
 #include "QtMsgBox.h"
 
@@ -8,7 +9,7 @@ int main(int argc, char* argv[])
     QApplication app(argc, argv);
     InstallQtMsgBox();
     InstallQtDoEvents();
-    // The movie layer's compression dialog is installed here as well.
+    InstallAviSaveOptionsDialog();
 
     FrmMain window;
     window.show();

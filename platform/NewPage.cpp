@@ -64,8 +64,11 @@ void OpenLink(const std::string& link, const std::string& AppDirectory, void* Ow
     const ShellResult found = FindExecutableA(page.c_str(), nullptr, program);
     program = TrimBlanks(program);
 
+    // Whatever stood in the page's way (a folder of that name) is not ours
+    // to delete.
     std::error_code ignored;
-    std::filesystem::remove(page, ignored);
+    if (!std::filesystem::is_directory(page, ignored))
+        std::filesystem::remove(page, ignored);
 
     if (found <= 32) {
         ShellExecuteA(Owner, "OPEN", link.c_str(), nullptr, AppDirectory.c_str(), SW_SHOWNORMAL);

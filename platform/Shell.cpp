@@ -106,7 +106,11 @@ ShellResult ShellExecuteA(void* Owner, const char* Verb, const char* File, const
         return SE_ERR_NOASSOC;
 
     const QString file = QString::fromStdString(File);
-    const QString directory = Directory != nullptr ? QString::fromStdString(Directory) : QString();
+    // A working directory that is not there would stop the start; the
+    // program's own directory is only a courtesy to the opened program.
+    QString directory = Directory != nullptr ? QString::fromStdString(Directory) : QString();
+    if (!directory.isEmpty() && !QFileInfo(directory).isDir())
+        directory.clear();
     QFileInfo info(file);
     if (!directory.isEmpty() && info.isRelative())
         info = QFileInfo(directory + QLatin1Char('/') + file);
@@ -132,7 +136,8 @@ ShellResult FindExecutableA(const char* File, const char* Directory, std::string
     if (!std::filesystem::exists(document, error))
         return SE_ERR_FNF;
 
-    const std::string type = ContentTypeOf(document.string());
+    const std::string type =
+        std::filesystem::is_directory(document, error) ? "inode/directory" : ContentTypeOf(document.string());
     if (type.empty())
         return SE_ERR_NOASSOC;
     std::unique_ptr<GAppInfo, GObjectDeleter> app(g_app_info_get_default_for_type(type.c_str(), FALSE));

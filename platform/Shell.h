@@ -21,7 +21,8 @@ constexpr std::size_t kExecutablePathSize = 255;
 // Opens File with Verb ("open" in any letter case, or null; nothing else is
 // offered). An executable file is started with Parameters as its one
 // argument (none when null or empty); anything else, a link included, goes
-// to the desktop's opener. Directory, when given, is the working directory.
+// to the desktop's opener. Directory, when given and present, is the
+// working directory.
 // Owner and Show are accepted for the callers' sake; the desktop decides.
 // Returns at once; the started program runs on its own.
 ShellResult ShellExecuteA(void* Owner, const char* Verb, const char* File, const char* Parameters,

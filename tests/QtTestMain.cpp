@@ -1,0 +1,14 @@
+// Test main for suites that need widgets: one QApplication for the whole
+// run, offscreen unless the caller chose a platform.
+#include <QApplication>
+
+#include <gtest/gtest.h>
+
+int main(int argc, char** argv)
+{
+    if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
