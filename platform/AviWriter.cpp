@@ -16,6 +16,8 @@ extern "C" {
 #include <mutex>
 #include <thread>
 
+#include <unistd.h>
+
 namespace avi {
 namespace {
 
@@ -48,30 +50,33 @@ struct Entry {
     AVPixelFormat oddPixFmt; // for sizes the main format cannot hold
     Tuning tuning;
     bool keyIntMin; // the encoder takes its key-frame interval from keyint_min
+    int minPixels;  // smaller pictures are refused
 };
 
 // NOTE: every pixel format here takes odd widths and heights except
 // yuv420p for H.264, which x264 refuses; odd sizes go to yuv444p there
 // rather than being padded, so the picture keeps exactly the stream's size.
+// Ut Video pictures of 2 or 3 pixels come out of FFmpeg's encoder in a form
+// its own decoder rejects, so Ut Video refuses pictures below 4 pixels.
 const std::vector<Entry>& AllEntries()
 {
     static const std::vector<Entry> entries = {
         {{"raw", "Full Frames (Uncompressed)", Fourcc('D', 'I', 'B', ' '), false, false, false},
-         nullptr, AV_PIX_FMT_BGR24, AV_PIX_FMT_BGR24, Tuning::None, false},
+         nullptr, AV_PIX_FMT_BGR24, AV_PIX_FMT_BGR24, Tuning::None, false, 1},
         {{"mjpeg", "Motion JPEG", Fourcc('M', 'J', 'P', 'G'), true, false, true},
-         "mjpeg", AV_PIX_FMT_YUV420P, AV_PIX_FMT_YUV420P, Tuning::QScale, false},
+         "mjpeg", AV_PIX_FMT_YUV420P, AV_PIX_FMT_YUV420P, Tuning::QScale, false, 1},
         {{"ffv1", "FFV1 (lossless)", Fourcc('F', 'F', 'V', '1'), false, true, false},
-         "ffv1", AV_PIX_FMT_BGR0, AV_PIX_FMT_BGR0, Tuning::None, false},
+         "ffv1", AV_PIX_FMT_BGR0, AV_PIX_FMT_BGR0, Tuning::None, false, 1},
         {{"huffyuv", "HuffYUV (lossless)", Fourcc('H', 'F', 'Y', 'U'), false, false, false},
-         "huffyuv", AV_PIX_FMT_RGB24, AV_PIX_FMT_RGB24, Tuning::None, false},
+         "huffyuv", AV_PIX_FMT_RGB24, AV_PIX_FMT_RGB24, Tuning::None, false, 1},
         {{"utvideo", "Ut Video (lossless)", Fourcc('U', 'L', 'R', 'G'), false, false, false},
-         "utvideo", AV_PIX_FMT_GBRP, AV_PIX_FMT_GBRP, Tuning::None, false},
+         "utvideo", AV_PIX_FMT_GBRP, AV_PIX_FMT_GBRP, Tuning::None, false, 4},
         {{"zmbv", "Zip Motion Blocks Video (lossless)", Fourcc('Z', 'M', 'B', 'V'), false, true, false},
-         "zmbv", AV_PIX_FMT_BGR0, AV_PIX_FMT_BGR0, Tuning::None, true},
+         "zmbv", AV_PIX_FMT_BGR0, AV_PIX_FMT_BGR0, Tuning::None, true, 1},
         {{"mpeg4", "MPEG-4 Part 2 (Xvid compatible)", Fourcc('X', 'V', 'I', 'D'), true, true, true},
-         "mpeg4", AV_PIX_FMT_YUV420P, AV_PIX_FMT_YUV420P, Tuning::QScale, false},
+         "mpeg4", AV_PIX_FMT_YUV420P, AV_PIX_FMT_YUV420P, Tuning::QScale, false, 1},
         {{"h264", "H.264 (x264)", Fourcc('H', '2', '6', '4'), true, true, true},
-         "libx264", AV_PIX_FMT_YUV420P, AV_PIX_FMT_YUV444P, Tuning::Crf, false},
+         "libx264", AV_PIX_FMT_YUV420P, AV_PIX_FMT_YUV444P, Tuning::Crf, false, 1},
     };
     return entries;
 }
@@ -229,6 +234,10 @@ struct Writer::Impl {
     AVRational positionBase{1, 1}; // one position = dwScale / dwRate seconds
     std::int64_t nextPosition = 0;
     HRESULT_AVI failure = AVIERR_OK; // first failure, sticky
+    // End of the last chunk known to be on disk. Once a write fails the
+    // muxer writes nothing more, and the file is cut back to here, so that it
+    // ends on a whole frame.
+    std::int64_t goodEnd = 0;
 
     // Uncompressed frames.
     PacketPtr rawPacket;
@@ -258,6 +267,7 @@ struct Writer::Impl {
     HRESULT_AVI Enqueue(AVFrame* frame, std::int64_t position);
     void WorkerLoop();
     HRESULT_AVI EncodeAndMux(AVFrame* frame, AVPacket* pkt); // worker side
+    HRESULT_AVI Mux(AVPacket* pkt);
     void StopWorker();
 
     void Fail(HRESULT_AVI code)
@@ -306,6 +316,8 @@ HRESULT_AVI Writer::Start(const Settings& s, const FrameFormat& format)
         return AVIERR_NOCOMPRESSOR;
     if (s.rate == 0 || s.scale == 0)
         return AVIERR_BADPARAM;
+    if (static_cast<std::int64_t>(format.width) * format.height < m.entry->minPixels)
+        return AVIERR_BADFORMAT;
     m.format = format;
     m.positionBase = av_make_q(static_cast<int>(std::min<std::uint32_t>(s.scale, INT_MAX)),
                                static_cast<int>(std::min<std::uint32_t>(s.rate, INT_MAX)));
@@ -331,7 +343,11 @@ HRESULT_AVI Writer::Start(const Settings& s, const FrameFormat& format)
     optsOwner.reset(opts);
     if (err < 0)
         return MuxError(err);
+    avio_flush(m.fmt->pb);
+    if (m.fmt->pb->error < 0)
+        return MuxError(m.fmt->pb->error);
     m.headerWritten = true;
+    m.goodEnd = avio_tell(m.fmt->pb);
 
     if (m.encoder) {
         try {
@@ -399,14 +415,21 @@ HRESULT_AVI Writer::Impl::StartEncoder(const Settings& s)
     const bool byRate = s.bytesPerSecond > 0 && entry->pub.hasDataRate;
     if (byRate) {
         c->bit_rate = static_cast<std::int64_t>(s.bytesPerSecond) * 8;
-        c->rc_max_rate = 0;
+        c->bit_rate_tolerance = static_cast<int>(std::min<std::int64_t>(c->bit_rate, INT_MAX));
     }
     AVDictionary* opts = nullptr;
     std::unique_ptr<AVDictionary, DictFree> optsOwner;
     if (std::strcmp(entry->encoder, "ffv1") == 0) {
-        // Version 3 is the one with slices, which its threads need.
-        c->level = 3;
-        c->slices = 4;
+        // NOTE: version 3 has the slices that its threads need, but FFmpeg
+        // 5.1 does not give back the exact pixels of version 3 pictures one
+        // or two pixels high or wide; small pictures stay at version 1.
+        if (format.width >= 16 && format.height >= 16) {
+            c->level = 3;
+            c->slices = 4;
+        } else {
+            c->level = 1;
+            c->thread_count = 1;
+        }
     } else if (std::strcmp(entry->encoder, "libx264") == 0) {
         av_dict_set(&opts, "bf", "0", 0);
         if (!byRate) {
@@ -498,10 +521,10 @@ HRESULT_AVI Writer::Impl::WriteRaw(std::int64_t position, const std::uint8_t* bi
                 std::memcpy(side + 4 * i, &argb, 4); // native order, as FFmpeg's palettes are
             }
         }
-        const int err = av_write_frame(fmt.get(), pkt);
+        const HRESULT_AVI hr = Mux(pkt);
         av_packet_unref(pkt);
-        if (err < 0) {
-            Fail(MuxError(err));
+        if (hr != AVIERR_OK) {
+            Fail(hr);
             return failure;
         }
         if (pos == position)
@@ -560,6 +583,9 @@ HRESULT_AVI Writer::Impl::Enqueue(AVFrame* frame, std::int64_t position)
         return AVIERR_MEMORY;
     item->pts = position;
     item->pict_type = AV_PICTURE_TYPE_NONE;
+    // A fixed quantiser is taken from each frame, not from the context.
+    if (encoder->flags & AV_CODEC_FLAG_QSCALE)
+        item->quality = encoder->global_quality;
     std::unique_lock lock(mutex);
     cv.wait(lock, [this] { return queue.size() < kQueueDepth || workerFailure != AVIERR_OK; });
     if (workerFailure != AVIERR_OK)
@@ -628,11 +654,24 @@ HRESULT_AVI Writer::Impl::EncodeAndMux(AVFrame* frame, AVPacket* pkt)
             return EncoderError(err);
         av_packet_rescale_ts(pkt, encoder->time_base, stream->time_base);
         pkt->stream_index = stream->index;
-        err = av_write_frame(fmt.get(), pkt);
+        const HRESULT_AVI hr = Mux(pkt);
         av_packet_unref(pkt);
-        if (err < 0)
-            return MuxError(err);
+        if (hr != AVIERR_OK)
+            return hr;
     }
+}
+
+HRESULT_AVI Writer::Impl::Mux(AVPacket* pkt)
+{
+    const int err = av_write_frame(fmt.get(), pkt);
+    if (err < 0)
+        return MuxError(err);
+    // Flushed per frame, so that a full disk is seen at the frame it hits.
+    avio_flush(fmt->pb);
+    if (fmt->pb->error < 0)
+        return MuxError(fmt->pb->error);
+    goodEnd = avio_tell(fmt->pb);
+    return AVIERR_OK;
 }
 
 void Writer::Impl::StopWorker()
@@ -667,12 +706,21 @@ HRESULT_AVI Writer::Finish()
         if (err < 0)
             m.Fail(MuxError(err));
     }
+    bool diskFailed = m.failure == AVIERR_FILEWRITE;
     if (m.fmt->pb) {
         avio_flush(m.fmt->pb);
-        if (m.fmt->pb->error < 0)
+        if (m.fmt->pb->error < 0) {
             m.Fail(MuxError(m.fmt->pb->error));
-        if (avio_closep(&m.fmt->pb) < 0)
+            diskFailed = true;
+        }
+        if (avio_closep(&m.fmt->pb) < 0) {
             m.Fail(AVIERR_FILEWRITE);
+            diskFailed = true;
+        }
+    }
+    if (diskFailed && m.headerWritten && m.goodEnd > 0) {
+        // NOTE: nothing to do if this fails too; the file stays as it is.
+        [[maybe_unused]] const int cut = truncate(m.path.c_str(), static_cast<off_t>(m.goodEnd));
     }
     m.encoder.reset();
     m.ring.clear();

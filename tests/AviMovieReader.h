@@ -1,0 +1,30 @@
+#pragma once
+// Reads a movie back with libavformat and libavcodec, independently of the
+// movie layer's own code, for the tests and the large-file check.
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace avitest {
+
+using Bytes = std::vector<std::uint8_t>;
+
+struct Movie {
+    bool opened = false;
+    std::string error;            // why it could not be read, if so
+    int width = 0;
+    int height = 0;
+    int rateNum = 0;              // the stream's frame rate
+    int rateDen = 0;
+    std::string codec;            // FFmpeg's decoder name
+    std::uint32_t codecTag = 0;   // the FourCC of the stream format
+    int bitsPerCodedSample = 0;
+    std::vector<Bytes> packets;   // as stored, when asked for
+    std::vector<bool> keyFrames;  // one per packet
+    std::vector<Bytes> frames;    // decoded: top row first, blue-green-red, no filler
+    std::vector<std::string> warnings; // what FFmpeg logged at warning level or worse
+};
+
+Movie ReadMovie(const std::string& path, bool keepPackets = false, bool decode = true);
+
+} // namespace avitest

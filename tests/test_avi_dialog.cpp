@@ -1,0 +1,156 @@
+// The "Video Compression" dialog driven as a user would, through
+// AVISaveOptions with the dialog installed, on the offscreen platform.
+#include "AviSaveOptionsDialog.h"
+#include "mdAVI.h"
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QDialogButtonBox>
+#include <QListWidget>
+#include <QPushButton>
+#include <QSlider>
+#include <QSpinBox>
+#include <QTimer>
+
+#include <functional>
+
+namespace {
+
+std::uint32_t FccOf(const char* name)
+{
+    for (const AviCompressor& c : AviCompressors())
+        if (c.name == name)
+            return c.fccHandler;
+    return 0;
+}
+
+int RowOf(const char* name)
+{
+    const auto& list = AviCompressors();
+    for (std::size_t i = 0; i < list.size(); ++i)
+        if (list[i].name == name)
+            return static_cast<int>(i);
+    return -1;
+}
+
+// Calls AVISaveOptions the way the run does, with `user` acting on the
+// dialog once it is up.
+int AskWith(QWidget* owner, std::uint32_t flags, AVICOMPRESSOPTIONS& options,
+            const std::function<void(QDialog&)>& user)
+{
+    bool acted = false;
+    QTimer::singleShot(0, [&] {
+        auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget());
+        if (!dialog)
+            return;
+        acted = true;
+        user(*dialog);
+    });
+    AVICOMPRESSOPTIONS* array[1] = {&options};
+    const int answer = AVISaveOptions(owner, flags, 1, nullptr, array);
+    EXPECT_TRUE(acted) << "no modal dialog came up";
+    if (answer == 1)
+        AVISaveOptionsFree(1, array);
+    return answer;
+}
+
+void ClickOk(QDialog& d)
+{
+    d.findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Ok)->click();
+}
+
+constexpr std::uint32_t kBoth = ICMF_CHOOSE_KEYFRAME | ICMF_CHOOSE_DATARATE;
+
+} // namespace
+
+// One test, in order, because the dialog remembers the last choice for as
+// long as the program runs.
+TEST(AviSaveOptionsDialog, ChoosesRemembersCancelsAndCloses)
+{
+    InstallAviSaveOptionsDialog();
+    QWidget owner;
+    owner.show();
+
+    // First opening: Full Frames, owned by the window, with its rows.
+    AVICOMPRESSOPTIONS options{};
+    int answer = AskWith(&owner, kBoth, options, [&](QDialog& d) {
+        EXPECT_EQ(d.windowTitle(), "Video Compression");
+        EXPECT_EQ(d.parentWidget(), &owner);
+        EXPECT_TRUE(d.isModal());
+        auto* list = d.findChild<QListWidget*>("compressors");
+        ASSERT_NE(list, nullptr);
+        EXPECT_EQ(list->count(), static_cast<int>(AviCompressors().size()));
+        EXPECT_EQ(list->currentItem()->text(), "Full Frames (Uncompressed)");
+        EXPECT_FALSE(d.findChild<QSlider*>("quality")->isEnabled());
+        EXPECT_FALSE(d.findChild<QCheckBox*>("keyFrameCheck")->isEnabled());
+        EXPECT_TRUE(d.findChild<QCheckBox*>("keyFrameCheck")->isVisibleTo(&d));
+        EXPECT_TRUE(d.findChild<QCheckBox*>("dataRateCheck")->isVisibleTo(&d));
+        ClickOk(d);
+    });
+    EXPECT_EQ(answer, 1);
+    EXPECT_EQ(options.fccHandler, FccOf("raw"));
+    EXPECT_EQ(options.dwKeyFrameEvery, 0u);
+    EXPECT_EQ(options.dwBytesPerSecond, 0u);
+
+    // Choosing MPEG-4 Part 2 with a key frame every 10 frames, 300 KB/sec.
+    const int mpeg4 = RowOf("mpeg4");
+    if (mpeg4 >= 0) {
+        options = {};
+        answer = AskWith(&owner, kBoth, options, [&](QDialog& d) {
+            d.findChild<QListWidget*>("compressors")->setCurrentRow(mpeg4);
+            auto* key = d.findChild<QCheckBox*>("keyFrameCheck");
+            EXPECT_TRUE(key->isEnabled());
+            key->setChecked(true);
+            d.findChild<QSpinBox*>("keyFrames")->setValue(10);
+            auto* quality = d.findChild<QSlider*>("quality");
+            EXPECT_TRUE(quality->isEnabled());
+            quality->setValue(55);
+            d.findChild<QCheckBox*>("dataRateCheck")->setChecked(true);
+            d.findChild<QSpinBox*>("dataRate")->setValue(300);
+            EXPECT_FALSE(quality->isEnabled()) << "a data rate overrules the quality";
+            ClickOk(d);
+        });
+        EXPECT_EQ(answer, 1);
+        EXPECT_EQ(options.fccHandler, FccOf("mpeg4"));
+        EXPECT_EQ(options.dwKeyFrameEvery, 10u);
+        EXPECT_EQ(options.dwBytesPerSecond, 300u * 1024);
+        EXPECT_EQ(options.dwQuality, 5500u);
+        EXPECT_EQ(options.dwFlags & (AVICOMPRESSF_KEYFRAMES | AVICOMPRESSF_DATARATE),
+                  AVICOMPRESSF_KEYFRAMES | AVICOMPRESSF_DATARATE);
+    }
+
+    // Cancel: answers 0, fills nothing, and the next opening still shows
+    // the last accepted choice.
+    const std::uint32_t last = AviSaveOptionsDialog::LastChoice().fccHandler;
+    options = {};
+    answer = AskWith(&owner, kBoth, options, [&](QDialog& d) {
+        auto* list = d.findChild<QListWidget*>("compressors");
+        EXPECT_EQ(list->currentItem()->data(Qt::UserRole).toUInt(), last);
+        if (mpeg4 >= 0) {
+            EXPECT_EQ(d.findChild<QSpinBox*>("keyFrames")->value(), 10);
+        }
+        list->setCurrentRow(0);
+        d.findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Cancel)->click();
+    });
+    EXPECT_EQ(answer, 0);
+    EXPECT_EQ(options.fccHandler, 0u);
+    EXPECT_EQ(AviSaveOptionsDialog::LastChoice().fccHandler, last);
+
+    // Closing the window counts as Cancel; without the flags the rows are hidden.
+    answer = AskWith(&owner, 0, options, [&](QDialog& d) {
+        EXPECT_FALSE(d.findChild<QCheckBox*>("keyFrameCheck")->isVisibleTo(&d));
+        EXPECT_FALSE(d.findChild<QCheckBox*>("dataRateCheck")->isVisibleTo(&d));
+        d.close();
+    });
+    EXPECT_EQ(answer, 0);
+    EXPECT_EQ(AviSaveOptionsPending(), 0);
+}
+
+int main(int argc, char** argv)
+{
+    QApplication app(argc, argv);
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
