@@ -353,7 +353,7 @@ std::string FrmMain::ProposeOutputName() const
         DoEvents();
         if (i == 999)
             return name;
-        char number[8];
+        char number[16];
         std::snprintf(number, sizeof number, "%03d", i);
         name = JoinPath(OutputFolder(), std::string("Demo") + number + ".avi");
         if (!FileExist(name))

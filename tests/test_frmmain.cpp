@@ -553,13 +553,6 @@ TEST(CreationStatusText, OneDecimalInTheUserNumberFormat)
     QLocale::setDefault(previous);
 }
 
-TEST_F(FrmMainTest, StatusSetterChangesTheCaption)
-{
-    FrmMain w(AppDir().toStdString());
-    w.SetStatus("Movie's Creation Completed!");
-    EXPECT_EQ(w.Status->text(), "Movie's Creation Completed!");
-}
-
 TEST_F(FrmMainTest, FolderPickerPutsTheChosenFolderIntoTheBoxOrLeavesItOnCancel)
 {
     FrmMain w(AppDir().toStdString());
@@ -698,23 +691,4 @@ TEST_F(FrmMainTest, LoadPicThatCannotDecodeThrowsNamingTheFileAndKeepsThePicture
         }
         EXPECT_EQ(w.imL->pixmap().size(), QSize(4, 4));
     }
-}
-
-TEST_F(FrmMainTest, GetNextWalksTheFrameListAndFileExistSeesOnlyFiles)
-{
-    FrmMain w(AppDir().toStdString());
-    Touch(AppDir() + "/b.TGA");
-    Touch(AppDir() + "/a.tga");
-    Touch(AppDir() + "/c.bmp");
-    w.FrameIndex = 0;
-    w.Fle.SetPath(AppDir().toStdString());
-    EXPECT_EQ(w.GetNext(), "a.tga");
-    EXPECT_EQ(w.GetNext(), "b.TGA");
-    EXPECT_EQ(w.GetNext(), "");
-    EXPECT_EQ(w.GetNext(), "");
-    EXPECT_EQ(w.FrameIndex, 4);
-
-    EXPECT_TRUE(w.FileExist((AppDir() + "/c.bmp").toStdString()));
-    EXPECT_FALSE(w.FileExist((AppDir() + "/OutPut").toStdString()));
-    EXPECT_FALSE(w.FileExist((AppDir() + "/no/such/dir/c.bmp").toStdString()));
 }
