@@ -1,0 +1,71 @@
+// cDIB::CreateFromFile on arbitrary bytes. A FileError is the documented
+// refusal; a crash, leak, undefined behaviour or an allocation out of
+// proportion to the file is a bug.
+#include "FileError.h"
+#include "FuzzSupport.h"
+#include "cDIB.h"
+
+#include <cstring>
+
+namespace {
+
+std::int32_t I32(const std::uint8_t* p)
+{
+    return static_cast<std::int32_t>(static_cast<std::uint32_t>(p[0]) | (static_cast<std::uint32_t>(p[1]) << 8) |
+                                     (static_cast<std::uint32_t>(p[2]) << 16) |
+                                     (static_cast<std::uint32_t>(p[3]) << 24));
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
+{
+    static fuzz::ScratchFiles scratch{{fuzz::ScratchPath(".bmp"), fuzz::ScratchPath("-copy.bmp")}};
+    fuzz::SilenceMessageBoxes();
+    const std::string& path = scratch.paths[0];
+    const std::string& copy = scratch.paths[1];
+    fuzz::WriteFile(path, data, size);
+
+    cDIB dib;
+    bool loaded = false;
+    try {
+        loaded = dib.CreateFromFile(path);
+    } catch (const FileError&) {
+        return 0;
+    }
+    if (!loaded) {
+        // Only a file that does not start with "BM" is refused this way here.
+        FUZZ_CHECK(size < 2 || data[0] != 'B' || data[1] != 'M');
+        return 0;
+    }
+
+    // Everything the object hands out lies inside the file.
+    FUZZ_CHECK(size >= 14);
+    const std::int64_t offBits = I32(data + 10);
+    FUZZ_CHECK(dib.BitOffset() == offBits);
+    FUZZ_CHECK(dib.SizeImage() > 0 && dib.SizeBitmapInfo() > 0);
+    FUZZ_CHECK(dib.SizeBitmapInfo() == offBits - 14);
+    FUZZ_CHECK(offBits + dib.SizeImage() <= static_cast<std::int64_t>(size));
+    FUZZ_CHECK(std::memcmp(dib.PointerToBits(), data + offBits, static_cast<std::size_t>(dib.SizeImage())) == 0);
+    FUZZ_CHECK(std::memcmp(dib.PointerToBitmapInfo(), data + 14, static_cast<std::size_t>(dib.SizeBitmapInfo())) == 0);
+
+    // Written out and read again, the bitmap is the same bitmap. Only when
+    // the info block holds the whole 40-byte header: a shorter one borrows
+    // header fields from the bytes after it, which WriteToFile does not keep.
+    if (dib.SizeBitmapInfo() < 40)
+        return 0;
+    ::unlink(copy.c_str());
+    dib.WriteToFile(copy);
+    cDIB again;
+    bool reloaded = false;
+    try {
+        reloaded = again.CreateFromFile(copy);
+    } catch (const FileError&) {
+        FUZZ_CHECK(!"a bitmap written by WriteToFile does not load");
+    }
+    FUZZ_CHECK(reloaded);
+    FUZZ_CHECK(again.SizeImage() == dib.SizeImage() && again.SizeBitmapInfo() == dib.SizeBitmapInfo());
+    FUZZ_CHECK(again.Width() == dib.Width() && again.Height() == dib.Height() && again.BitCount() == dib.BitCount());
+    FUZZ_CHECK(std::memcmp(again.PointerToBits(), dib.PointerToBits(), static_cast<std::size_t>(dib.SizeImage())) == 0);
+    return 0;
+}
