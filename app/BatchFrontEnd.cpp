@@ -160,12 +160,12 @@ public:
 
     std::string CreateCaption() const override { return caption_; }
     void SetCreateCaption(const std::string& caption) override { caption_ = caption; }
-    std::string TxtW() const override { return o_.size ? o_.size->first : "512"; }
-    std::string TxtH() const override { return o_.size ? o_.size->second : "384"; }
-    std::string TxtFps() const override { return o_.fps; }
-    std::string TxtDir() const override { return o_.framesDir; }
-    std::string TxtOut() const override { return o_.output; }
-    int ChkF() const override { return o_.size ? 1 : 0; }
+    std::string WidthText() const override { return o_.size ? o_.size->first : "512"; }
+    std::string HeightText() const override { return o_.size ? o_.size->second : "384"; }
+    std::string FpsText() const override { return o_.fps; }
+    std::string DirectoryText() const override { return o_.framesDir; }
+    std::string OutputText() const override { return o_.output; }
+    int ForceValue() const override { return o_.size ? 1 : 0; }
     void SetStatus(const std::string& caption) override { status_ = caption; }
     void ShowProgress(float) override {}
 

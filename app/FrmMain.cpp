@@ -1,9 +1,12 @@
 #include "FrmMain.h"
 
+#include "Shell.h"
+
 #include "DoEvents.h"
 #include "FileError.h"
 #include "MsgBox.h"
 #include "NewPage.h"
+#include "Shell.h"
 #include "mdFile.h"
 
 #include <QCloseEvent>
@@ -363,7 +366,79 @@ std::string FrmMain::ProposeOutputName() const
 
 void FrmMain::CmdCreate_Click()
 {
-    // The movie build run lives here.
+    ::CmdCreate_Click(*this, *this, SharedFrameImage());
+}
+
+std::string FrmMain::CreateCaption() const
+{
+    return CmdCreate->text().toStdString();
+}
+
+void FrmMain::SetCreateCaption(const std::string& caption)
+{
+    CmdCreate->setText(FromStd(caption));
+}
+
+std::string FrmMain::WidthText() const
+{
+    return TxtW->text().toStdString();
+}
+
+std::string FrmMain::HeightText() const
+{
+    return TxtH->text().toStdString();
+}
+
+std::string FrmMain::FpsText() const
+{
+    return txtFps->text().toStdString();
+}
+
+std::string FrmMain::DirectoryText() const
+{
+    return TxtDir->text().toStdString();
+}
+
+std::string FrmMain::OutputText() const
+{
+    return TxtOut->text().toStdString();
+}
+
+int FrmMain::ForceValue() const
+{
+    switch (ChkF->checkState()) {
+    case Qt::Unchecked:
+        return 0;
+    case Qt::Checked:
+        return 1;
+    default:
+        return 2; // grayed counts as forced too
+    }
+}
+
+std::string FrmMain::FormatPercent(double percent) const
+{
+    return ::FormatPercent(percent).toStdString();
+}
+
+AviOwnerWindow FrmMain::OwnerWindow()
+{
+    return static_cast<QWidget*>(this);
+}
+
+void FrmMain::OpenMovie(const std::string& path)
+{
+    ShellExecuteA(static_cast<QWidget*>(this), "OPEN", path.c_str(), nullptr, appDirectory_.c_str(), SW_SHOWNORMAL);
+}
+
+bool FrmMain::Closing() const
+{
+    return closeRequested_;
+}
+
+void FrmMain::SetStatus(const std::string& caption)
+{
+    SetStatus(FromStd(caption));
 }
 
 void FrmMain::CmdBrowse_Click()

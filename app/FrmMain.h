@@ -3,6 +3,7 @@
 // options, the "Create !" button, the status line and the progress bar.
 #include "FileCommonDialog.h"
 #include "FileListBox.h"
+#include "MovieBuild.h"
 #include "cDIB.h"
 
 #include <QCheckBox>
@@ -52,7 +53,9 @@ QString CreationStatusText(double percent);
 // installed, else the system's sans-serif family.
 QString WindowFontFamily();
 
-class FrmMain : public QWidget {
+// The window is the build run's front end: its controls are what the run
+// reads and writes, and it keeps the run's state between presses.
+class FrmMain : public QWidget, public BuildState, private MovieBuildHost {
     Q_OBJECT
 
 public:
@@ -88,18 +91,10 @@ public:
     LinkLabel* lblSite = nullptr;
     LinkLabel* lblMail = nullptr;
 
-    // The frame files of the current run; not a widget.
-    FileListBox Fle;
-    // The output picker's Save dialog, kept for the window's life.
+    // The output picker's Save dialog, kept for the window's life. The build
+    // run's state (Fle, CancelRequested, OutputPath, FirstFramePath,
+    // FrameDib, FrameIndex) comes with BuildState.
     FileCommonDialog cDialog;
-
-    // State of the build run.
-    bool CancelRequested = false;
-    std::string OutputPath;
-    std::string FirstFramePath;
-    std::unique_ptr<cDIB> FrameDib;
-    // Position in Fle of the next name GetNext hands out.
-    std::int64_t FrameIndex = 0;
 
     // The build run, started and cancelled by CmdCreate.
     void CmdCreate_Click();
@@ -114,12 +109,13 @@ public:
     // itself when SaveBMP is set and it is a .bmp file, else empty. showIm
     // and clearImFirst are not consulted. Throws FileError, naming the file,
     // when it cannot be read or decoded; imL then keeps its picture.
-    std::string loadPic(const std::string& sFile, bool showIm, bool clearImFirst, bool SaveBMP);
+    std::string loadPic(const std::string& sFile, bool showIm, bool clearImFirst, bool SaveBMP) override;
     bool FileExist(const std::string& path) const;
 
     // Sets the bar to percent of the track; 0 hides it, anything else shows it.
-    void ShowProgress(float percent);
+    void ShowProgress(float percent) override;
     void SetStatus(const QString& caption);
+    void SetStatus(const std::string& caption) override;
 
     // Shows the end of both path boxes, caret after the last character and
     // nothing selected; with moveFocus the focus goes to the progress track.
@@ -152,6 +148,20 @@ protected:
     virtual void OnClosing();
 
 private:
+    // What the build run reads and writes of the window.
+    std::string CreateCaption() const override;
+    void SetCreateCaption(const std::string& caption) override;
+    std::string WidthText() const override;
+    std::string HeightText() const override;
+    std::string FpsText() const override;
+    std::string DirectoryText() const override;
+    std::string OutputText() const override;
+    int ForceValue() const override;
+    std::string FormatPercent(double percent) const override;
+    AviOwnerWindow OwnerWindow() override;
+    void OpenMovie(const std::string& path) override;
+    bool Closing() const override;
+
     void CreateControls();
     void LayOut();
     void SetFonts();

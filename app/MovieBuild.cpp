@@ -355,15 +355,15 @@ BuildResult CmdCreate_Click(MovieBuildHost& host, BuildState& st, FrameImage& im
     }
     host.SetCreateCaption(kCancel);
 
-    const std::int32_t width = RoundToInt32(TextValue(host.TxtW()));
-    const std::int32_t height = RoundToInt32(TextValue(host.TxtH()));
-    const std::int16_t rate = RoundToInt16(TextValue(host.TxtFps()));
-    const bool force = host.ChkF() != 0;
+    const std::int32_t width = RoundToInt32(TextValue(host.WidthText()));
+    const std::int32_t height = RoundToInt32(TextValue(host.HeightText()));
+    const std::int16_t rate = RoundToInt16(TextValue(host.FpsText()));
+    const bool force = host.ForceValue() != 0;
 
     st.FrameIndex = 0;
-    st.Fle.SetPath(host.TxtDir());
+    st.Fle.SetPath(host.DirectoryText());
     if (st.Fle.ListCount() < 1) {
-        std::string message = "There's no TGA files in:" + std::string(kCrLf) + host.TxtDir();
+        std::string message = "There's no TGA files in:" + std::string(kCrLf) + host.DirectoryText();
         if (!st.Fle.ListError().empty())
             message += std::string(kCrLf) + "(" + st.Fle.ListError() + ")";
         return EarlyExit(host, message, vbExclamation | vbOKOnly, "Error!");
@@ -371,17 +371,17 @@ BuildResult CmdCreate_Click(MovieBuildHost& host, BuildState& st, FrameImage& im
     // The first file only gives the movie its format: one file makes no movie.
     if (st.Fle.ListCount() == 1)
         return EarlyExit(host,
-                         "There's only one TGA file in:" + std::string(kCrLf) + host.TxtDir() + kCrLf +
+                         "There's only one TGA file in:" + std::string(kCrLf) + host.DirectoryText() + kCrLf +
                              "A movie needs at least two: the first one only gives the movie its format.",
                          vbExclamation | vbOKOnly, "Error!");
     if (force && !ForcedSizeFits(width, height))
         return EarlyExit(host,
                          "The forced movie dimensions must be at least 1 x 1 and fit a bitmap file:" +
-                             std::string(kCrLf) + "Width: " + host.TxtW() + kCrLf + "Height: " + host.TxtH(),
+                             std::string(kCrLf) + "Width: " + host.WidthText() + kCrLf + "Height: " + host.HeightText(),
                          vbExclamation | vbOKOnly, "Error!");
 
-    st.OutputPath = host.TxtOut();
-    st.FirstFramePath = JoinPath(host.TxtDir(), GetNext(st.Fle, st.FrameIndex));
+    st.OutputPath = host.OutputText();
+    st.FirstFramePath = JoinPath(host.DirectoryText(), GetNext(st.Fle, st.FrameIndex));
 
     if (FileExist(st.OutputPath)) {
         if (MsgBox(st.OutputPath + " already exists." + kCrLf + "Overwrite it?", vbQuestion | vbYesNo,

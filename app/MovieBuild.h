@@ -28,13 +28,13 @@ public:
 
     virtual std::string CreateCaption() const = 0;
     virtual void SetCreateCaption(const std::string& caption) = 0;
-    virtual std::string TxtW() const = 0;
-    virtual std::string TxtH() const = 0;
-    virtual std::string TxtFps() const = 0;
-    virtual std::string TxtDir() const = 0;
-    virtual std::string TxtOut() const = 0;
+    virtual std::string WidthText() const = 0;
+    virtual std::string HeightText() const = 0;
+    virtual std::string FpsText() const = 0;
+    virtual std::string DirectoryText() const = 0;
+    virtual std::string OutputText() const = 0;
     // The force check box: 0 unchecked, 1 checked, 2 grayed.
-    virtual int ChkF() const = 0;
+    virtual int ForceValue() const = 0;
 
     virtual void SetStatus(const std::string& caption) = 0;
     virtual void ShowProgress(float percent) = 0;

@@ -38,12 +38,12 @@ public:
         caption = c;
         captions.push_back(c);
     }
-    std::string TxtW() const override { return w; }
-    std::string TxtH() const override { return h; }
-    std::string TxtFps() const override { return fps; }
-    std::string TxtDir() const override { return dir; }
-    std::string TxtOut() const override { return out; }
-    int ChkF() const override { return chkF; }
+    std::string WidthText() const override { return w; }
+    std::string HeightText() const override { return h; }
+    std::string FpsText() const override { return fps; }
+    std::string DirectoryText() const override { return dir; }
+    std::string OutputText() const override { return out; }
+    int ForceValue() const override { return chkF; }
     void SetStatus(const std::string& s) override { statuses.push_back(s); }
     void ShowProgress(float p) override { progress.push_back(p); }
     std::string FormatPercent(double p) const override
