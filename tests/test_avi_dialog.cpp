@@ -147,10 +147,3 @@ TEST(AviSaveOptionsDialog, ChoosesRemembersCancelsAndCloses)
     EXPECT_EQ(answer, 0);
     EXPECT_EQ(AviSaveOptionsPending(), 0);
 }
-
-int main(int argc, char** argv)
-{
-    QApplication app(argc, argv);
-    ::testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
-}
