@@ -396,7 +396,7 @@ HRESULT_AVI Writer::Impl::StartEncoder(const Settings& s)
     c->max_b_frames = 0;
     // JPEG's own full range for Motion JPEG, studio range elsewhere; both
     // BT.601, as players assume for these sizes.
-    const bool fullRange = entry->tuning == Tuning::QScale && std::strcmp(entry->encoder, "mjpeg") == 0;
+    const bool fullRange = std::strcmp(entry->encoder, "mjpeg") == 0;
     const bool yuv = encPixFmt == AV_PIX_FMT_YUV420P || encPixFmt == AV_PIX_FMT_YUV444P;
     if (yuv) {
         c->color_range = fullRange ? AVCOL_RANGE_JPEG : AVCOL_RANGE_MPEG;
