@@ -16,6 +16,8 @@ extern "C" {
 #include <mutex>
 #include <thread>
 
+#include <sys/resource.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 namespace avi {
@@ -238,6 +240,10 @@ struct Writer::Impl {
     // muxer writes nothing more, and the file is cut back to here, so that it
     // ends on a whole frame.
     std::int64_t goodEnd = 0;
+    // Packets muxed so far: each costs an entry in the closing indexes.
+    std::int64_t packetsMuxed = 0;
+    // A frame was refused because it would not have left room to close the file.
+    bool refusedForRoom = false;
 
     // Uncompressed frames.
     PacketPtr rawPacket;
@@ -268,6 +274,7 @@ struct Writer::Impl {
     void WorkerLoop();
     HRESULT_AVI EncodeAndMux(AVFrame* frame, AVPacket* pkt); // worker side
     HRESULT_AVI Mux(AVPacket* pkt);
+    bool RoomFor(std::int64_t bytes) const;
     void StopWorker();
 
     void Fail(HRESULT_AVI code)
@@ -661,8 +668,34 @@ HRESULT_AVI Writer::Impl::EncodeAndMux(AVFrame* frame, AVPacket* pkt)
     }
 }
 
+// Whether a packet of that size still leaves room on the disk, and within the
+// process's file-size limit, for the indexes that close the movie. A frame
+// refused here leaves the muxer as it was, so the movie is closed complete and
+// indexed with every frame before it; FFmpeg cannot close a file properly
+// once a write has failed.
+bool Writer::Impl::RoomFor(std::int64_t bytes) const
+{
+    constexpr std::int64_t kMargin = 32 * 1024;       // headers rewritten, blocks part-filled
+    constexpr std::int64_t kIndexBytesPerPacket = 40; // idx1 and OpenDML entries, with slack
+    const std::int64_t need = bytes + 64 + kMargin + kIndexBytesPerPacket * (packetsMuxed + 2);
+    const std::int64_t end = avio_tell(fmt->pb);
+    rlimit limit{};
+    if (::getrlimit(RLIMIT_FSIZE, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY &&
+        end + need > static_cast<std::int64_t>(limit.rlim_cur))
+        return false;
+    struct statvfs disk {};
+    if (::statvfs(path.c_str(), &disk) == 0 &&
+        static_cast<std::int64_t>(disk.f_bavail) * static_cast<std::int64_t>(disk.f_frsize) < need)
+        return false;
+    return true;
+}
+
 HRESULT_AVI Writer::Impl::Mux(AVPacket* pkt)
 {
+    if (!RoomFor(pkt->size)) {
+        refusedForRoom = true;
+        return AVIERR_FILEWRITE;
+    }
     const int err = av_write_frame(fmt.get(), pkt);
     if (err < 0)
         return MuxError(err);
@@ -671,6 +704,7 @@ HRESULT_AVI Writer::Impl::Mux(AVPacket* pkt)
     if (fmt->pb->error < 0)
         return MuxError(fmt->pb->error);
     goodEnd = avio_tell(fmt->pb);
+    ++packetsMuxed;
     return AVIERR_OK;
 }
 
@@ -706,7 +740,8 @@ HRESULT_AVI Writer::Finish()
         if (err < 0)
             m.Fail(MuxError(err));
     }
-    bool diskFailed = m.failure == AVIERR_FILEWRITE;
+    // A refused frame was never written: the file closed normally above.
+    bool diskFailed = m.failure == AVIERR_FILEWRITE && !m.refusedForRoom;
     if (m.fmt->pb) {
         avio_flush(m.fmt->pb);
         if (m.fmt->pb->error < 0) {

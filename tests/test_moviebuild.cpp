@@ -10,8 +10,11 @@
 
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <map>
 
+#include <sys/mount.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -584,7 +587,7 @@ TEST(MovieBuildFaults, OutputThatCannotBeDeletedIsReported)
 
 TEST(MovieBuildFaults, FullDiskKeepsTheFramesWrittenBefore)
 {
-    // 40 frames of 64 x 48 (9 KB each) against a 150 KB file-size limit: the
+    // 40 frames of 64 x 48 (9 KB each) against a 200 KB file-size limit: the
     // temporary bitmaps fit, the movie does not.
     Sequence seq(40, 64, 48);
     TempDir outDir;
@@ -595,7 +598,7 @@ TEST(MovieBuildFaults, FullDiskKeepsTheFramesWrittenBefore)
     ASSERT_GE(pid, 0);
     if (pid == 0) {
         std::signal(SIGXFSZ, SIG_IGN);
-        rlimit limit{150 * 1024, 150 * 1024};
+        rlimit limit{200 * 1024, 200 * 1024};
         ::setrlimit(RLIMIT_FSIZE, &limit);
         DialogAnswer dialog("raw");
         MsgBoxRecorder boxes;
@@ -627,5 +630,40 @@ TEST(MovieBuildFaults, FullDiskKeepsTheFramesWrittenBefore)
     ASSERT_TRUE(movie.opened) << movie.error;
     ASSERT_EQ(static_cast<long long>(movie.frames.size()), written + 1);
     EXPECT_EQ(movie.frames.back(), seq.pictures[static_cast<std::size_t>(written)]);
+    // Closed properly: indexed, with its final sizes, so that players need
+    // not scan it.
+    EXPECT_TRUE(movie.warnings.empty()) << movie.warnings.front();
+    EXPECT_EQ(seq.Contents(), before);
+}
+
+TEST(MovieBuildFaults, FullFileSystemKeepsACompleteMovie)
+{
+    Sequence seq(60, 64, 48);
+    TempDir mountPoint;
+    const std::string options = "size=320k,mode=0777";
+    if (::mount("reelcast-test", mountPoint.path().c_str(), "tmpfs", 0, options.c_str()) != 0)
+        GTEST_SKIP() << "cannot mount a small tmpfs here (" << std::strerror(errno) << ")";
+    const auto before = seq.Contents();
+    DialogAnswer dialog("raw");
+    MsgBoxRecorder boxes;
+    FakeHost host;
+    host.dir = seq.frames();
+    host.out = mountPoint.file("full.avi");
+    BuildState state;
+    const BuildResult r = Press(host, state);
+    EXPECT_EQ(r.outcome, BuildOutcome::Failed);
+    EXPECT_EQ(host.statuses.back(), "There was an error creating the AVI File.");
+    EXPECT_GT(r.framesWritten, 5);
+    EXPECT_LT(r.framesWritten, 59);
+    const auto movie = avitest::ReadMovie(host.out);
+    EXPECT_TRUE(movie.opened) << movie.error;
+    EXPECT_EQ(static_cast<std::int64_t>(movie.frames.size()), r.framesWritten + 1);
+    EXPECT_TRUE(movie.warnings.empty()) << movie.warnings.front();
+    if (std::system("command -v gst-launch-1.0 >/dev/null 2>&1") == 0) {
+        const std::string play = "gst-launch-1.0 -q filesrc location=" + host.out +
+                                 " ! avidemux ! decodebin ! fakesink >/dev/null 2>&1";
+        EXPECT_EQ(std::system(play.c_str()), 0);
+    }
+    ::umount(mountPoint.path().c_str());
     EXPECT_EQ(seq.Contents(), before);
 }
