@@ -156,6 +156,14 @@ std::vector<std::string> TgaNames(int n)
     return names;
 }
 
+FakeHost HostFor(const Sequence& seq, const std::string& out)
+{
+    FakeHost host;
+    host.dir = seq.frames();
+    host.out = out;
+    return host;
+}
+
 BuildResult Press(FakeHost& host, BuildState& state)
 {
     return CmdCreate_Click(host, state, SharedFrameImage());
@@ -170,9 +178,7 @@ TEST_P(LosslessRun, NFilesGiveNFramesWithFilesTwoToNAsPictures)
     const int n = 5;
     Sequence seq(n, 33, 17);
     TempDir outDir;
-    FakeHost host;
-    host.dir = seq.frames();
-    host.out = outDir.file("movie.avi");
+    FakeHost host = HostFor(seq, outDir.file("movie.avi"));
     host.fps = "25";
     DialogAnswer dialog(GetParam());
     MsgBoxRecorder boxes(vbNo);
@@ -216,9 +222,7 @@ TEST(MovieBuild, FrameRateTextsGiveTheHeaderRate)
     DialogAnswer dialog("raw");
     MsgBoxRecorder boxes(vbNo);
     for (const auto& [text, rate] : cases) {
-        FakeHost host;
-        host.dir = seq.frames();
-        host.out = outDir.file("rate.avi");
+        FakeHost host = HostFor(seq, outDir.file("rate.avi"));
         host.fps = text;
         BuildState state;
         std::filesystem::remove(host.out);
@@ -235,9 +239,7 @@ TEST(MovieBuild, ForcedDimensionsGiveTheForcedSize)
     TempDir outDir;
     DialogAnswer dialog("raw");
     MsgBoxRecorder boxes(vbNo);
-    FakeHost host;
-    host.dir = seq.frames();
-    host.out = outDir.file("forced.avi");
+    FakeHost host = HostFor(seq, outDir.file("forced.avi"));
     host.chkF = 1;
     host.w = "20";
     host.h = "4 5";
@@ -267,9 +269,7 @@ TEST(MovieBuild, ProgressTextsAndBarValues)
     {
         Sequence seq(4, 4, 4);
         TempDir outDir;
-        FakeHost host;
-        host.dir = seq.frames();
-        host.out = outDir.file("p.avi");
+        FakeHost host = HostFor(seq, outDir.file("p.avi"));
         BuildState state;
         Press(host, state);
         EXPECT_EQ(host.statuses,
@@ -281,9 +281,7 @@ TEST(MovieBuild, ProgressTextsAndBarValues)
     {
         Sequence seq(2, 4, 4);
         TempDir outDir;
-        FakeHost host;
-        host.dir = seq.frames();
-        host.out = outDir.file("p.avi");
+        FakeHost host = HostFor(seq, outDir.file("p.avi"));
         BuildState state;
         Press(host, state);
         EXPECT_EQ(host.statuses[0], "File's Creation Status: 33.3%");
@@ -298,9 +296,7 @@ TEST(MovieBuild, CancelDuringAFrameKeepsThePlayableMovieSoFar)
     TempDir outDir;
     DialogAnswer dialog("ffv1");
     MsgBoxRecorder boxes(vbYes);
-    FakeHost host;
-    host.dir = seq.frames();
-    host.out = outDir.file("c.avi");
+    FakeHost host = HostFor(seq, outDir.file("c.avi"));
     BuildState state;
     // One yield before the loop, six per frame: the 1 + 6 * 2 + 2nd yield
     // falls inside frame 3, where a press of the button (now "Cancel") comes.
@@ -328,9 +324,7 @@ TEST(MovieBuild, ClosingTheWindowStopsAtTheNextYieldAndClosesTheMovie)
     TempDir outDir;
     DialogAnswer dialog("raw");
     MsgBoxRecorder boxes(vbYes);
-    FakeHost host;
-    host.dir = seq.frames();
-    host.out = outDir.file("closed.avi");
+    FakeHost host = HostFor(seq, outDir.file("closed.avi"));
     BuildState state;
     YieldHook close(1 + 6 * 2 + 1, [&] { host.closing = true; }); // before frame 3's write
     const BuildResult result = Press(host, state);
@@ -366,9 +360,7 @@ TEST(MovieBuild, EarlyExitsCreateNothing)
     };
     for (const auto& c : cases) {
         Sequence seq(3, 4, 4);
-        FakeHost host;
-        host.dir = seq.frames();
-        host.out = out;
+        FakeHost host = HostFor(seq, out);
         c.setUp(host, seq);
         const auto before = seq.Contents();
         MsgBoxRecorder boxes;
@@ -391,9 +383,7 @@ TEST(MovieBuild, ExistingOutputIsReplacedOnlyOnYes)
     Sequence seq(3, 4, 4);
     TempDir outDir;
     DialogAnswer dialog("raw");
-    FakeHost host;
-    host.dir = seq.frames();
-    host.out = outDir.file("old.avi");
+    FakeHost host = HostFor(seq, outDir.file("old.avi"));
     WriteFile(host.out, Bytes(10, 'x'));
     {
         MsgBoxRecorder boxes(vbNo);
@@ -419,9 +409,7 @@ TEST(MovieBuild, RefusedDialogLeavesNothingAndClaimsNothing)
     TempDir outDir;
     DialogAnswer dialog("raw", false);
     MsgBoxRecorder boxes;
-    FakeHost host;
-    host.dir = seq.frames();
-    host.out = outDir.file("refused.avi");
+    FakeHost host = HostFor(seq, outDir.file("refused.avi"));
     BuildState state;
     const BuildResult result = Press(host, state);
     EXPECT_EQ(result.framesWritten, 0);
@@ -444,9 +432,7 @@ TEST(MovieBuild, PassedOverFilesRepeatThePreviousFrameTheRightWayUp)
     TempDir outDir;
     DialogAnswer dialog("raw");
     MsgBoxRecorder boxes(vbNo);
-    FakeHost host;
-    host.dir = seq.frames();
-    host.out = outDir.file("repeat.avi");
+    FakeHost host = HostFor(seq, outDir.file("repeat.avi"));
     BuildState state;
     ASSERT_EQ(Press(host, state).outcome, BuildOutcome::Created);
     auto movie = avitest::ReadMovie(host.out);
@@ -478,9 +464,7 @@ TEST(MovieBuild, NoSupportedTargaIsOneMessage)
     TempDir outDir;
     DialogAnswer dialog("raw");
     MsgBoxRecorder boxes;
-    FakeHost host;
-    host.dir = seq.frames();
-    host.out = outDir.file("none.avi");
+    FakeHost host = HostFor(seq, outDir.file("none.avi"));
     BuildState state;
     SharedFrameImage() = FrameImage(); // as at program start
     EXPECT_EQ(Press(host, state).outcome, BuildOutcome::Failed);
@@ -515,9 +499,7 @@ TEST(MovieBuildFaults, UnreadableFrameEndsWithOneMessageAndKeepsTheFramesBefore)
     const int code = RunAsUnprivileged([&] {
         DialogAnswer dialog("raw");
         MsgBoxRecorder boxes;
-        FakeHost host;
-        host.dir = seq.frames();
-        host.out = out;
+        FakeHost host = HostFor(seq, out);
         BuildState state;
         const BuildResult r = Press(host, state);
         if (r.outcome != BuildOutcome::Failed || boxes.shown().size() != 1)
@@ -543,9 +525,7 @@ TEST(MovieBuildFaults, UnwritableFrameDirectoryEndsCleanly)
     const int code = RunAsUnprivileged([&] {
         DialogAnswer dialog("raw");
         MsgBoxRecorder boxes;
-        FakeHost host;
-        host.dir = seq.frames();
-        host.out = out;
+        FakeHost host = HostFor(seq, out);
         BuildState state;
         const BuildResult r = Press(host, state);
         if (r.outcome != BuildOutcome::Failed || boxes.shown().size() != 1)
@@ -571,9 +551,7 @@ TEST(MovieBuildFaults, OutputThatCannotBeDeletedIsReported)
     const int code = RunAsUnprivileged([&] {
         DialogAnswer dialog("raw");
         MsgBoxRecorder boxes(vbYes);
-        FakeHost host;
-        host.dir = seq.frames();
-        host.out = out;
+        FakeHost host = HostFor(seq, out);
         BuildState state;
         const BuildResult r = Press(host, state);
         if (r.outcome != BuildOutcome::NotStarted || boxes.shown().size() != 2)
@@ -602,9 +580,7 @@ TEST(MovieBuildFaults, FullDiskKeepsTheFramesWrittenBefore)
         ::setrlimit(RLIMIT_FSIZE, &limit);
         DialogAnswer dialog("raw");
         MsgBoxRecorder boxes;
-        FakeHost host;
-        host.dir = seq.frames();
-        host.out = out;
+        FakeHost host = HostFor(seq, out);
         BuildState state;
         const BuildResult r = Press(host, state);
         const bool reported = r.outcome == BuildOutcome::Failed && boxes.shown().empty() &&
@@ -646,9 +622,7 @@ TEST(MovieBuildFaults, FullFileSystemKeepsACompleteMovie)
     const auto before = seq.Contents();
     DialogAnswer dialog("raw");
     MsgBoxRecorder boxes;
-    FakeHost host;
-    host.dir = seq.frames();
-    host.out = mountPoint.file("full.avi");
+    FakeHost host = HostFor(seq, mountPoint.file("full.avi"));
     BuildState state;
     const BuildResult r = Press(host, state);
     EXPECT_EQ(r.outcome, BuildOutcome::Failed);
