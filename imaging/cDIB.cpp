@@ -80,8 +80,11 @@ bool cDIB::CreateFromFile(const std::string& FileName)
 
     if (info_.biSizeImage == 0) {
         const std::int64_t stride = (static_cast<std::int64_t>(info_.biWidth) * info_.biBitCount + 31) / 32 * 4;
-        const std::int64_t size = stride * info_.biHeight;
-        if (size > std::numeric_limits<std::int32_t>::max() || size < std::numeric_limits<std::int32_t>::min())
+        // Width and bit count from the file can make stride * height exceed
+        // even 64 bits.
+        std::int64_t size = 0;
+        if (__builtin_mul_overflow(stride, static_cast<std::int64_t>(info_.biHeight), &size) ||
+            size > std::numeric_limits<std::int32_t>::max() || size < std::numeric_limits<std::int32_t>::min())
             throw FileError(FileName, "the bitmap's pixel data size overflows");
         info_.biSizeImage = static_cast<std::int32_t>(size);
     }

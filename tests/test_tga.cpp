@@ -103,7 +103,7 @@ TEST(ReadTGA, UnsupportedOrImpossibleFilesArePassedOver)
     negativeHeight[15] = 0x80; // 32768 or more reads as negative
     cases.push_back({"negative height", negativeHeight});
     Bytes truncated = MakeTarga(4, 4, picture);
-    truncated.resize(truncated.size() - 1);
+    truncated.pop_back(); // not resize(size() - 1): GCC 12 under -fsanitize=address warns it could wrap
     cases.push_back({"one byte short", truncated});
     cases.push_back({"header only", Bytes(truncated.begin(), truncated.begin() + 18)});
     cases.push_back({"shorter than a header", Bytes(10, 2)});
