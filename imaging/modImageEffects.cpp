@@ -34,9 +34,11 @@ void ResampleImage(FrameImage& Image, std::int32_t NewWidth, std::int32_t NewHei
     else
         return;
 
-    const std::int64_t outSize = static_cast<std::int64_t>(NewWidth) * NewHeight * bpp;
+    // Two 32-bit sizes multiply within 64 bits, but not always times 3.
+    std::int64_t outSize = 0;
+    const bool overflows = __builtin_mul_overflow(static_cast<std::int64_t>(NewWidth) * NewHeight, bpp, &outSize);
     std::vector<std::uint8_t> out;
-    if (outSize > 0 && outSize <= std::numeric_limits<std::int32_t>::max()) {
+    if (!overflows && outSize > 0 && outSize <= std::numeric_limits<std::int32_t>::max()) {
         try {
             out.assign(static_cast<std::size_t>(outSize), 0);
         } catch (const std::bad_alloc&) {
