@@ -42,8 +42,13 @@ ffmpeg_codec() {
 measure() {
     local log
     log=$(mktemp)
-    /usr/bin/time -f '%e %M' -o "$log" "$@" >/dev/null 2>&1 || { echo "failed: $*" >&2; cat "$log" >&2; }
-    cat "$log"
+    if ! /usr/bin/time -f '%e %M' -o "$log" "$@" >/dev/null 2>&1; then
+        echo "failed: $*" >&2
+        cat "$log" >&2
+        rm -f "$log"
+        exit 1
+    fi
+    tail -n 1 "$log"
     rm -f "$log"
 }
 
@@ -57,13 +62,19 @@ for spec in 640x480:600 1920x1080:200; do
     for codec in $codecs; do
         rc_fps=() ff_fps=() rc_mem=0 ff_mem=0
         for ((i = 0; i < runs; i++)); do
+            # Each run starts with the previous movies written back, so that
+            # neither pays for the other's dirty pages.
             rm -f "$work/rc.avi" "$work/ff.avi"
-            read -r secs mem < <(measure "$batch" "$frames" "$work/rc.avi" --fps 15 --codec "$codec")
+            sync
+            read -r secs mem < <(measure "$batch" "$frames" "$work/rc.avi" --fps 15 --codec "$codec") || exit 1
+            [ -n "$mem" ] || exit 1
             rc_fps+=("$(awk -v n="$count" -v s="$secs" 'BEGIN { printf "%.1f", n / (s > 0 ? s : 0.01) }')")
             ((mem > rc_mem)) && rc_mem=$mem
+            sync
             # shellcheck disable=SC2046
             read -r secs mem < <(measure ffmpeg -nostdin -y -loglevel error -framerate 15 -i "$frames/shot%04d.tga" \
-                $(ffmpeg_codec "$codec") "$work/ff.avi")
+                $(ffmpeg_codec "$codec") "$work/ff.avi") || exit 1
+            [ -n "$mem" ] || exit 1
             ff_fps+=("$(awk -v n="$count" -v s="$secs" 'BEGIN { printf "%.1f", n / (s > 0 ? s : 0.01) }')")
             ((mem > ff_mem)) && ff_mem=$mem
         done
