@@ -139,13 +139,13 @@ bool Run::Prepare(const std::string& targa, const std::string& bitmap)
 
 void Run::SetUp()
 {
-    // 8: the movie file.
+    // The movie file.
     AVIFileInit();
     resultCode_ = AVIFileOpen(&file_, st_.OutputPath.c_str(), OF_WRITE | OF_CREATE, nullptr);
     if (resultCode_ != 0)
         return;
 
-    // 9-12: the second and then the first frame are prepared ahead.
+    // The second and then the first frame are prepared ahead.
     st_.FrameDib = std::make_unique<cDIB>();
     currentName_ = GetNext(st_.Fle, st_.FrameIndex);
     const std::string secondTarga = FramePath(currentName_);
@@ -159,7 +159,7 @@ void Run::SetUp()
     if (!secondReady) // it repeats the first frame's picture
         Prepare(secondTarga, FramePath(currentName_));
 
-    // 13: the first bitmap gives the movie its format.
+    // The first bitmap gives the movie its format.
     const std::string firstBitmap = host_.loadPic(st_.FirstFramePath, false, false, true);
     if (!st_.FrameDib->CreateFromFile(firstBitmap)) {
         MsgBox("Could not load first bitmap file in list!", vbExclamation | vbOKOnly, kAppTitle);
@@ -167,7 +167,7 @@ void Run::SetUp()
         return;
     }
 
-    // 14-15: the stream, the compressor and the format.
+    // The stream, the compressor and the format.
     if (rate_ < kMinRate || rate_ > kMaxRate)
         rate_ = kDefaultRate;
     std::memset(&info_, 0, sizeof info_);
@@ -197,7 +197,7 @@ void Run::SetUp()
     if (resultCode_ != 0)
         return;
 
-    // 16-17.
+    // The first bitmap has given the format; the frames follow.
     DeleteTemporary(st_.FirstFramePath);
     host_.ShowProgress(1);
     if (Yield())

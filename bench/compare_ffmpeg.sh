@@ -55,9 +55,9 @@ measure() {
 median() { sort -g | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
 
 printf '%-10s %-7s %12s %12s %7s %12s %12s\n' size codec "reelcast fps" "ffmpeg fps" ratio "reelcast MB" "ffmpeg MB"
-for spec in 640x480:600 1920x1080:200; do
-    size=${spec%%:*}
-    count=${spec##*:}
+for sequence in 640x480:600 1920x1080:200; do
+    size=${sequence%%:*}
+    count=${sequence##*:}
     frames=$(make_frames "$size" "$count")
     for codec in $codecs; do
         rc_fps=() ff_fps=() rc_mem=0 ff_mem=0
