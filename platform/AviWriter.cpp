@@ -15,8 +15,11 @@ extern "C" {
 #include <deque>
 #include <mutex>
 #include <thread>
+#include <utility>
 
+#include <fcntl.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <unistd.h>
 
@@ -103,11 +106,65 @@ const Entry* EntryOf(const AviCompressor* compressor)
     return nullptr;
 }
 
+// The movie's output: a descriptor of our own under FFmpeg's buffered
+// writer. FFmpeg's file protocol refuses unbuffered writes above 256 KB; here
+// a whole frame can go from the caller's bytes to the file in one write.
+struct MovieOutput {
+    int fd = -1;
+
+    MovieOutput() = default;
+    MovieOutput(const MovieOutput&) = delete;
+    MovieOutput& operator=(const MovieOutput&) = delete;
+    ~MovieOutput() { Close(); }
+
+    bool Close()
+    {
+        const int was = std::exchange(fd, -1);
+        return was < 0 || ::close(was) == 0;
+    }
+
+    static int Write(void* opaque, std::uint8_t* buf, int size)
+    {
+        const int fd = static_cast<MovieOutput*>(opaque)->fd;
+        int done = 0;
+        while (done < size) {
+            const ssize_t w = ::write(fd, buf + done, static_cast<std::size_t>(size - done));
+            if (w < 0) {
+                if (errno == EINTR)
+                    continue;
+                return AVERROR(errno);
+            }
+            done += static_cast<int>(w);
+        }
+        return size;
+    }
+
+    static std::int64_t Seek(void* opaque, std::int64_t offset, int whence)
+    {
+        const int fd = static_cast<MovieOutput*>(opaque)->fd;
+        if (whence & AVSEEK_SIZE) {
+            struct stat st {};
+            return ::fstat(fd, &st) == 0 ? static_cast<std::int64_t>(st.st_size) : AVERROR(errno);
+        }
+        const off_t at = ::lseek(fd, static_cast<off_t>(offset), whence & ~AVSEEK_FORCE);
+        return at < 0 ? AVERROR(errno) : static_cast<std::int64_t>(at);
+    }
+};
+
+// Frees the writer context of a MovieOutput (not its descriptor).
+void FreeMovieIo(AVIOContext*& pb)
+{
+    if (!pb)
+        return;
+    av_freep(&pb->buffer);
+    avio_context_free(&pb);
+}
+
 struct FormatContextFree {
     void operator()(AVFormatContext* ctx) const
     {
-        if (ctx && ctx->pb && !(ctx->oformat->flags & AVFMT_NOFILE))
-            avio_closep(&ctx->pb);
+        if (ctx)
+            FreeMovieIo(ctx->pb);
         avformat_free_context(ctx);
     }
 };
@@ -227,6 +284,7 @@ HRESULT_AVI ParseBitmapInfo(const void* info, std::int32_t cb, FrameFormat& out)
 
 struct Writer::Impl {
     std::string path;
+    MovieOutput output; // outlives fmt, whose writer points at it
     FormatContextPtr fmt;
     bool headerWritten = false;
     bool finished = false;
@@ -301,9 +359,19 @@ HRESULT_AVI Writer::Create(const std::string& path, std::unique_ptr<Writer>& out
     if (err < 0 || !raw)
         return err == AVERROR(ENOMEM) ? AVIERR_MEMORY : AVIERR_INTERNAL;
     m.fmt.reset(raw);
-    err = avio_open(&m.fmt->pb, path.c_str(), AVIO_FLAG_WRITE);
-    if (err < 0)
-        return err == AVERROR(ENOMEM) ? AVIERR_MEMORY : AVIERR_FILEOPEN;
+    m.output.fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (m.output.fd < 0)
+        return errno == ENOMEM ? AVIERR_MEMORY : AVIERR_FILEOPEN;
+    constexpr int kBufferSize = 64 * 1024;
+    auto* buffer = static_cast<unsigned char*>(av_malloc(kBufferSize));
+    if (buffer)
+        m.fmt->pb = avio_alloc_context(buffer, kBufferSize, 1, &m.output, nullptr, MovieOutput::Write,
+                                       MovieOutput::Seek);
+    if (!m.fmt->pb) {
+        av_free(buffer);
+        return AVIERR_MEMORY;
+    }
+    m.fmt->flags |= AVFMT_FLAG_CUSTOM_IO;
     out = std::move(w);
     return AVIERR_OK;
 }
@@ -696,7 +764,11 @@ HRESULT_AVI Writer::Impl::Mux(AVPacket* pkt)
         refusedForRoom = true;
         return AVIERR_FILEWRITE;
     }
+    // Unbuffered for the packet itself: its bytes go to the file in one
+    // write instead of being copied through the buffer first.
+    fmt->pb->direct = 1;
     const int err = av_write_frame(fmt.get(), pkt);
+    fmt->pb->direct = 0;
     if (err < 0)
         return MuxError(err);
     // Flushed per frame, so that a full disk is seen at the frame it hits.
@@ -748,7 +820,8 @@ HRESULT_AVI Writer::Finish()
             m.Fail(MuxError(m.fmt->pb->error));
             diskFailed = true;
         }
-        if (avio_closep(&m.fmt->pb) < 0) {
+        FreeMovieIo(m.fmt->pb);
+        if (!m.output.Close()) {
             m.Fail(AVIERR_FILEWRITE);
             diskFailed = true;
         }
