@@ -57,17 +57,9 @@ private:
     QTemporaryDir root_;
 };
 
-QString TextOf(QWidget* widget)
+QString TextOf(const QWidget* widget)
 {
-    if (auto* w = qobject_cast<QLabel*>(widget))
-        return w->text();
-    if (auto* w = qobject_cast<QLineEdit*>(widget))
-        return w->text();
-    if (auto* w = qobject_cast<QAbstractButton*>(widget))
-        return w->text();
-    if (auto* w = qobject_cast<QGroupBox*>(widget))
-        return w->title();
-    return {};
+    return widget->property(qobject_cast<const QGroupBox*>(widget) ? "title" : "text").toString();
 }
 
 std::string Name(const QWidget* widget)
@@ -367,8 +359,7 @@ class WatchedWindow : public FrmMain {
 public:
     using FrmMain::FrmMain;
     int closings = 0;
-    QString settingsFile;
-    QString storedAtClosing;
+    QString settingsFile, storedAtClosing;
 
 protected:
     void OnClosing() override
@@ -475,30 +466,58 @@ TEST(CreationStatusText, OneDecimalInTheUserNumberFormat)
     QLocale::setDefault(previous);
 }
 
-TEST_F(FrmMainTest, FolderPickerPutsTheChosenFolderIntoTheBoxOrLeavesItOnCancel)
+TEST_F(FrmMainTest, PickersPutTheChoiceIntoTheirBoxOrLeaveItOnCancel)
 {
     FrmMain w(AppDir().toStdString());
     ShowActive(w);
-    std::string answer;
+    std::string folder;
     QString title;
     QWidget* owner = nullptr;
     w.SetFolderBrowser([&](QWidget* o, const QString& t) {
         owner = o;
         title = t;
-        return answer;
+        return folder;
     });
-    w.txtFps->setFocus();
-    w.CmdBrowse_Click();
+    std::vector<FileDialogRequest> requests;
+    FileDialogAnswer file;
+    w.cDialog.SetPresenter([&](const FileDialogRequest& request) {
+        requests.push_back(request);
+        return file;
+    });
+    const QString chosen = "/home/someone/a long way/to/the/final cut";
+    for (auto [button, box] : {std::pair{w.CmdBrowse, w.TxtDir}, std::pair{w.CmdBrowse2, w.TxtOut}}) {
+        SCOPED_TRACE(Name(button));
+        folder = {};
+        file = {};
+        const QString before = box->text();
+        w.txtFps->setFocus();
+        button->click();
+        EXPECT_EQ(box->text(), before) << "cancel keeps the text";
+        EXPECT_EQ(QApplication::focusWidget(), w.txtFps) << "cancel moves nothing";
+        folder = chosen.toStdString();
+        file = FileDialogAnswer{true, {folder}, 0};
+        button->click();
+        EXPECT_EQ(box->text(), chosen);
+        EXPECT_EQ(box->cursorPosition(), box->text().size());
+        EXPECT_EQ(QApplication::focusWidget(), w.PB);
+    }
     EXPECT_EQ(title, "Select Frame's Directory:");
     EXPECT_EQ(owner, &w);
-    EXPECT_EQ(w.TxtDir->text(), AppDir());
-    EXPECT_EQ(QApplication::focusWidget(), w.txtFps) << "cancel moves nothing";
 
-    answer = "/home/someone/a long way/to/the/frames";
-    w.CmdBrowse->click();
-    EXPECT_EQ(w.TxtDir->text(), QString::fromStdString(answer));
-    EXPECT_EQ(w.TxtDir->cursorPosition(), w.TxtDir->text().size());
-    EXPECT_EQ(QApplication::focusWidget(), w.PB);
+    // Every use of the output picker sets all four values again.
+    w.cDialog.SetWindowTitle("changed");
+    w.CmdBrowse2->click();
+    ASSERT_EQ(requests.size(), 3u);
+    for (const FileDialogRequest& r : {requests[0], requests[2]}) {
+        EXPECT_TRUE(r.save);
+        EXPECT_EQ(r.title, "Select Output Avi File...");
+        ASSERT_EQ(r.filters.size(), 1u);
+        EXPECT_EQ(r.filters[0].description, "Avi Files (*.avi)");
+        EXPECT_EQ(r.filters[0].pattern, "*.avi");
+        EXPECT_EQ(r.defaultExtension, "*.avi");
+        EXPECT_EQ(r.initialDirectory, (AppDir() + "/OutPut").toStdString());
+        EXPECT_EQ(r.owner, nullptr);
+    }
 }
 
 TEST_F(FrmMainTest, QtFolderBrowserOffersExistingDirectoriesOnly)
@@ -526,44 +545,6 @@ TEST_F(FrmMainTest, QtFolderBrowserOffersExistingDirectoriesOnly)
     EXPECT_TRUE(directories);
     EXPECT_TRUE(dirsOnly);
     EXPECT_EQ(QDir(QString::fromStdString(path)), QDir(chosen.path()));
-}
-
-TEST_F(FrmMainTest, OutputPickerSetsTheSaveDialogAndTakesTheNameWithoutItsBuffer)
-{
-    FrmMain w(AppDir().toStdString());
-    ShowActive(w);
-    std::vector<FileDialogRequest> requests;
-    FileDialogAnswer answer;
-    w.cDialog.SetPresenter([&](const FileDialogRequest& request) {
-        requests.push_back(request);
-        return answer;
-    });
-    const QString before = w.TxtOut->text();
-    w.txtFps->setFocus();
-    w.CmdBrowse2->click();
-    EXPECT_EQ(w.TxtOut->text(), before) << "cancel keeps the text";
-    EXPECT_EQ(QApplication::focusWidget(), w.txtFps);
-
-    answer = FileDialogAnswer{true, {"/home/someone/movies/final cut.avi"}, 0};
-    w.CmdBrowse2_Click();
-    EXPECT_EQ(w.TxtOut->text(), "/home/someone/movies/final cut.avi");
-    EXPECT_EQ(w.TxtOut->cursorPosition(), w.TxtOut->text().size());
-    EXPECT_EQ(QApplication::focusWidget(), w.PB);
-
-    // Every use sets all four values again.
-    w.cDialog.SetWindowTitle("changed");
-    w.CmdBrowse2_Click();
-    ASSERT_EQ(requests.size(), 3u);
-    for (const FileDialogRequest& r : {requests[0], requests[2]}) {
-        EXPECT_TRUE(r.save);
-        EXPECT_EQ(r.title, "Select Output Avi File...");
-        ASSERT_EQ(r.filters.size(), 1u);
-        EXPECT_EQ(r.filters[0].description, "Avi Files (*.avi)");
-        EXPECT_EQ(r.filters[0].pattern, "*.avi");
-        EXPECT_EQ(r.defaultExtension, "*.avi");
-        EXPECT_EQ(r.initialDirectory, (AppDir() + "/OutPut").toStdString());
-        EXPECT_EQ(r.owner, nullptr);
-    }
 }
 
 TEST_F(FrmMainTest, LoadPicShowsThePictureNamesTheBitmapAndThrowsNamingAFileItCannotDecode)
