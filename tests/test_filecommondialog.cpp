@@ -5,7 +5,6 @@
 #include <QFile>
 #include <QFileDialog>
 #include <QLineEdit>
-#include <QMessageBox>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QWidget>
@@ -45,11 +44,16 @@ FileDialogAnswer Chose(std::vector<std::string> paths, std::size_t filterIndex =
 
 } // namespace
 
-TEST(FileCommonDialog, HandsTheSettingsOverAndKeepsThem)
+TEST(FileCommonDialog, HandsTheSettingsOverAndKeepsThemAndLeavesUnsetTextsAbsent)
 {
     FileCommonDialog dialog;
     ScriptedDialog script;
     dialog.SetPresenter(script.Presenter());
+    dialog.GetFileOpenName(false);
+    ASSERT_EQ(script.requests.size(), 1u);
+    EXPECT_FALSE(script.requests[0].title || script.requests[0].initialDirectory ||
+                 script.requests[0].defaultExtension);
+    EXPECT_TRUE(script.requests[0].filters.empty());
 
     QWidget owner;
     dialog.SetWindowTitle("Select Output Avi File...");
@@ -60,69 +64,46 @@ TEST(FileCommonDialog, HandsTheSettingsOverAndKeepsThem)
     EXPECT_EQ(dialog.DefaultExtension(), "*.avi");
     EXPECT_EQ(dialog.InitialDirectory(), "/home/u/OutPut");
     EXPECT_EQ(*dialog.Record().lpstrFilter, "Avi Files (*.avi)\0*.avi\0"s);
-
     dialog.GetFileSaveName();
     dialog.SetObjectOwner(&owner);
     dialog.GetFileOpenName(false);
     dialog.GetFileOpenName(true);
 
-    ASSERT_EQ(script.requests.size(), 3u);
-    const FileDialogRequest& save = script.requests[0];
-    EXPECT_TRUE(save.save);
-    EXPECT_FALSE(save.multiselect);
-    EXPECT_EQ(save.flags, 0x80004u);
-    EXPECT_EQ(save.owner, nullptr) << "no owner until one is given";
-    EXPECT_EQ(save.title, "Select Output Avi File...");
-    EXPECT_EQ(save.initialDirectory, "/home/u/OutPut");
-    EXPECT_EQ(save.defaultExtension, "*.avi");
-    ASSERT_EQ(save.filters.size(), 1u);
-    EXPECT_EQ(save.filters[0].description, "Avi Files (*.avi)");
-    EXPECT_EQ(save.filters[0].pattern, "*.avi");
-
-    EXPECT_FALSE(script.requests[1].save);
-    EXPECT_EQ(script.requests[1].flags, 0x80004u);
-    EXPECT_EQ(script.requests[1].owner, &owner);
-    EXPECT_TRUE(script.requests[2].multiselect);
-    EXPECT_EQ(script.requests[2].flags, 0x80204u);
-    EXPECT_EQ(script.requests[2].title, "Select Output Avi File...") << "settings persist between dialogs";
-
-    EXPECT_EQ(dialog.Record().lStructSize, 76u);
-    EXPECT_EQ(dialog.Record().nMaxFile, 260u);
+    ASSERT_EQ(script.requests.size(), 4u);
+    const struct {
+        bool save, multiselect;
+        unsigned flags;
+        QWidget* owner;
+    } expected[] = {{true, false, 0x80004u, nullptr}, {false, false, 0x80004u, &owner}, {false, true, 0x80204u, &owner}};
+    for (std::size_t i = 0; i < 3; ++i) {
+        SCOPED_TRACE(i);
+        const FileDialogRequest& r = script.requests[i + 1];
+        EXPECT_EQ(r.save, expected[i].save);
+        EXPECT_EQ(r.multiselect, expected[i].multiselect);
+        EXPECT_EQ(r.flags, expected[i].flags);
+        EXPECT_EQ(r.owner, expected[i].owner) << "no owner until one is given";
+        // The settings persist from one dialog to the next.
+        EXPECT_EQ(r.title, "Select Output Avi File...");
+        EXPECT_EQ(r.initialDirectory, "/home/u/OutPut");
+        EXPECT_EQ(r.defaultExtension, "*.avi");
+        ASSERT_EQ(r.filters.size(), 1u);
+        EXPECT_EQ(r.filters[0].description, "Avi Files (*.avi)");
+        EXPECT_EQ(r.filters[0].pattern, "*.avi");
+    }
 }
 
-TEST(FileCommonDialog, UnsetTextsStayAbsent)
-{
-    FileCommonDialog dialog;
-    ScriptedDialog script;
-    dialog.SetPresenter(script.Presenter());
-    dialog.GetFileOpenName(false);
-    ASSERT_EQ(script.requests.size(), 1u);
-    EXPECT_FALSE(script.requests[0].title.has_value());
-    EXPECT_FALSE(script.requests[0].initialDirectory.has_value());
-    EXPECT_FALSE(script.requests[0].defaultExtension.has_value());
-    EXPECT_TRUE(script.requests[0].filters.empty());
-}
-
-TEST(FileCommonDialog, ReturnsTheBufferInEachLayout)
+TEST(FileCommonDialog, ReturnsTheBufferInEachLayoutAndStartsWithTheFilterLastChosen)
 {
     FileCommonDialog dialog;
     ScriptedDialog script;
     dialog.SetPresenter(script.Presenter());
     EXPECT_EQ(dialog.Count(), -1) << "before the first dialog";
-
-    // Cancelled.
-    std::string buffer = dialog.GetFileSaveName();
-    ASSERT_EQ(buffer.size(), 260u);
-    EXPECT_EQ(buffer[0], '\0');
-    EXPECT_EQ(buffer.find_first_not_of(' ', 1), std::string::npos);
+    const std::string prepared = "\0"s + std::string(259, ' ');
+    EXPECT_EQ(dialog.GetFileSaveName(), prepared) << "cancelled";
     EXPECT_EQ(dialog.Count(), 0);
 
-    // One name.
     script.answers = {Chose({"/home/u/OutPut/take one.avi"})};
-    buffer = dialog.GetFileSaveName();
-    ASSERT_EQ(buffer.size(), 260u);
-    EXPECT_EQ(buffer.substr(0, 28), "/home/u/OutPut/take one.avi\0"s);
-    EXPECT_EQ(buffer.find_first_not_of(' ', 28), std::string::npos);
+    EXPECT_EQ(dialog.GetFileSaveName(), "/home/u/OutPut/take one.avi\0"s + std::string(260 - 28, ' '));
     EXPECT_EQ(dialog.Count(), 0);
 
     // Several names, and then one name, of a multiple selection.
@@ -137,29 +118,19 @@ TEST(FileCommonDialog, ReturnsTheBufferInEachLayout)
 
     // A name longer than the buffer is refused: the prepared buffer comes back.
     script.answers = {Chose({"/" + std::string(300, 'n')})};
-    buffer = dialog.GetFileSaveName();
-    EXPECT_EQ(buffer[0], '\0');
+    EXPECT_EQ(dialog.GetFileSaveName(), prepared);
     EXPECT_EQ(dialog.Count(), 0);
-}
 
-TEST(FileCommonDialog, NextDialogStartsWithTheFilterLastChosen)
-{
-    FileCommonDialog dialog;
-    ScriptedDialog script;
-    dialog.SetPresenter(script.Presenter());
+    // A cancel does not change the filter chosen last.
     dialog.SetFilter("Avi (*.avi)|*.avi|All (*.*)|*.*");
-
+    script.requests.clear();
     script.answers = {Chose({"/tmp/x"}, 1), FileDialogAnswer{false, {}, 0}, Chose({"/tmp/y"}, 0)};
-    dialog.GetFileOpenName(false);
-    dialog.GetFileSaveName();
-    dialog.GetFileSaveName(); // the cancel before did not change the choice
-    dialog.GetFileSaveName();
-
-    ASSERT_EQ(script.requests.size(), 4u);
-    EXPECT_EQ(script.requests[0].filterIndex, 0u);
-    EXPECT_EQ(script.requests[1].filterIndex, 1u);
-    EXPECT_EQ(script.requests[2].filterIndex, 1u);
-    EXPECT_EQ(script.requests[3].filterIndex, 0u);
+    for (int i = 0; i < 4; ++i)
+        dialog.GetFileSaveName();
+    std::vector<std::size_t> indexes;
+    for (const FileDialogRequest& r : script.requests)
+        indexes.push_back(r.filterIndex);
+    EXPECT_EQ(indexes, (std::vector<std::size_t>{0, 1, 1, 0}));
     EXPECT_EQ(dialog.Record().nFilterIndex, 1u) << "1-based, the first entry";
 }
 
@@ -203,11 +174,7 @@ TEST(ShowQtFileDialog, SaveDialogShowsTheSettingsAndAsksNothingOnAnExistingFile)
     QTemporaryDir dir;
     ASSERT_TRUE(dir.isValid());
     const QString existing = dir.filePath(QStringLiteral("Demo000.avi"));
-    {
-        QFile file(existing);
-        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-    }
-
+    ASSERT_TRUE(QFile(existing).open(QIODevice::WriteOnly));
     FileDialogRequest request;
     request.save = true;
     request.title = "Select Output Avi File...";
@@ -215,32 +182,24 @@ TEST(ShowQtFileDialog, SaveDialogShowsTheSettingsAndAsksNothingOnAnExistingFile)
     request.defaultExtension = "*.avi";
     request.filters = {{"Avi Files (*.avi)", "*.avi"}};
 
-    QString title, directory, suffix;
-    QStringList filters;
-    bool confirmsOverwrite = true;
-    QFileDialog::AcceptMode mode = QFileDialog::AcceptOpen;
+    QStringList shown;
+    bool confirmsOverwrite = true, saves = false;
     FileDialogDriver driver([&](QFileDialog* dialog) {
-        title = dialog->windowTitle();
-        directory = dialog->directory().path();
-        suffix = dialog->defaultSuffix();
-        filters = dialog->nameFilters();
+        shown << dialog->windowTitle() << QDir(dialog->directory()).canonicalPath() << dialog->defaultSuffix()
+              << dialog->nameFilters();
         confirmsOverwrite = !dialog->testOption(QFileDialog::DontConfirmOverwrite);
-        mode = dialog->acceptMode();
+        saves = dialog->acceptMode() == QFileDialog::AcceptSave;
         dialog->selectFile(existing);
         static_cast<QDialog*>(dialog)->accept();
     });
     const FileDialogAnswer answer = ShowQtFileDialog(request);
-
     ASSERT_TRUE(driver.seen);
-    EXPECT_EQ(title, "Select Output Avi File...");
-    EXPECT_EQ(QDir(directory), QDir(dir.path()));
-    EXPECT_EQ(suffix, "avi");
-    EXPECT_EQ(filters, QStringList{"Avi Files (*.avi)"});
+    EXPECT_EQ(shown, (QStringList{"Select Output Avi File...", QDir(dir.path()).canonicalPath(), "avi",
+                                  "Avi Files (*.avi)"}));
     EXPECT_FALSE(confirmsOverwrite);
-    EXPECT_EQ(mode, QFileDialog::AcceptSave);
+    EXPECT_TRUE(saves);
     EXPECT_TRUE(answer.accepted);
-    ASSERT_EQ(answer.paths.size(), 1u);
-    EXPECT_EQ(answer.paths[0], existing.toStdString());
+    EXPECT_EQ(answer.paths, std::vector<std::string>{existing.toStdString()});
     QApplication::processEvents();
     EXPECT_TRUE(driver.strayWindows.isEmpty()) << driver.strayWindows.join(",").toStdString();
 }
@@ -266,8 +225,7 @@ TEST(ShowQtFileDialog, TypedNameGetsTheDefaultSuffixAndTheChosenFilterIsReported
     ASSERT_TRUE(driver.seen);
     EXPECT_EQ(startFilter, "All Files (*)");
     EXPECT_EQ(answer.filterIndex, 1u);
-    ASSERT_EQ(answer.paths.size(), 1u);
-    EXPECT_EQ(answer.paths[0], QDir(dir.path()).filePath(QStringLiteral("movie.avi")).toStdString());
+    EXPECT_EQ(answer.paths, std::vector<std::string>{dir.filePath(QStringLiteral("movie.avi")).toStdString()});
 }
 
 TEST(ShowQtFileDialog, CancelAnswersNothing)
@@ -284,10 +242,8 @@ TEST(ShowQtFileDialog, MultipleSelectionThroughTheObjectFillsTheBuffer)
 {
     QTemporaryDir dir;
     ASSERT_TRUE(dir.isValid());
-    for (const char* name : {"a.avi", "b.avi"}) {
-        QFile file(dir.filePath(QString::fromLatin1(name)));
-        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-    }
+    for (const char* name : {"a.avi", "b.avi"})
+        ASSERT_TRUE(QFile(dir.filePath(QString::fromLatin1(name))).open(QIODevice::WriteOnly));
     FileCommonDialog object;
     object.SetInitialDirectory(dir.path().toStdString());
     bool multi = false;
