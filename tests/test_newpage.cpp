@@ -13,6 +13,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <utility>
 #include <optional>
 #include <string>
 
@@ -128,6 +129,17 @@ private:
     QTemporaryDir root_;
 };
 
+// The one stand-in `who` was started with the link as its only argument,
+// and `other` was not started at all.
+Launch ExpectOnlyLaunch(Desktop& desktop, const char* who, const char* other, const QString& link)
+{
+    const auto launch = desktop.WaitForLaunch(who);
+    EXPECT_TRUE(launch.has_value()) << who << " never started";
+    EXPECT_FALSE(desktop.Launched(other)) << other << " started too";
+    EXPECT_EQ(launch.value_or(Launch{}).arguments, QStringList{link});
+    return launch.value_or(Launch{});
+}
+
 } // namespace
 
 TEST(OpenLink, WebLinkStartsTheRegisteredBrowserWithTheAddressAsItsOneArgument)
@@ -136,138 +148,94 @@ TEST(OpenLink, WebLinkStartsTheRegisteredBrowserWithTheAddressAsItsOneArgument)
     desktop.RegisterBrowser();
     // A page of that name left behind is replaced and then removed too.
     Desktop::WriteFile(desktop.PagePath(), "left behind");
-
     const QString link = QStringLiteral("https://reelcast.example.org/get it?page=1 2");
     desktop.OpenLink(link);
-
-    const auto browser = desktop.WaitForLaunch("browser");
-    ASSERT_TRUE(browser.has_value());
-    EXPECT_EQ(browser->arguments, QStringList{link});
-    EXPECT_FALSE(browser->pageExisted) << "the page is deleted before the browser starts";
-    EXPECT_FALSE(desktop.Launched("shell"));
+    EXPECT_FALSE(ExpectOnlyLaunch(desktop, "browser", "shell", link).pageExisted)
+        << "the page is deleted before the browser starts";
     EXPECT_FALSE(QFileInfo::exists(desktop.PagePath()));
+
+    // Shorter than a mail prefix: a web link too.
+    Desktop other;
+    other.RegisterBrowser();
+    other.OpenLink(QStringLiteral("mailto"));
+    ExpectOnlyLaunch(other, "browser", "shell", QStringLiteral("mailto"));
 }
 
-TEST(OpenLink, WithoutARegisteredBrowserTheShellOpensTheAddress)
+TEST(OpenLink, WithoutAUsableBrowserOrPageTheShellOpensTheAddress)
 {
-    Desktop desktop;
-    desktop.OpenLink(QStringLiteral("https://reelcast.example.org"));
-
-    const auto shell = desktop.WaitForLaunch("shell");
-    ASSERT_TRUE(shell.has_value());
-    EXPECT_EQ(shell->arguments, QStringList{"https://reelcast.example.org"});
-    EXPECT_EQ(QDir(shell->workingDirectory), QDir(desktop.AppDir()));
-    EXPECT_FALSE(shell->pageExisted);
-    EXPECT_FALSE(QFileInfo::exists(desktop.PagePath()));
+    const QString link = QStringLiteral("https://reelcast.example.org");
+    {
+        Desktop desktop; // no browser registered
+        desktop.OpenLink(link);
+        const Launch shell = ExpectOnlyLaunch(desktop, "shell", "browser", link);
+        EXPECT_EQ(QDir(shell.workingDirectory), QDir(desktop.AppDir()));
+        EXPECT_FALSE(shell.pageExisted);
+        EXPECT_FALSE(QFileInfo::exists(desktop.PagePath()));
+    }
+    {
+        Desktop desktop; // a browser that needs more than the address
+        desktop.RegisterBrowser(QStringLiteral("--new-window %u"));
+        desktop.OpenLink(link);
+        ExpectOnlyLaunch(desktop, "shell", "browser", link);
+    }
+    {
+        // A folder where the page should go: the page cannot be written, and
+        // the folder is not the opener's to remove.
+        Desktop desktop;
+        desktop.RegisterBrowser();
+        ASSERT_TRUE(QDir().mkpath(desktop.PagePath()));
+        Desktop::WriteFile(desktop.PagePath() + "/keep.txt", "mine");
+        desktop.OpenLink(link);
+        ExpectOnlyLaunch(desktop, "shell", "browser", link);
+        EXPECT_TRUE(QFileInfo::exists(desktop.PagePath() + "/keep.txt"));
+    }
+    {
+        Desktop desktop; // the application directory is gone
+        desktop.Probe({QStringLiteral("open"), desktop.Path("gone"), link});
+        ExpectOnlyLaunch(desktop, "shell", "browser", link);
+    }
 }
 
-TEST(OpenLink, BrowserThatNeedsMoreThanTheAddressIsLeftToTheShell)
+TEST(OpenLink, MailLinkInAnyLetterCaseGoesStraightToTheShellWithoutAPage)
 {
-    Desktop desktop;
-    desktop.RegisterBrowser(QStringLiteral("--new-window %u"));
-    desktop.OpenLink(QStringLiteral("https://reelcast.example.org"));
-
-    const auto shell = desktop.WaitForLaunch("shell");
-    ASSERT_TRUE(shell.has_value());
-    EXPECT_EQ(shell->arguments, QStringList{"https://reelcast.example.org"});
-    EXPECT_FALSE(desktop.Launched("browser"));
+    for (const char* mail :
+         {"mailto:support@reelcast.example.org", "MAILTO:support@reelcast.example.org", "MaIlTo:someone@example.org"}) {
+        SCOPED_TRACE(mail);
+        Desktop desktop;
+        desktop.RegisterBrowser();
+        // Left alone: a mail link writes no page, so this one must survive.
+        Desktop::WriteFile(desktop.PagePath(), "not the opener's");
+        desktop.OpenLink(QString::fromLatin1(mail));
+        const Launch shell = ExpectOnlyLaunch(desktop, "shell", "browser", QString::fromLatin1(mail));
+        EXPECT_EQ(QDir(shell.workingDirectory), QDir(desktop.AppDir()));
+        QFile page(desktop.PagePath());
+        ASSERT_TRUE(page.open(QIODevice::ReadOnly));
+        EXPECT_EQ(page.readAll(), "not the opener's");
+    }
 }
 
-TEST(OpenLink, LinkShorterThanAMailPrefixIsAWebLink)
+TEST(FindExecutable, FillsTheProgramPathThenANulAndKeepsTheBlanksOrAnswersAFailureCode)
 {
     Desktop desktop;
-    desktop.RegisterBrowser();
-    desktop.OpenLink(QStringLiteral("mailto"));
-
-    const auto browser = desktop.WaitForLaunch("browser");
-    ASSERT_TRUE(browser.has_value());
-    EXPECT_EQ(browser->arguments, QStringList{"mailto"});
-    EXPECT_FALSE(desktop.Launched("shell"));
-}
-
-TEST(OpenLink, PageThatCannotBeWrittenLeavesTheAddressToTheShell)
-{
-    Desktop desktop;
-    desktop.RegisterBrowser();
-    // A folder where the page should go: the page cannot be written, and the
-    // folder is not the opener's to remove.
-    ASSERT_TRUE(QDir().mkpath(desktop.PagePath()));
-    Desktop::WriteFile(desktop.PagePath() + "/keep.txt", "mine");
-
-    desktop.OpenLink(QStringLiteral("https://reelcast.example.org"));
-
-    const auto shell = desktop.WaitForLaunch("shell");
-    ASSERT_TRUE(shell.has_value());
-    EXPECT_EQ(shell->arguments, QStringList{"https://reelcast.example.org"});
-    EXPECT_FALSE(desktop.Launched("browser"));
-    EXPECT_TRUE(QFileInfo::exists(desktop.PagePath() + "/keep.txt"));
-}
-
-TEST(OpenLink, MissingApplicationDirectoryStillOpensTheAddress)
-{
-    Desktop desktop;
-    desktop.Probe({QStringLiteral("open"), desktop.Path("gone"), QStringLiteral("https://reelcast.example.org")});
-    const auto shell = desktop.WaitForLaunch("shell");
-    ASSERT_TRUE(shell.has_value());
-    EXPECT_EQ(shell->arguments, QStringList{"https://reelcast.example.org"});
-}
-
-class MailLink : public ::testing::TestWithParam<const char*> {};
-
-TEST_P(MailLink, GoesStraightToTheShellWithoutAPage)
-{
-    Desktop desktop;
-    desktop.RegisterBrowser();
-    // Left alone: a mail link writes no page, so this one must survive.
-    Desktop::WriteFile(desktop.PagePath(), "not the opener's");
-
-    const QString link = QString::fromLatin1(GetParam());
-    desktop.OpenLink(link);
-
-    const auto shell = desktop.WaitForLaunch("shell");
-    ASSERT_TRUE(shell.has_value());
-    EXPECT_EQ(shell->arguments, QStringList{link});
-    EXPECT_EQ(QDir(shell->workingDirectory), QDir(desktop.AppDir()));
-    EXPECT_FALSE(desktop.Launched("browser"));
-    QFile page(desktop.PagePath());
-    ASSERT_TRUE(page.open(QIODevice::ReadOnly));
-    EXPECT_EQ(page.readAll(), "not the opener's");
-}
-
-INSTANTIATE_TEST_SUITE_P(AnyLetterCase, MailLink,
-                         ::testing::Values("mailto:support@reelcast.example.org", "MAILTO:support@reelcast.example.org",
-                                           "MaIlTo:someone@example.org"));
-
-TEST(FindExecutable, FillsTheProgramPathThenANulAndKeepsTheBlanks)
-{
-    Desktop desktop;
-    desktop.RegisterBrowser();
-    const QString page = desktop.Path("app/page.HTM");
-    Desktop::WriteFile(page, "\"<HTML> <\\HTML>\"\r\n");
-
-    const QByteArray out = desktop.Probe({QStringLiteral("find"), page});
-    const auto newline = out.indexOf('\n');
-    ASSERT_GT(newline, 0);
-    EXPECT_GT(out.left(newline).toLong(), 32);
-    const std::string result = out.mid(newline + 1).toStdString();
-    const std::string program = desktop.BrowserPath().toStdString();
-    ASSERT_EQ(result.size(), 255u);
-    EXPECT_EQ(result.substr(0, program.size()), program);
-    EXPECT_EQ(result[program.size()], '\0');
-    EXPECT_EQ(result.find_first_not_of(' ', program.size() + 1), std::string::npos);
-}
-
-TEST(FindExecutable, AnswersAFailureCodeAndLeavesTheTextAlone)
-{
-    Desktop desktop;
-    const QString page = desktop.Path("app/page.htm");
-    Desktop::WriteFile(page, "x");
-
-    for (const QString& file : {page, desktop.Path("app/missing.htm")}) {
+    const QString htm = desktop.Path("app/page.htm"), HTM = desktop.Path("app/page.HTM");
+    Desktop::WriteFile(htm, "x");
+    Desktop::WriteFile(HTM, "\"<HTML> <\\HTML>\"\r\n");
+    auto find = [&](const QString& file) {
         const QByteArray out = desktop.Probe({QStringLiteral("find"), file});
         const auto newline = out.indexOf('\n');
-        ASSERT_GT(newline, 0);
-        EXPECT_LE(out.left(newline).toLong(), 32) << file.toStdString();
-        EXPECT_EQ(out.mid(newline + 1), QByteArray(255, ' '));
+        EXPECT_GT(newline, 0);
+        return std::pair{out.left(newline).toLong(), out.mid(newline + 1).toStdString()};
+    };
+    // No browser registered yet.
+    for (const QString& file : {htm, desktop.Path("app/missing.htm")}) {
+        const auto [code, text] = find(file);
+        EXPECT_LE(code, 32) << file.toStdString();
+        EXPECT_EQ(text, std::string(255, ' ')) << file.toStdString();
     }
+
+    desktop.RegisterBrowser();
+    const auto [code, text] = find(HTM);
+    EXPECT_GT(code, 32);
+    const std::string program = desktop.BrowserPath().toStdString();
+    EXPECT_EQ(text, program + '\0' + std::string(255 - program.size() - 1, ' '));
 }
