@@ -18,14 +18,6 @@
 
 namespace {
 
-std::uint32_t FccOf(const char* name)
-{
-    for (const AviCompressor& c : AviCompressors())
-        if (c.name == name)
-            return c.fccHandler;
-    return 0;
-}
-
 int RowOf(const char* name)
 {
     const auto& list = AviCompressors();
@@ -56,9 +48,9 @@ int AskWith(QWidget* owner, std::uint32_t flags, AVICOMPRESSOPTIONS& options,
     return answer;
 }
 
-void ClickOk(QDialog& d)
+void Click(QDialog& d, QDialogButtonBox::StandardButton button)
 {
-    d.findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Ok)->click();
+    d.findChild<QDialogButtonBox*>()->button(button)->click();
 }
 
 constexpr std::uint32_t kBoth = ICMF_CHOOSE_KEYFRAME | ICMF_CHOOSE_DATARATE;
@@ -85,12 +77,12 @@ TEST(AviSaveOptionsDialog, ChoosesRemembersCancelsAndCloses)
         EXPECT_EQ(list->currentItem()->text(), "Full Frames (Uncompressed)");
         EXPECT_FALSE(d.findChild<QSlider*>("quality")->isEnabled());
         EXPECT_FALSE(d.findChild<QCheckBox*>("keyFrameCheck")->isEnabled());
-        EXPECT_TRUE(d.findChild<QCheckBox*>("keyFrameCheck")->isVisibleTo(&d));
-        EXPECT_TRUE(d.findChild<QCheckBox*>("dataRateCheck")->isVisibleTo(&d));
-        ClickOk(d);
+        for (const char* row : {"keyFrameCheck", "dataRateCheck"})
+            EXPECT_TRUE(d.findChild<QCheckBox*>(row)->isVisibleTo(&d)) << row;
+        Click(d, QDialogButtonBox::Ok);
     });
     EXPECT_EQ(answer, 1);
-    EXPECT_EQ(options.fccHandler, FccOf("raw"));
+    EXPECT_EQ(options.fccHandler, AviCompressors()[0].fccHandler) << "Full Frames";
     EXPECT_EQ(options.dwKeyFrameEvery, 0u);
     EXPECT_EQ(options.dwBytesPerSecond, 0u);
 
@@ -110,10 +102,10 @@ TEST(AviSaveOptionsDialog, ChoosesRemembersCancelsAndCloses)
             d.findChild<QCheckBox*>("dataRateCheck")->setChecked(true);
             d.findChild<QSpinBox*>("dataRate")->setValue(300);
             EXPECT_FALSE(quality->isEnabled()) << "a data rate overrules the quality";
-            ClickOk(d);
+            Click(d, QDialogButtonBox::Ok);
         });
         EXPECT_EQ(answer, 1);
-        EXPECT_EQ(options.fccHandler, FccOf("mpeg4"));
+        EXPECT_EQ(options.fccHandler, AviCompressors()[mpeg4].fccHandler);
         EXPECT_EQ(options.dwKeyFrameEvery, 10u);
         EXPECT_EQ(options.dwBytesPerSecond, 300u * 1024);
         EXPECT_EQ(options.dwQuality, 5500u);
@@ -132,7 +124,7 @@ TEST(AviSaveOptionsDialog, ChoosesRemembersCancelsAndCloses)
             EXPECT_EQ(d.findChild<QSpinBox*>("keyFrames")->value(), 10);
         }
         list->setCurrentRow(0);
-        d.findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Cancel)->click();
+        Click(d, QDialogButtonBox::Cancel);
     });
     EXPECT_EQ(answer, 0);
     EXPECT_EQ(options.fccHandler, 0u);
@@ -140,8 +132,8 @@ TEST(AviSaveOptionsDialog, ChoosesRemembersCancelsAndCloses)
 
     // Closing the window counts as Cancel; without the flags the rows are hidden.
     answer = AskWith(&owner, 0, options, [&](QDialog& d) {
-        EXPECT_FALSE(d.findChild<QCheckBox*>("keyFrameCheck")->isVisibleTo(&d));
-        EXPECT_FALSE(d.findChild<QCheckBox*>("dataRateCheck")->isVisibleTo(&d));
+        for (const char* row : {"keyFrameCheck", "dataRateCheck"})
+            EXPECT_FALSE(d.findChild<QCheckBox*>(row)->isVisibleTo(&d)) << row;
         d.close();
     });
     EXPECT_EQ(answer, 0);
