@@ -26,6 +26,23 @@ bool IsPermissionFailure(int err)
 
 } // namespace
 
+cDIB::InfoHeader cDIB::ParseInfoHeader(const std::uint8_t* p)
+{
+    InfoHeader h;
+    h.biSize = GetI32(p + 0);
+    h.biWidth = GetI32(p + 4);
+    h.biHeight = GetI32(p + 8);
+    h.biPlanes = GetI16(p + 12);
+    h.biBitCount = GetI16(p + 14);
+    h.biCompression = GetI32(p + 16);
+    h.biSizeImage = GetI32(p + 20);
+    h.biXPelsPerMeter = GetI32(p + 24);
+    h.biYPelsPerMeter = GetI32(p + 28);
+    h.biClrUsed = GetI32(p + 32);
+    h.biClrImportant = GetI32(p + 36);
+    return h;
+}
+
 bool cDIB::CreateFromFile(const std::string& FileName)
 {
     std::error_code ec;
@@ -66,17 +83,7 @@ bool cDIB::CreateFromFile(const std::string& FileName)
     std::uint8_t ih[kInfoHeaderSize] = {};
     if (file.ReadAt(ih, sizeof ih, kFileHeaderSize) < 0)
         throw FileError(FileName, "cannot read the bitmap info header (" + ErrnoText(errno) + ")");
-    info_.biSize = GetI32(ih + 0);
-    info_.biWidth = GetI32(ih + 4);
-    info_.biHeight = GetI32(ih + 8);
-    info_.biPlanes = GetI16(ih + 12);
-    info_.biBitCount = GetI16(ih + 14);
-    info_.biCompression = GetI32(ih + 16);
-    info_.biSizeImage = GetI32(ih + 20);
-    info_.biXPelsPerMeter = GetI32(ih + 24);
-    info_.biYPelsPerMeter = GetI32(ih + 28);
-    info_.biClrUsed = GetI32(ih + 32);
-    info_.biClrImportant = GetI32(ih + 36);
+    info_ = ParseInfoHeader(ih);
 
     if (info_.biSizeImage == 0) {
         const std::int64_t stride = (static_cast<std::int64_t>(info_.biWidth) * info_.biBitCount + 31) / 32 * 4;
@@ -120,17 +127,7 @@ bool cDIB::CreateFromFile(const std::string& FileName)
 bool cDIB::CreateFromPackedDIBPointer(const void* pDIB)
 {
     const auto* p = static_cast<const std::uint8_t*>(pDIB);
-    info_.biSize = GetI32(p + 0);
-    info_.biWidth = GetI32(p + 4);
-    info_.biHeight = GetI32(p + 8);
-    info_.biPlanes = GetI16(p + 12);
-    info_.biBitCount = GetI16(p + 14);
-    info_.biCompression = GetI32(p + 16);
-    info_.biSizeImage = GetI32(p + 20);
-    info_.biXPelsPerMeter = GetI32(p + 24);
-    info_.biYPelsPerMeter = GetI32(p + 28);
-    info_.biClrUsed = GetI32(p + 32);
-    info_.biClrImportant = GetI32(p + 36);
+    info_ = ParseInfoHeader(p);
     if (info_.biBitCount < 16 || info_.biSizeImage < 1)
         return false;
 

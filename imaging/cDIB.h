@@ -68,6 +68,9 @@ private:
         std::int32_t bfOffBits = 0;
     };
 
+    // The 40 bytes of a BITMAPINFOHEADER, little-endian.
+    static InfoHeader ParseInfoHeader(const std::uint8_t* p);
+
     std::vector<std::uint8_t> bits_;
     std::vector<std::uint8_t> bitmapInfo_;
     bool loaded_ = false;
