@@ -1,7 +1,6 @@
 #include "MovieBuild.h"
 
 #include "DoEvents.h"
-#include "FileError.h"
 #include "MsgBox.h"
 #include "TGA.h"
 #include "TextValue.h"
@@ -45,10 +44,12 @@ bool ForcedSizeFits(std::int32_t width, std::int32_t height)
     return stride * height + 54 <= std::numeric_limits<std::int32_t>::max();
 }
 
-void DeleteFile(const std::string& path, const char* what)
+// Deletes path; answers why it could not, or nothing when it is gone.
+std::string TryDelete(const std::string& path, const char* what)
 {
-    if (::unlink(path.c_str()) != 0 && errno != ENOENT)
-        throw RunStop(std::string("Cannot delete the ") + what + ":" + kCrLf + path + kCrLf + std::strerror(errno));
+    if (::unlink(path.c_str()) == 0 || errno == ENOENT)
+        return {};
+    return std::string("Cannot delete the ") + what + ":" + kCrLf + path + kCrLf + std::strerror(errno);
 }
 
 class Run {
@@ -112,7 +113,8 @@ bool Run::Yield()
 
 void Run::DeleteTemporary(const std::string& path)
 {
-    DeleteFile(path, "temporary bitmap");
+    if (std::string why = TryDelete(path, "temporary bitmap"); !why.empty())
+        throw RunStop(why);
     temporaries_.erase(path);
 }
 
@@ -263,9 +265,8 @@ void Run::Ending()
 
     // Temporary bitmaps never outlive the run, whichever way it ended.
     for (const std::string& path : temporaries_)
-        if (::unlink(path.c_str()) != 0 && errno != ENOENT && stopMessage_.empty())
-            stopMessage_ = std::string("Cannot delete the temporary bitmap:") + kCrLf + path + kCrLf +
-                           std::strerror(errno);
+        if (std::string why = TryDelete(path, "temporary bitmap"); stopMessage_.empty())
+            stopMessage_ = why;
     temporaries_.clear();
     // A run that wrote no frame made no movie worth keeping.
     if (file_ && written_ == 0)
@@ -278,10 +279,6 @@ BuildResult Run::Go()
 {
     try {
         SetUp();
-    } catch (const RunStop& e) {
-        stopMessage_ = e.what();
-    } catch (const FileError& e) {
-        stopMessage_ = e.what();
     } catch (const std::bad_alloc&) {
         stopMessage_ = "Not enough memory for the frames.";
     } catch (const std::exception& e) {
@@ -387,11 +384,8 @@ BuildResult CmdCreate_Click(MovieBuildHost& host, BuildState& st, FrameImage& im
         if (MsgBox(st.OutputPath + " already exists." + kCrLf + "Overwrite it?", vbQuestion | vbYesNo,
                    "Overwrite?") != vbYes)
             return EarlyExit(host, {}, 0, {});
-        if (::unlink(st.OutputPath.c_str()) != 0)
-            return EarlyExit(host,
-                             "Cannot delete the existing movie:" + std::string(kCrLf) + st.OutputPath + kCrLf +
-                                 std::strerror(errno),
-                             vbCritical | vbOKOnly, kAppTitle);
+        if (std::string why = TryDelete(st.OutputPath, "existing movie"); !why.empty())
+            return EarlyExit(host, why, vbCritical | vbOKOnly, kAppTitle);
     }
 
     st.CancelRequested = false;
