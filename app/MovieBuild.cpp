@@ -85,7 +85,6 @@ private:
     PAVIFILE file_ = nullptr;
     PAVISTREAM stream_ = nullptr;
     PAVISTREAM compressed_ = nullptr;
-    AVI_STREAM_INFO info_{};
     AVICOMPRESSOPTIONS options_{};
     AVICOMPRESSOPTIONS* optionsList_[1] = {&options_};
     bool optionsAccepted_ = false;
@@ -172,14 +171,15 @@ void Run::SetUp()
     // The stream, the compressor and the format.
     if (rate_ < kMinRate || rate_ > kMaxRate)
         rate_ = kDefaultRate;
-    std::memset(&info_, 0, sizeof info_);
-    info_.fccType = mmioStringToFOURCC("vids", 0);
-    info_.fccHandler = 0;
-    info_.dwScale = 1;
-    info_.dwRate = std::clamp<std::uint32_t>(static_cast<std::uint32_t>(rate_), 1, kMaxHeaderRate);
-    info_.dwSuggestedBufferSize = static_cast<std::uint32_t>(st_.FrameDib->SizeImage());
-    SetRect(&info_.rcFrame, 0, 0, st_.FrameDib->Width(), st_.FrameDib->Height());
-    resultCode_ = AVIFileCreateStream(file_, &stream_, &info_);
+    AVI_STREAM_INFO info;
+    std::memset(&info, 0, sizeof info);
+    info.fccType = mmioStringToFOURCC("vids", 0);
+    info.fccHandler = 0;
+    info.dwScale = 1;
+    info.dwRate = std::clamp<std::uint32_t>(static_cast<std::uint32_t>(rate_), 1, kMaxHeaderRate);
+    info.dwSuggestedBufferSize = static_cast<std::uint32_t>(st_.FrameDib->SizeImage());
+    SetRect(&info.rcFrame, 0, 0, st_.FrameDib->Width(), st_.FrameDib->Height());
+    resultCode_ = AVIFileCreateStream(file_, &stream_, &info);
     if (resultCode_ != 0)
         return;
     const int answer = AVISaveOptions(host_.OwnerWindow(), ICMF_CHOOSE_KEYFRAME | ICMF_CHOOSE_DATARATE, 1, &stream_,
