@@ -9,6 +9,7 @@ extern "C" {
 }
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <condition_variable>
 #include <cstring>
@@ -183,11 +184,23 @@ struct SwsFree {
 struct DictFree {
     void operator()(AVDictionary* dict) const { av_dict_free(&dict); }
 };
+struct BufferPoolFree {
+    void operator()(AVBufferPool* pool) const { av_buffer_pool_uninit(&pool); }
+};
 using FormatContextPtr = std::unique_ptr<AVFormatContext, FormatContextFree>;
 using CodecContextPtr = std::unique_ptr<AVCodecContext, CodecContextFree>;
 using FramePtr = std::unique_ptr<AVFrame, FrameFree>;
 using PacketPtr = std::unique_ptr<AVPacket, PacketFree>;
 using SwsPtr = std::unique_ptr<SwsContext, SwsFree>;
+using BufferPoolPtr = std::unique_ptr<AVBufferPool, BufferPoolFree>;
+
+// One frame for the worker: a picture to encode, or an uncompressed frame
+// already in its packet.
+struct Job {
+    FramePtr frame;
+    PacketPtr packet;
+    std::int64_t fileBytes = 0; // what the packet adds to the file (uncompressed only)
+};
 
 // What a failed write of the muxer means to the caller: the disk (full,
 // file too large, I/O) unless it ran out of memory.
@@ -296,18 +309,25 @@ struct Writer::Impl {
     HRESULT_AVI failure = AVIERR_OK; // first failure, sticky
     // End of the last chunk known to be on disk. Once a write fails the
     // muxer writes nothing more, and the file is cut back to here, so that it
-    // ends on a whole frame.
+    // ends on a whole frame. Guarded by mutex while the worker runs.
     std::int64_t goodEnd = 0;
     // Packets muxed so far: each costs an entry in the closing indexes.
+    // Guarded by mutex while the worker runs.
     std::int64_t packetsMuxed = 0;
+    // Uncompressed packets handed to the worker and not yet muxed, and the
+    // bytes they will add to the file. Guarded by mutex.
+    std::int64_t queuedPackets = 0;
+    std::int64_t queuedBytes = 0;
     // A frame was refused because it would not have left room to close the file.
-    bool refusedForRoom = false;
+    std::atomic<bool> refusedForRoom = false;
 
-    // Uncompressed frames.
-    PacketPtr rawPacket;
+    // Uncompressed frames: copied into a buffer of the pool, so that the
+    // caller can reuse its own at once, and written on the worker.
+    BufferPoolPtr rawPool;
 
     // Encoded frames: converted here on the caller's thread, encoded and
-    // written on the worker.
+    // written on the worker. The worker writes uncompressed frames too, so
+    // that the file's page-cache copy overlaps the caller's next frame.
     CodecContextPtr encoder;
     SwsPtr sws;
     AVPixelFormat encPixFmt = AV_PIX_FMT_NONE;
@@ -318,7 +338,7 @@ struct Writer::Impl {
     std::thread worker;
     std::mutex mutex;
     std::condition_variable cv;
-    std::deque<FramePtr> queue;
+    std::deque<Job> queue;
     bool stopping = false;
     HRESULT_AVI workerFailure = AVIERR_OK;
     static constexpr std::size_t kQueueDepth = 3;
@@ -329,10 +349,11 @@ struct Writer::Impl {
     HRESULT_AVI WriteEncoded(std::int64_t position, const std::uint8_t* bits);
     HRESULT_AVI Convert(const std::uint8_t* bits, AVFrame*& out);
     HRESULT_AVI Enqueue(AVFrame* frame, std::int64_t position);
+    HRESULT_AVI Enqueue(Job job);
     void WorkerLoop();
     HRESULT_AVI EncodeAndMux(AVFrame* frame, AVPacket* pkt); // worker side
     HRESULT_AVI Mux(AVPacket* pkt);
-    bool RoomFor(std::int64_t bytes) const;
+    bool RoomFor(std::int64_t bytes, std::int64_t end, std::int64_t packets) const;
     void StopWorker();
 
     void Fail(HRESULT_AVI code)
@@ -424,12 +445,10 @@ HRESULT_AVI Writer::Start(const Settings& s, const FrameFormat& format)
     m.headerWritten = true;
     m.goodEnd = avio_tell(m.fmt->pb);
 
-    if (m.encoder) {
-        try {
-            m.worker = std::thread([&m] { m.WorkerLoop(); });
-        } catch (const std::system_error&) {
-            return AVIERR_INTERNAL;
-        }
+    try {
+        m.worker = std::thread([&m] { m.WorkerLoop(); });
+    } catch (const std::system_error&) {
+        return AVIERR_INTERNAL;
     }
     return AVIERR_OK;
 }
@@ -444,8 +463,8 @@ HRESULT_AVI Writer::Impl::StartRaw()
     par->height = format.height;
     par->bits_per_coded_sample = format.bitCount;
     par->format = format.bitCount == 8 ? AV_PIX_FMT_PAL8 : AV_PIX_FMT_BGR24;
-    rawPacket.reset(av_packet_alloc());
-    return rawPacket ? AVIERR_OK : AVIERR_MEMORY;
+    rawPool.reset(av_buffer_pool_init(format.frameBytes, av_buffer_alloc));
+    return rawPool ? AVIERR_OK : AVIERR_MEMORY;
 }
 
 HRESULT_AVI Writer::Impl::StartEncoder(const Settings& s)
@@ -574,38 +593,70 @@ HRESULT_AVI Writer::Impl::WriteRaw(std::int64_t position, const std::uint8_t* bi
     // Position 0 is never written by the run; it gets the first frame so
     // that the movie does not open on a missing picture.
     const bool fillZero = nextPosition == 0 && position > 0;
-    for (std::int64_t pos : {std::int64_t{0}, position}) {
-        if (pos == 0 && !fillZero && position != 0)
-            continue;
-        AVPacket* pkt = rawPacket.get();
-        av_packet_unref(pkt);
-        // The packet borrows the caller's bytes: the muxer writes them
-        // straight into its output buffer.
-        pkt->data = const_cast<std::uint8_t*>(bits);
-        pkt->size = static_cast<int>(format.frameBytes);
-        pkt->stream_index = stream->index;
-        pkt->flags = AV_PKT_FLAG_KEY;
-        pkt->pts = pkt->dts = av_rescale_q(pos, positionBase, stream->time_base);
-        pkt->duration = av_rescale_q(1, positionBase, stream->time_base);
-        if (format.bitCount == 8 && nextPosition == 0) {
-            std::uint8_t* side = av_packet_new_side_data(pkt, AV_PKT_DATA_PALETTE, AVPALETTE_SIZE);
-            if (!side)
-                return AVIERR_MEMORY;
-            for (std::size_t i = 0; i < 256; ++i) {
-                const std::uint32_t argb = format.palette[i] | 0xFF000000u;
-                std::memcpy(side + 4 * i, &argb, 4); // native order, as FFmpeg's palettes are
-            }
-        }
-        const HRESULT_AVI hr = Mux(pkt);
-        av_packet_unref(pkt);
-        if (hr != AVIERR_OK) {
-            Fail(hr);
+    const std::int64_t copies = fillZero ? 2 : 1;
+    const auto size = static_cast<std::int64_t>(format.frameBytes);
+    const std::int64_t chunkBytes = 8 + size + (size & 1);
+    std::int64_t end = 0, packets = 0;
+    {
+        std::lock_guard lock(mutex);
+        if (workerFailure != AVIERR_OK) {
+            Fail(workerFailure);
             return failure;
         }
-        if (pos == position)
-            break;
+        end = goodEnd + queuedBytes;
+        packets = packetsMuxed + queuedPackets;
     }
-    return AVIERR_OK;
+    // Checked here rather than on the worker, so that the frame that would
+    // not fit is the one whose write fails.
+    if (!RoomFor(copies * chunkBytes, end, packets + copies - 1)) {
+        refusedForRoom = true;
+        Fail(AVIERR_FILEWRITE);
+        return failure;
+    }
+    PacketPtr pkt(av_packet_alloc());
+    if (!pkt || !(pkt->buf = av_buffer_pool_get(rawPool.get()))) {
+        Fail(AVIERR_MEMORY);
+        return failure;
+    }
+    pkt->data = pkt->buf->data;
+    pkt->size = static_cast<int>(size);
+    std::memcpy(pkt->data, bits, format.frameBytes);
+    pkt->stream_index = stream->index;
+    pkt->flags = AV_PKT_FLAG_KEY;
+    pkt->duration = av_rescale_q(1, positionBase, stream->time_base);
+    if (format.bitCount == 8 && nextPosition == 0) {
+        std::uint8_t* side = av_packet_new_side_data(pkt.get(), AV_PKT_DATA_PALETTE, AVPALETTE_SIZE);
+        if (!side) {
+            Fail(AVIERR_MEMORY);
+            return failure;
+        }
+        for (std::size_t i = 0; i < 256; ++i) {
+            const std::uint32_t argb = format.palette[i] | 0xFF000000u;
+            std::memcpy(side + 4 * i, &argb, 4); // native order, as FFmpeg's palettes are
+        }
+    }
+    HRESULT_AVI hr = AVIERR_OK;
+    if (fillZero) {
+        Job zero;
+        zero.packet.reset(av_packet_clone(pkt.get())); // shares the copied bytes
+        zero.fileBytes = chunkBytes;
+        if (zero.packet) {
+            zero.packet->pts = zero.packet->dts = 0;
+            hr = Enqueue(std::move(zero));
+        } else {
+            hr = AVIERR_MEMORY;
+        }
+    }
+    if (hr == AVIERR_OK) {
+        pkt->pts = pkt->dts = av_rescale_q(position, positionBase, stream->time_base);
+        Job job;
+        job.packet = std::move(pkt);
+        job.fileBytes = chunkBytes;
+        hr = Enqueue(std::move(job));
+    }
+    if (hr != AVIERR_OK)
+        Fail(hr);
+    return hr;
 }
 
 HRESULT_AVI Writer::Impl::Convert(const std::uint8_t* bits, AVFrame*& out)
@@ -653,19 +704,29 @@ HRESULT_AVI Writer::Impl::Convert(const std::uint8_t* bits, AVFrame*& out)
 
 HRESULT_AVI Writer::Impl::Enqueue(AVFrame* frame, std::int64_t position)
 {
-    FramePtr item(av_frame_clone(frame));
-    if (!item)
+    Job job;
+    job.frame.reset(av_frame_clone(frame));
+    if (!job.frame)
         return AVIERR_MEMORY;
-    item->pts = position;
-    item->pict_type = AV_PICTURE_TYPE_NONE;
+    job.frame->pts = position;
+    job.frame->pict_type = AV_PICTURE_TYPE_NONE;
     // A fixed quantiser is taken from each frame, not from the context.
     if (encoder->flags & AV_CODEC_FLAG_QSCALE)
-        item->quality = encoder->global_quality;
+        job.frame->quality = encoder->global_quality;
+    return Enqueue(std::move(job));
+}
+
+HRESULT_AVI Writer::Impl::Enqueue(Job job)
+{
     std::unique_lock lock(mutex);
     cv.wait(lock, [this] { return queue.size() < kQueueDepth || workerFailure != AVIERR_OK; });
     if (workerFailure != AVIERR_OK)
         return workerFailure;
-    queue.push_back(std::move(item));
+    if (job.packet) {
+        ++queuedPackets;
+        queuedBytes += job.fileBytes;
+    }
+    queue.push_back(std::move(job));
     cv.notify_all();
     return AVIERR_OK;
 }
@@ -694,7 +755,7 @@ void Writer::Impl::WorkerLoop()
 {
     PacketPtr pkt(av_packet_alloc());
     for (;;) {
-        FramePtr item;
+        Job item;
         {
             std::unique_lock lock(mutex);
             cv.wait(lock, [this] { return !queue.empty() || stopping; });
@@ -706,9 +767,17 @@ void Writer::Impl::WorkerLoop()
             if (workerFailure != AVIERR_OK)
                 continue; // drop what is left once the movie cannot go on
         }
-        const HRESULT_AVI hr = pkt ? EncodeAndMux(item.get(), pkt.get()) : AVIERR_MEMORY;
+        HRESULT_AVI hr = AVIERR_OK;
+        if (item.packet)
+            hr = Mux(item.packet.get());
+        else
+            hr = pkt ? EncodeAndMux(item.frame.get(), pkt.get()) : AVIERR_MEMORY;
+        std::lock_guard lock(mutex);
+        if (item.packet) {
+            --queuedPackets;
+            queuedBytes -= item.fileBytes;
+        }
         if (hr != AVIERR_OK) {
-            std::lock_guard lock(mutex);
             if (workerFailure == AVIERR_OK)
                 workerFailure = hr;
             cv.notify_all();
@@ -741,12 +810,11 @@ HRESULT_AVI Writer::Impl::EncodeAndMux(AVFrame* frame, AVPacket* pkt)
 // refused here leaves the muxer as it was, so the movie is closed complete and
 // indexed with every frame before it; FFmpeg cannot close a file properly
 // once a write has failed.
-bool Writer::Impl::RoomFor(std::int64_t bytes) const
+bool Writer::Impl::RoomFor(std::int64_t bytes, std::int64_t end, std::int64_t packets) const
 {
     constexpr std::int64_t kMargin = 32 * 1024;       // headers rewritten, blocks part-filled
     constexpr std::int64_t kIndexBytesPerPacket = 40; // idx1 and OpenDML entries, with slack
-    const std::int64_t need = bytes + 64 + kMargin + kIndexBytesPerPacket * (packetsMuxed + 2);
-    const std::int64_t end = avio_tell(fmt->pb);
+    const std::int64_t need = bytes + 64 + kMargin + kIndexBytesPerPacket * (packets + 2);
     rlimit limit{};
     if (::getrlimit(RLIMIT_FSIZE, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY &&
         end + need > static_cast<std::int64_t>(limit.rlim_cur))
@@ -760,7 +828,12 @@ bool Writer::Impl::RoomFor(std::int64_t bytes) const
 
 HRESULT_AVI Writer::Impl::Mux(AVPacket* pkt)
 {
-    if (!RoomFor(pkt->size)) {
+    std::int64_t packets = 0;
+    {
+        std::lock_guard lock(mutex);
+        packets = packetsMuxed;
+    }
+    if (!RoomFor(pkt->size, avio_tell(fmt->pb), packets)) {
         refusedForRoom = true;
         return AVIERR_FILEWRITE;
     }
@@ -775,7 +848,9 @@ HRESULT_AVI Writer::Impl::Mux(AVPacket* pkt)
     avio_flush(fmt->pb);
     if (fmt->pb->error < 0)
         return MuxError(fmt->pb->error);
-    goodEnd = avio_tell(fmt->pb);
+    const std::int64_t end = avio_tell(fmt->pb);
+    std::lock_guard lock(mutex);
+    goodEnd = end;
     ++packetsMuxed;
     return AVIERR_OK;
 }

@@ -58,8 +58,10 @@ public:
     bool Started() const;
 
     // One frame at stream position `position`. The caller's bytes are
-    // written or converted before this returns. A failure of an earlier
-    // frame that surfaced since is answered here.
+    // copied or converted before this returns, so the caller may reuse them
+    // at once; the file is written on the layer's worker thread. A frame that
+    // would leave no room to close the file is refused here; any other
+    // failure of an earlier frame that surfaced since is answered here.
     HRESULT_AVI Write(std::int64_t position, const void* bits, std::size_t cb);
 
     // Flushes the encoder, writes the indexes and closes the file, whatever

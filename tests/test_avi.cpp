@@ -7,6 +7,8 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
+
 extern "C" {
 #include <libavcodec/avcodec.h>
 }
@@ -168,7 +170,8 @@ struct RunResult {
 // The build run's calls, in its order: `first` gives the format, `frames`
 // go to positions 1, 2, ...; stops at the first failure and always ends
 // with the releases.
-RunResult RunMovie(const std::string& path, const cDIB& first, const std::vector<const cDIB*>& frames)
+RunResult RunMovie(const std::string& path, const cDIB& first, const std::vector<const cDIB*>& frames,
+                   const std::function<void(std::size_t)>& afterWrite = {})
 {
     RunResult r;
     PAVIFILE file = nullptr;
@@ -194,6 +197,8 @@ RunResult RunMovie(const std::string& path, const cDIB& first, const std::vector
         r.failed = AVIStreamWrite(compressed, static_cast<std::int32_t>(i + 1), 1, frames[i]->PointerToBits(),
                                   frames[i]->SizeImage(), AVIIF_KEYFRAME, nullptr, nullptr);
         r.written += r.failed == AVIERR_OK;
+        if (afterWrite)
+            afterWrite(i);
     }
     if (stream)
         AVIStreamRelease(stream);
@@ -218,10 +223,10 @@ std::uint32_t FccOf(const std::string& name)
 
 // The run with a user who picks `choice` in the dialog.
 RunResult RunWith(const AVICOMPRESSOPTIONS& choice, const std::string& path, const cDIB& first,
-                  const std::vector<const cDIB*>& frames)
+                  const std::vector<const cDIB*>& frames, const std::function<void(std::size_t)>& afterWrite = {})
 {
     ScriptedDialog dialog(choice);
-    return RunMovie(path, first, frames);
+    return RunMovie(path, first, frames, afterWrite);
 }
 
 std::uintmax_t FileSize(const std::string& path)
@@ -540,6 +545,37 @@ TEST(AviFailures, FormatsOtherThanTheTwoBitmapLayoutsAreBadFormat)
         AVIFileRelease(file);
         EXPECT_EQ(FileSize(path), 0u);
         std::filesystem::remove(path);
+    }
+}
+
+TEST(AviWrites, TheCallersBytesMayChangeAsSoonAsTheWriteReturns)
+{
+    // As in a run: one bitmap object, loaded anew after each write, while the
+    // layer's own thread may still be writing the frame before.
+    TempDir dir;
+    const int width = 96, height = 64;
+    std::vector<Bytes> pictures, packed;
+    for (unsigned i = 0; i < 6; ++i) {
+        pictures.push_back(testsupport::PatternPixels(width, height, i * 7 + 3));
+        Bytes rows = testsupport::BitmapRows(width, height, pictures.back());
+        Bytes dib = InfoHeader(width, height, 24, static_cast<std::uint32_t>(rows.size()));
+        dib.insert(dib.end(), rows.begin(), rows.end());
+        packed.push_back(std::move(dib));
+    }
+    for (const char* name : {"raw", "ffv1"}) {
+        SCOPED_TRACE(name);
+        cDIB scratch;
+        ASSERT_TRUE(scratch.CreateFromPackedDIBPointer(packed[0].data()));
+        const std::vector<const cDIB*> list(pictures.size(), &scratch);
+        const std::string path = dir.file(std::string(name) + ".avi");
+        const RunResult r = RunWith(Choice(FccOf(name)), path, scratch, list, [&](std::size_t i) {
+            scratch.CreateFromPackedDIBPointer(packed[(i + 1) % packed.size()].data());
+        });
+        ASSERT_EQ(r.failed, AVIERR_OK);
+        const avitest::Movie m = avitest::ReadMovie(path, std::string(name) == "raw");
+        ASSERT_EQ(m.frames.size(), pictures.size() + 1);
+        for (std::size_t i = 0; i < pictures.size(); ++i)
+            EXPECT_TRUE(m.frames[i + 1] == pictures[i]) << "position " << i + 1;
     }
 }
 
