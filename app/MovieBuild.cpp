@@ -44,12 +44,17 @@ bool ForcedSizeFits(std::int32_t width, std::int32_t height)
     return stride * height + 54 <= std::numeric_limits<std::int32_t>::max();
 }
 
+std::string CannotDelete(const std::string& path, const char* what, int err)
+{
+    return std::string("Cannot delete the ") + what + ":" + kCrLf + path + kCrLf + std::strerror(err);
+}
+
 // Deletes path; answers why it could not, or nothing when it is gone.
 std::string TryDelete(const std::string& path, const char* what)
 {
     if (::unlink(path.c_str()) == 0 || errno == ENOENT)
         return {};
-    return std::string("Cannot delete the ") + what + ":" + kCrLf + path + kCrLf + std::strerror(errno);
+    return CannotDelete(path, what, errno);
 }
 
 class Run {
@@ -112,8 +117,8 @@ bool Run::Yield()
 
 void Run::DeleteTemporary(const std::string& path)
 {
-    if (std::string why = TryDelete(path, "temporary bitmap"); !why.empty())
-        throw RunStop(why);
+    if (const int err = RetireBMP(path); err != 0)
+        throw RunStop(CannotDelete(path, "temporary bitmap", err));
     temporaries_.erase(path);
 }
 
@@ -268,6 +273,9 @@ void Run::Ending()
         if (std::string why = TryDelete(path, "temporary bitmap"); stopMessage_.empty())
             stopMessage_ = why;
     temporaries_.clear();
+    std::string kept;
+    if (const int err = ReleaseRetiredBMP(kept); err != 0 && stopMessage_.empty())
+        stopMessage_ = CannotDelete(kept, "temporary bitmap", err);
     // A run that wrote no frame made no movie worth keeping.
     if (file_ && written_ == 0)
         ::unlink(st_.OutputPath.c_str());

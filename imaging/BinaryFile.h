@@ -45,6 +45,17 @@ public:
     explicit Fd(int fd) : fd_(fd) {}
     Fd(const Fd&) = delete;
     Fd& operator=(const Fd&) = delete;
+    Fd(Fd&& other) noexcept : fd_(other.fd_) { other.fd_ = -1; }
+    Fd& operator=(Fd&& other) noexcept
+    {
+        if (this != &other) {
+            if (fd_ >= 0)
+                ::close(fd_);
+            fd_ = other.fd_;
+            other.fd_ = -1;
+        }
+        return *this;
+    }
     ~Fd()
     {
         if (fd_ >= 0)

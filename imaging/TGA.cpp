@@ -8,6 +8,12 @@
 #include <filesystem>
 #include <limits>
 #include <system_error>
+#include <utility>
+
+#include <fcntl.h>
+#include <stdio.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 using namespace binfile;
 
@@ -24,6 +30,71 @@ constexpr std::int32_t kPelsPerMeter = 2835; // 72 dots per inch
 constexpr std::size_t kMaxPieces = 1024;     // IOV_MAX on Linux
 
 TargaHeader g_lastHeader;
+
+// The one retired bitmap kept for reuse, deleted at the latest when the
+// program ends normally.
+struct KeptBitmap {
+    std::string path;
+    KeptBitmap() = default;
+    KeptBitmap(const KeptBitmap&) = delete;
+    KeptBitmap& operator=(const KeptBitmap&) = delete;
+    ~KeptBitmap() { Release(); }
+    // Answers 0, or the errno of a failed delete with the path it named.
+    int Release(std::string* failed = nullptr)
+    {
+        if (path.empty())
+            return 0;
+        std::string was = std::exchange(path, {});
+        if (::unlink(was.c_str()) == 0 || errno == ENOENT)
+            return 0;
+        const int err = errno;
+        if (failed)
+            *failed = std::move(was);
+        return err;
+    }
+};
+
+KeptBitmap& Kept()
+{
+    static KeptBitmap kept;
+    return kept;
+}
+
+// Hidden, and named after the process, so that two runs in one directory
+// never share one.
+std::string KeptPathBeside(const std::string& file)
+{
+    const std::size_t slash = file.rfind('/');
+    const std::string dir = slash == std::string::npos ? std::string() : file.substr(0, slash + 1);
+    return dir + ".reelcast-" + std::to_string(::getpid()) + ".bmp.part";
+}
+
+// Gives the kept bitmap the name FileName and opens it for writing over;
+// keptSize is its old length. An invalid Fd when none is kept or it cannot be
+// used, and then nothing is left under either name.
+Fd ReuseKept(const std::string& FileName, std::int64_t& keptSize)
+{
+    KeptBitmap& kept = Kept();
+    if (kept.path.empty())
+        return Fd();
+    const std::string from = std::exchange(kept.path, {});
+    // NOREPLACE: whatever appeared under the new name meanwhile is not ours
+    // to overwrite; the ordinary path below deals with it.
+    if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, FileName.c_str(), RENAME_NOREPLACE) != 0) {
+        ::unlink(from.c_str());
+        return Fd();
+    }
+    Fd fd(::open(FileName.c_str(), O_WRONLY | O_CLOEXEC | O_NOFOLLOW));
+    struct stat st {};
+    if (fd.ok() && ::fstat(fd.get(), &st) == 0 && S_ISREG(st.st_mode) && st.st_nlink == 1 &&
+        st.st_uid == ::geteuid()) {
+        keptSize = static_cast<std::int64_t>(st.st_size);
+        return fd;
+    }
+    // Swapped for something else while it was kept: not written through.
+    ::unlink(FileName.c_str());
+    return Fd();
+}
 
 TargaHeader ParseTargaHeader(const std::uint8_t* h)
 {
@@ -195,7 +266,10 @@ void WriteBMP(const std::string& FileName, FrameImage& Image)
     if (std::filesystem::exists(status) && !std::filesystem::remove(FileName, ec))
         throw FileError(FileName, "cannot replace the bitmap file (" + ec.message() + ")");
 
-    Fd out(::open(FileName.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
+    std::int64_t keptSize = -1;
+    Fd out = ReuseKept(FileName, keptSize);
+    if (!out.ok())
+        out = Fd(::open(FileName.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
     if (!out.ok())
         throw FileError(FileName, "cannot create the bitmap file (" + ErrnoText(errno) + ")");
 
@@ -225,9 +299,36 @@ void WriteBMP(const std::string& FileName, FrameImage& Image)
     bool written = true;
     for (std::size_t at = 0; written && at < pieces.size(); at += kMaxPieces)
         written = out.WriteAll(pieces.data() + at, static_cast<int>(std::min(kMaxPieces, pieces.size() - at)));
+    // A reused file that was longer keeps nothing beyond what was written now.
+    if (written && keptSize >= 0) {
+        const off_t end = ::lseek(out.get(), 0, SEEK_CUR);
+        written = end >= 0 && (keptSize <= end || ::ftruncate(out.get(), end) == 0);
+    }
     if (!written || !out.Close()) {
         const int err = errno;
         std::filesystem::remove(FileName, ec); // a torn bitmap is worse than none
         throw FileError(FileName, "cannot write the bitmap file (" + ErrnoText(err) + ")");
     }
+}
+
+int RetireBMP(const std::string& FileName)
+{
+    KeptBitmap& kept = Kept();
+    if (kept.path.empty()) {
+        std::string aside = KeptPathBeside(FileName);
+        struct stat st {};
+        if (::lstat(FileName.c_str(), &st) == 0 && S_ISREG(st.st_mode) &&
+            ::renameat2(AT_FDCWD, FileName.c_str(), AT_FDCWD, aside.c_str(), RENAME_NOREPLACE) == 0) {
+            kept.path = std::move(aside);
+            return 0;
+        }
+    }
+    if (::unlink(FileName.c_str()) == 0 || errno == ENOENT)
+        return 0;
+    return errno;
+}
+
+int ReleaseRetiredBMP(std::string& failedPath)
+{
+    return Kept().Release(&failedPath);
 }

@@ -45,5 +45,18 @@ const TargaHeader& LastTargaHeader();
 // Throws FileError when the file cannot be replaced or written.
 void WriteBMP(const std::string& FileName, FrameImage& Image);
 
+// Takes a temporary bitmap away once its frame is written. Its name goes at
+// once, as with a delete, but the file itself is kept under a hidden name
+// beside it, and the next WriteBMP writes over it instead of creating a file:
+// freeing and reserving every block and page of each temporary bitmap costs
+// the file system more than writing it. One file is kept at most; others are
+// deleted. Answers 0 when the name is gone, else the errno of the delete.
+int RetireBMP(const std::string& FileName);
+
+// Deletes the file RetireBMP keeps, if any; done by the end of every run and
+// at the latest when the program ends. Answers 0, or the errno of the failed
+// delete with the file's path in failedPath.
+int ReleaseRetiredBMP(std::string& failedPath);
+
 // Reverses the row order of Image.Bits in place (8 and 24 bits only).
 void FlipRows(FrameImage& Image);

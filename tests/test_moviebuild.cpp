@@ -539,6 +539,38 @@ TEST(MovieBuildFaults, UnwritableFrameDirectoryEndsCleanly)
     EXPECT_EQ(seq.Files(), TgaNames(4));
 }
 
+TEST(MovieBuildFaults, TemporaryBitmapThatCannotBeDeletedStopsTheRunAfterItsFrame)
+{
+    Sequence seq(5, 8, 8);
+    TempDir outDir;
+    OpenUp(seq.dir.path());
+    OpenUp(outDir.path());
+    const std::string out = outDir.file("d.avi");
+    const std::string stuck = seq.dir.file("shot0001.tga.bmp");
+    if (::geteuid() == 0) { // the unprivileged run must own the directory to lock it
+        ASSERT_EQ(::chown(seq.dir.path().c_str(), 65534, 65534), 0);
+    }
+    const int code = RunAsUnprivileged([&] {
+        DialogAnswer dialog("raw");
+        MsgBoxRecorder boxes;
+        FakeHost host = HostFor(seq, out);
+        BuildState state;
+        // Read-only from inside frame 1 on, once its bitmap is loaded.
+        YieldHook lock(1 + 2, [&] { ::chmod(seq.dir.path().c_str(), 0555); });
+        const BuildResult r = Press(host, state);
+        if (r.outcome != BuildOutcome::Failed || boxes.shown().size() != 1)
+            return 1;
+        if (boxes.shown()[0].prompt.rfind("Cannot delete the temporary bitmap:\r\n" + stuck + "\r\n", 0) != 0)
+            return 2;
+        if (r.framesWritten != 1 || host.statuses.back() != "Movie's creation stopped after 1 frames.")
+            return 3;
+        return avitest::ReadMovie(out, false, true).frames.size() == 2 ? 0 : 4;
+    });
+    EXPECT_EQ(code, 0);
+    OpenUp(seq.dir.path());
+    EXPECT_TRUE(std::filesystem::exists(stuck));
+}
+
 TEST(MovieBuildFaults, OutputThatCannotBeDeletedIsReported)
 {
     Sequence seq(3, 8, 8);

@@ -5,7 +5,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
+#include <filesystem>
+
+#include <unistd.h>
 
 using namespace testsupport;
 
@@ -308,3 +312,73 @@ INSTANTIATE_TEST_SUITE_P(Sizes, TargaToDib, ::testing::ValuesIn(RoundTripCases()
                                     (info.param.topFirst ? "_top" : "_bottom") + "_id" +
                                     std::to_string(info.param.idLength);
                          });
+
+namespace {
+
+// Every name in dir, hidden ones included.
+std::vector<std::string> AllNames(const TempDir& dir)
+{
+    std::vector<std::string> names;
+    for (const auto& e : std::filesystem::directory_iterator(dir.path()))
+        names.push_back(e.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+} // namespace
+
+TEST(RetireBMP, KeptFileTakesTheNextBitmapsWholeAndGoesOnRelease)
+{
+    TempDir dir;
+    FrameImage big = Image24(40, 30, 1), small = Image24(3, 2, 2);
+    FrameImage bigAgain = big, smallAgain = small;
+    WriteBMP(dir.file("reference-big.bmp"), bigAgain);
+    WriteBMP(dir.file("reference-small.bmp"), smallAgain);
+    WriteBMP(dir.file("a.bmp"), big);
+    ASSERT_EQ(RetireBMP(dir.file("a.bmp")), 0);
+    std::vector<std::string> names = AllNames(dir);
+    ASSERT_EQ(names.size(), 3u);
+    EXPECT_EQ(names[0][0], '.') << "the name is gone; the file is kept hidden";
+
+    // Shrinking and then growing the kept file: each time exactly what a
+    // fresh file would hold.
+    WriteBMP(dir.file("b.bmp"), small);
+    EXPECT_EQ(AllNames(dir), (std::vector<std::string>{"b.bmp", "reference-big.bmp", "reference-small.bmp"}));
+    EXPECT_EQ(ReadFile(dir.file("b.bmp")), ReadFile(dir.file("reference-small.bmp")));
+    ASSERT_EQ(RetireBMP(dir.file("b.bmp")), 0);
+    FrameImage bigOnceMore = Image24(40, 30, 1); // a written image has its rows reversed
+    WriteBMP(dir.file("c.bmp"), bigOnceMore);
+    EXPECT_EQ(ReadFile(dir.file("c.bmp")), ReadFile(dir.file("reference-big.bmp")));
+
+    // One file is kept at most; a second retired one is deleted.
+    ASSERT_EQ(RetireBMP(dir.file("c.bmp")), 0);
+    ASSERT_EQ(RetireBMP(dir.file("reference-big.bmp")), 0);
+    EXPECT_EQ(AllNames(dir).size(), 2u);
+    EXPECT_EQ(RetireBMP(dir.file("never-written.bmp")), 0);
+
+    std::string failed;
+    EXPECT_EQ(ReleaseRetiredBMP(failed), 0);
+    EXPECT_EQ(AllNames(dir), (std::vector<std::string>{"reference-small.bmp"}));
+    EXPECT_EQ(ReleaseRetiredBMP(failed), 0) << "nothing left to release";
+}
+
+TEST(RetireBMP, AKeptFileSwappedForALinkIsNeverWrittenThrough)
+{
+    TempDir dir;
+    const Bytes victim(100, 0x5A);
+    WriteFile(dir.file("victim"), victim);
+    FrameImage image = Image24(4, 4), again = image;
+    WriteBMP(dir.file("a.bmp"), image);
+    ASSERT_EQ(RetireBMP(dir.file("a.bmp")), 0);
+    const std::vector<std::string> names = AllNames(dir);
+    ASSERT_EQ(names.size(), 2u);
+    const std::string kept = dir.file(names[0]);
+    ASSERT_EQ(::unlink(kept.c_str()), 0);
+    ASSERT_EQ(::symlink(dir.file("victim").c_str(), kept.c_str()), 0);
+
+    WriteBMP(dir.file("b.bmp"), again);
+    EXPECT_EQ(ReadFile(dir.file("victim")), victim);
+    EXPECT_FALSE(std::filesystem::is_symlink(dir.file("b.bmp")));
+    EXPECT_EQ(ReadFile(dir.file("b.bmp")).size(), 54u + 4 * 12);
+    EXPECT_EQ(AllNames(dir), (std::vector<std::string>{"b.bmp", "victim"}));
+}
