@@ -6,6 +6,7 @@
 #include "FileError.h"
 #include "MsgBox.h"
 #include "NewPage.h"
+#include "TGA.h"
 #include "Shell.h"
 #include "mdFile.h"
 
@@ -20,8 +21,8 @@
 #include <QImageReader>
 #include <QLocale>
 #include <QMouseEvent>
+#include <QPainter>
 #include <QPalette>
-#include <QPixmap>
 #include <QSettings>
 #include <QShowEvent>
 #include <QTimer>
@@ -226,7 +227,8 @@ void FrmMain::CreateControls()
 
     // The scratch box that frame pictures are decoded into; the window has
     // no place for it, and nobody needs to see it.
-    imL = label(this, "imL", "");
+    imL = new PictureBox(this);
+    name(imL, "imL");
     Fill(imL, QColor(128, 128, 128));
     imL->hide();
 
@@ -481,15 +483,48 @@ std::string FrmMain::GetNext()
     return ::GetNext(Fle, FrameIndex);
 }
 
+void PictureBox::SetPicture(QImage picture)
+{
+    picture_ = std::move(picture);
+    update();
+}
+
+void PictureBox::ShowNext()
+{
+    picture_.swap(next_);
+    update();
+}
+
+void PictureBox::paintEvent(QPaintEvent* event)
+{
+    QLabel::paintEvent(event);
+    if (!picture_.isNull()) {
+        QPainter painter(this);
+        painter.drawImage(0, 0, picture_);
+    }
+}
+
 std::string FrmMain::loadPic(const std::string& sFile, bool showIm, bool clearImFirst, bool SaveBMP)
 {
     static_cast<void>(showIm);
     static_cast<void>(clearImFirst);
-    QImageReader reader(FromStd(sFile));
-    const QImage picture = reader.read();
-    if (picture.isNull())
-        throw FileError(sFile, "Cannot load the picture (" + reader.errorString().toStdString() + ")");
-    imL->setPixmap(QPixmap::fromImage(picture));
+    // The run's own bitmaps go straight into the picture's rows; anything
+    // else is left to Qt's decoders.
+    QImage& next = imL->Next();
+    const bool direct = ReadBMPRows(sFile, [&](std::int32_t width, std::int32_t height, std::size_t stride) {
+        if (next.width() != width || next.height() != height || next.format() != QImage::Format_BGR888)
+            next = QImage(width, height, QImage::Format_BGR888);
+        return !next.isNull() && static_cast<std::size_t>(next.bytesPerLine()) == stride ? next.bits() : nullptr;
+    });
+    if (direct) {
+        imL->ShowNext();
+    } else {
+        QImageReader reader(FromStd(sFile));
+        QImage picture = reader.read();
+        if (picture.isNull())
+            throw FileError(sFile, "Cannot load the picture (" + reader.errorString().toStdString() + ")");
+        imL->SetPicture(std::move(picture));
+    }
     if (SaveBMP && GetExtension(sFile) == "bmp")
         return sFile;
     return {};

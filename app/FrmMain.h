@@ -9,6 +9,7 @@
 #include <QCheckBox>
 #include <QFrame>
 #include <QGroupBox>
+#include <QImage>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -20,6 +21,27 @@
 #include <memory>
 #include <string>
 #include <vector>
+
+// The window's picture control. It keeps a frame's picture as decoded and
+// converts it for the screen only when it is painted, so loading a frame into
+// the hidden control costs the read and nothing more.
+class PictureBox : public QLabel {
+public:
+    using QLabel::QLabel;
+    const QImage& picture() const { return picture_; }
+    void SetPicture(QImage picture);
+    // Scratch for the next picture: filled in place, then shown with
+    // ShowNext(), so neither array is allocated again for frames of one size.
+    QImage& Next() { return next_; }
+    void ShowNext();
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+
+private:
+    QImage picture_;
+    QImage next_;
+};
 
 // A single-line path box that tells when the user moves the focus away.
 class PathBox : public QLineEdit {
@@ -87,7 +109,7 @@ public:
     QLabel* Status = nullptr;
     QFrame* PB = nullptr;
     QWidget* Barra = nullptr;
-    QLabel* imL = nullptr;
+    PictureBox* imL = nullptr;
     LinkLabel* lblSite = nullptr;
     LinkLabel* lblMail = nullptr;
 

@@ -208,6 +208,28 @@ bool ReadTGA(const std::string& FileName, FrameImage& Image)
     return true;
 }
 
+bool ReadBMPRows(const std::string& FileName, const BitmapRowsFor& rowsFor)
+{
+    Fd file = OpenForReading(FileName);
+    std::uint8_t h[kFileHeaderSize + kInfoHeaderSize] = {};
+    if (!file.ok() || file.ReadAt(h, sizeof h, 0) != static_cast<std::int64_t>(sizeof h))
+        return false;
+    const std::uint8_t* ih = h + kFileHeaderSize;
+    const std::int64_t offBits = GetU32(h + 10);
+    const std::int32_t width = GetI32(ih + 4), height = GetI32(ih + 8);
+    if (GetU16(h) != 0x4D42 || GetU32(ih) != kInfoHeaderSize || GetU16(ih + 12) != 1 || GetU16(ih + 14) != 24 ||
+        GetU32(ih + 16) != 0 || width <= 0 || height <= 0 || offBits < static_cast<std::int64_t>(sizeof h))
+        return false;
+    const std::int64_t stride = (static_cast<std::int64_t>(width) * 3 + 3) / 4 * 4;
+    // Refused before anything is read, so a short file leaves the caller's
+    // rows as they were.
+    if (stride * height > std::numeric_limits<std::int32_t>::max() || file.Length() < offBits + stride * height)
+        return false;
+    std::uint8_t* rows = rowsFor(width, height, static_cast<std::size_t>(stride));
+    return rows && ReadRows(file, rows, static_cast<std::size_t>(stride), static_cast<std::size_t>(height), offBits,
+                            true);
+}
+
 void FlipRows(FrameImage& Image)
 {
     const std::size_t row = RowLength(Image);

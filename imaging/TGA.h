@@ -2,7 +2,9 @@
 // Targa reader and Windows bitmap writer for the program-wide FrameImage.
 #include "FrameImage.h"
 
+#include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 
 // The header of the last Targa file read; width and height widened.
@@ -44,6 +46,15 @@ const TargaHeader& LastTargaHeader();
 //
 // Throws FileError when the file cannot be replaced or written.
 void WriteBMP(const std::string& FileName, FrameImage& Image);
+
+// Reads a bitmap as WriteBMP writes 24-bit frames (uncompressed, bottom row
+// first) into rows of the caller's, top row first and each padded to 4 bytes
+// as in the file, with no pass over the pixels beyond the read. rowsFor is
+// asked once for the rows, given the picture's size and the bytes per row;
+// null declines. Answers false for any other file, or one shorter than its
+// header says, before asking for the rows; or when the read fails.
+using BitmapRowsFor = std::function<std::uint8_t*(std::int32_t width, std::int32_t height, std::size_t stride)>;
+bool ReadBMPRows(const std::string& FileName, const BitmapRowsFor& rowsFor);
 
 // Takes a temporary bitmap away once its frame is written. Its name goes at
 // once, as with a delete, but the file itself is kept under a hidden name

@@ -1,6 +1,7 @@
 #include "FileError.h"
 #include "FrmMain.h"
 #include "MsgBox.h"
+#include "TGA.h"
 #include "TestSupport.h"
 
 #include <QApplication>
@@ -557,10 +558,29 @@ TEST_F(FrmMainTest, LoadPicShowsThePictureNamesTheBitmapAndThrowsNamingAFileItCa
     ASSERT_TRUE(picture.scaled(3, 2).save(png, "PNG"));
 
     EXPECT_EQ(w.loadPic(bmp.toStdString(), false, false, true), bmp.toStdString());
-    EXPECT_EQ(w.imL->pixmap().size(), QSize(7, 5));
+    EXPECT_EQ(w.imL->picture().size(), QSize(7, 5));
+
+    // A frame's own temporary bitmap: every pixel where it belongs, in its
+    // own colours.
+    FrameImage frame;
+    frame.Width = 5;
+    frame.Height = 3;
+    frame.BitCount = 24;
+    frame.Bits = testsupport::PatternPixels(5, 3, 4);
+    const testsupport::Bytes topFirst = frame.Bits;
+    const QString frameBmp = Root() + "/frame0002.tga.bmp";
+    WriteBMP(frameBmp.toStdString(), frame);
+    EXPECT_EQ(w.loadPic(frameBmp.toStdString(), false, false, true), frameBmp.toStdString());
+    ASSERT_EQ(w.imL->picture().size(), QSize(5, 3));
+    for (int y = 0; y < 3; ++y)
+        for (int x = 0; x < 5; ++x) {
+            const std::uint8_t* bgr = topFirst.data() + (y * 5 + x) * 3;
+            EXPECT_EQ(w.imL->picture().pixel(x, y), qRgb(bgr[2], bgr[1], bgr[0])) << x << "," << y;
+        }
+
     EXPECT_EQ(w.loadPic(bmp.toStdString(), false, false, false), "");
     EXPECT_EQ(w.loadPic(png.toStdString(), false, false, true), "");
-    EXPECT_EQ(w.imL->pixmap().size(), QSize(3, 2));
+    EXPECT_EQ(w.imL->picture().size(), QSize(3, 2));
 
     const QString broken = Root() + "/broken.bmp";
     testsupport::WriteFile(broken.toStdString(), {'B', 'M', ' ', 'n', 'o', ' ', 'b', 'i', 't', 'm', 'a', 'p'});
@@ -573,6 +593,6 @@ TEST_F(FrmMainTest, LoadPicShowsThePictureNamesTheBitmapAndThrowsNamingAFileItCa
             EXPECT_EQ(error.path(), path.toStdString());
             EXPECT_NE(std::string(error.what()).find(path.toStdString()), std::string::npos);
         }
-        EXPECT_EQ(w.imL->pixmap().size(), QSize(3, 2)) << "the picture shown stays";
+        EXPECT_EQ(w.imL->picture().size(), QSize(3, 2)) << "the picture shown stays";
     }
 }

@@ -382,3 +382,50 @@ TEST(RetireBMP, AKeptFileSwappedForALinkIsNeverWrittenThrough)
     EXPECT_EQ(ReadFile(dir.file("b.bmp")).size(), 54u + 4 * 12);
     EXPECT_EQ(AllNames(dir), (std::vector<std::string>{"b.bmp", "victim"}));
 }
+
+TEST(ReadBMPRows, GivesWriteBMPsFramesTopRowFirstAndDeclinesEverythingElseUntouched)
+{
+    TempDir dir;
+    for (const int width : {1, 2, 3, 5, 8}) {
+        SCOPED_TRACE(width);
+        FrameImage image = Image24(width, 3, static_cast<unsigned>(width));
+        const Bytes picture = image.Bits;
+        WriteBMP(dir.file("f.bmp"), image);
+        const std::size_t stride = (static_cast<std::size_t>(width) * 3 + 3) / 4 * 4;
+        Bytes rows(stride * 3, 0xEE);
+        std::int32_t gotWidth = 0, gotHeight = 0;
+        std::size_t gotStride = 0;
+        ASSERT_TRUE(ReadBMPRows(dir.file("f.bmp"), [&](std::int32_t w, std::int32_t h, std::size_t s) {
+            gotWidth = w, gotHeight = h, gotStride = s;
+            return rows.data();
+        }));
+        EXPECT_EQ(std::tuple(gotWidth, gotHeight, gotStride), std::tuple(width, 3, stride));
+        for (int r = 0; r < 3; ++r)
+            EXPECT_EQ(Bytes(rows.begin() + static_cast<std::ptrdiff_t>(r * stride),
+                            rows.begin() + static_cast<std::ptrdiff_t>(r * stride + width * 3)),
+                      Row(picture, width, r))
+                << "row " << r;
+    }
+
+    FrameImage eight;
+    eight.Width = 4;
+    eight.Height = 2;
+    eight.BitCount = 8;
+    eight.Bits.assign(8, 1);
+    eight.Palette.assign(1024, 0);
+    WriteBMP(dir.file("eight.bmp"), eight);
+    FrameImage image = Image24(4, 4);
+    WriteBMP(dir.file("short.bmp"), image);
+    Bytes cut = ReadFile(dir.file("short.bmp"));
+    cut.pop_back();
+    WriteFile(dir.file("short.bmp"), cut);
+    WriteFile(dir.file("frame.tga"), MakeTarga(4, 4, PatternPixels(4, 4)));
+    for (const char* name : {"eight.bmp", "short.bmp", "frame.tga", "missing.bmp"}) {
+        bool asked = false;
+        EXPECT_FALSE(ReadBMPRows(dir.file(name), [&](std::int32_t, std::int32_t, std::size_t) {
+            asked = true;
+            return static_cast<std::uint8_t*>(nullptr);
+        })) << name;
+        EXPECT_FALSE(asked) << name;
+    }
+}
