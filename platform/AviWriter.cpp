@@ -331,8 +331,12 @@ struct Writer::Impl {
     CodecContextPtr encoder;
     SwsPtr sws;
     AVPixelFormat encPixFmt = AV_PIX_FMT_NONE;
-    std::vector<FramePtr> ring;
-    std::size_t ringNext = 0;
+    // Pictures for the encoder come from a pool: one goes back as soon as
+    // the encoder lets go of it, so frames in flight never cost a fresh
+    // allocation and its page faults.
+    BufferPoolPtr picturePool;
+    int pictureBytes = 0;
+    FramePtr picture; // the caller's latest, also referenced by the queue
     std::vector<std::uint8_t> expanded; // 8-bit frames widened to 24 bits
 
     std::thread worker;
@@ -342,6 +346,7 @@ struct Writer::Impl {
     bool stopping = false;
     HRESULT_AVI workerFailure = AVIERR_OK;
     static constexpr std::size_t kQueueDepth = 3;
+    static constexpr int kPictureAlign = 64; // what the encoders' SIMD wants of each row
 
     HRESULT_AVI StartRaw();
     HRESULT_AVI StartEncoder(const Settings& s);
@@ -558,13 +563,12 @@ HRESULT_AVI Writer::Impl::StartEncoder(const Settings& s)
         const int* coefs = sws_getCoefficients(SWS_CS_ITU601);
         sws_setColorspaceDetails(sws.get(), coefs, 1, coefs, fullRange ? 1 : 0, 0, 1 << 16, 1 << 16);
     }
-    ring.resize(kQueueDepth + 2);
-    for (FramePtr& f : ring) {
-        f.reset(av_frame_alloc());
-        if (!f)
-            return AVIERR_MEMORY;
-    }
-    return AVIERR_OK;
+    pictureBytes = av_image_get_buffer_size(encPixFmt, format.width, format.height, kPictureAlign);
+    if (pictureBytes < 0)
+        return AVIERR_BADFORMAT;
+    picturePool.reset(av_buffer_pool_init(static_cast<std::size_t>(pictureBytes), av_buffer_alloc));
+    picture.reset(av_frame_alloc());
+    return picturePool && picture ? AVIERR_OK : AVIERR_MEMORY;
 }
 
 HRESULT_AVI Writer::Write(std::int64_t position, const void* bits, std::size_t cb)
@@ -661,18 +665,17 @@ HRESULT_AVI Writer::Impl::WriteRaw(std::int64_t position, const std::uint8_t* bi
 
 HRESULT_AVI Writer::Impl::Convert(const std::uint8_t* bits, AVFrame*& out)
 {
-    AVFrame* f = ring[ringNext].get();
-    ringNext = (ringNext + 1) % ring.size();
-    // The encoder may still hold the buffer of this slot; then the slot gets
-    // a fresh one instead of waiting for it.
-    if (!f->buf[0] || !av_frame_is_writable(f)) {
-        av_frame_unref(f);
-        f->format = encPixFmt;
-        f->width = format.width;
-        f->height = format.height;
-        if (av_frame_get_buffer(f, 0) < 0)
-            return AVIERR_MEMORY;
-    }
+    AVFrame* f = picture.get();
+    av_frame_unref(f);
+    f->buf[0] = av_buffer_pool_get(picturePool.get());
+    if (!f->buf[0])
+        return AVIERR_MEMORY;
+    f->format = encPixFmt;
+    f->width = format.width;
+    f->height = format.height;
+    if (av_image_fill_arrays(f->data, f->linesize, f->buf[0]->data, encPixFmt, format.width, format.height,
+                             kPictureAlign) < 0)
+        return AVIERR_INTERNAL;
     const std::uint8_t* src = bits;
     std::size_t srcStride = format.stride;
     if (format.bitCount == 8) {
@@ -906,7 +909,7 @@ HRESULT_AVI Writer::Finish()
         [[maybe_unused]] const int cut = truncate(m.path.c_str(), static_cast<off_t>(m.goodEnd));
     }
     m.encoder.reset();
-    m.ring.clear();
+    m.picture.reset();
     return m.failure;
 }
 
