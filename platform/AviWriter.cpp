@@ -358,7 +358,8 @@ struct Writer::Impl {
     void WorkerLoop();
     HRESULT_AVI EncodeAndMux(AVFrame* frame, AVPacket* pkt); // worker side
     HRESULT_AVI Mux(AVPacket* pkt);
-    bool RoomFor(std::int64_t bytes, std::int64_t end, std::int64_t packets) const;
+    // pending: bytes queued for the file that the disk has not yet seen.
+    bool RoomFor(std::int64_t bytes, std::int64_t end, std::int64_t packets, std::int64_t pending) const;
     void StopWorker();
 
     void Fail(HRESULT_AVI code)
@@ -600,19 +601,20 @@ HRESULT_AVI Writer::Impl::WriteRaw(std::int64_t position, const std::uint8_t* bi
     const std::int64_t copies = fillZero ? 2 : 1;
     const auto size = static_cast<std::int64_t>(format.frameBytes);
     const std::int64_t chunkBytes = 8 + size + (size & 1);
-    std::int64_t end = 0, packets = 0;
+    std::int64_t end = 0, packets = 0, pending = 0;
     {
         std::lock_guard lock(mutex);
         if (workerFailure != AVIERR_OK) {
             Fail(workerFailure);
             return failure;
         }
-        end = goodEnd + queuedBytes;
+        pending = queuedBytes;
+        end = goodEnd + pending;
         packets = packetsMuxed + queuedPackets;
     }
     // Checked here rather than on the worker, so that the frame that would
     // not fit is the one whose write fails.
-    if (!RoomFor(copies * chunkBytes, end, packets + copies - 1)) {
+    if (!RoomFor(copies * chunkBytes, end, packets + copies - 1, pending)) {
         refusedForRoom = true;
         Fail(AVIERR_FILEWRITE);
         return failure;
@@ -813,7 +815,7 @@ HRESULT_AVI Writer::Impl::EncodeAndMux(AVFrame* frame, AVPacket* pkt)
 // refused here leaves the muxer as it was, so the movie is closed complete and
 // indexed with every frame before it; FFmpeg cannot close a file properly
 // once a write has failed.
-bool Writer::Impl::RoomFor(std::int64_t bytes, std::int64_t end, std::int64_t packets) const
+bool Writer::Impl::RoomFor(std::int64_t bytes, std::int64_t end, std::int64_t packets, std::int64_t pending) const
 {
     constexpr std::int64_t kMargin = 32 * 1024;       // headers rewritten, blocks part-filled
     constexpr std::int64_t kIndexBytesPerPacket = 40; // idx1 and OpenDML entries, with slack
@@ -824,7 +826,7 @@ bool Writer::Impl::RoomFor(std::int64_t bytes, std::int64_t end, std::int64_t pa
         return false;
     struct statvfs disk {};
     if (::statvfs(path.c_str(), &disk) == 0 &&
-        static_cast<std::int64_t>(disk.f_bavail) * static_cast<std::int64_t>(disk.f_frsize) < need)
+        static_cast<std::int64_t>(disk.f_bavail) * static_cast<std::int64_t>(disk.f_frsize) < need + pending)
         return false;
     return true;
 }
@@ -836,7 +838,7 @@ HRESULT_AVI Writer::Impl::Mux(AVPacket* pkt)
         std::lock_guard lock(mutex);
         packets = packetsMuxed;
     }
-    if (!RoomFor(pkt->size, avio_tell(fmt->pb), packets)) {
+    if (!RoomFor(pkt->size, avio_tell(fmt->pb), packets, 0)) {
         refusedForRoom = true;
         return AVIERR_FILEWRITE;
     }
