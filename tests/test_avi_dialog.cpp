@@ -14,18 +14,12 @@
 #include <QSpinBox>
 #include <QTimer>
 
+#include <algorithm>
 #include <functional>
+#include <iterator>
+#include <tuple>
 
 namespace {
-
-int RowOf(const char* name)
-{
-    const auto& list = AviCompressors();
-    for (std::size_t i = 0; i < list.size(); ++i)
-        if (list[i].name == name)
-            return static_cast<int>(i);
-    return -1;
-}
 
 // Calls AVISaveOptions the way the run does, with `user` acting on the
 // dialog once it is up.
@@ -64,6 +58,7 @@ TEST(AviSaveOptionsDialog, ChoosesRemembersCancelsAndCloses)
     InstallAviSaveOptionsDialog();
     QWidget owner;
     owner.show();
+    const auto& compressors = AviCompressors();
 
     // First opening: Full Frames, owned by the window, with its rows.
     AVICOMPRESSOPTIONS options{};
@@ -73,7 +68,7 @@ TEST(AviSaveOptionsDialog, ChoosesRemembersCancelsAndCloses)
         EXPECT_TRUE(d.isModal());
         auto* list = d.findChild<QListWidget*>("compressors");
         ASSERT_NE(list, nullptr);
-        EXPECT_EQ(list->count(), static_cast<int>(AviCompressors().size()));
+        EXPECT_EQ(list->count(), std::ssize(compressors));
         EXPECT_EQ(list->currentItem()->text(), "Full Frames (Uncompressed)");
         EXPECT_FALSE(d.findChild<QSlider*>("quality")->isEnabled());
         EXPECT_FALSE(d.findChild<QCheckBox*>("keyFrameCheck")->isEnabled());
@@ -82,16 +77,16 @@ TEST(AviSaveOptionsDialog, ChoosesRemembersCancelsAndCloses)
         Click(d, QDialogButtonBox::Ok);
     });
     EXPECT_EQ(answer, 1);
-    EXPECT_EQ(options.fccHandler, AviCompressors()[0].fccHandler) << "Full Frames";
-    EXPECT_EQ(options.dwKeyFrameEvery, 0u);
-    EXPECT_EQ(options.dwBytesPerSecond, 0u);
+    EXPECT_EQ(std::tuple(options.fccHandler, options.dwKeyFrameEvery, options.dwBytesPerSecond),
+              std::tuple(compressors[0].fccHandler, 0u, 0u));
 
-    // Choosing MPEG-4 Part 2 with a key frame every 10 frames, 300 KB/sec.
-    const int mpeg4 = RowOf("mpeg4");
-    if (mpeg4 >= 0) {
+    // MPEG-4 with a key frame every 10 frames and 300 KB/sec.
+    const auto mpeg4 = std::find_if(compressors.begin(), compressors.end(),
+                                    [](const AviCompressor& c) { return c.name == "mpeg4"; });
+    if (mpeg4 != compressors.end()) {
         options = {};
         answer = AskWith(&owner, kBoth, options, [&](QDialog& d) {
-            d.findChild<QListWidget*>("compressors")->setCurrentRow(mpeg4);
+            d.findChild<QListWidget*>("compressors")->setCurrentRow(static_cast<int>(mpeg4 - compressors.begin()));
             auto* key = d.findChild<QCheckBox*>("keyFrameCheck");
             EXPECT_TRUE(key->isEnabled());
             key->setChecked(true);
@@ -105,12 +100,10 @@ TEST(AviSaveOptionsDialog, ChoosesRemembersCancelsAndCloses)
             Click(d, QDialogButtonBox::Ok);
         });
         EXPECT_EQ(answer, 1);
-        EXPECT_EQ(options.fccHandler, AviCompressors()[mpeg4].fccHandler);
-        EXPECT_EQ(options.dwKeyFrameEvery, 10u);
-        EXPECT_EQ(options.dwBytesPerSecond, 300u * 1024);
-        EXPECT_EQ(options.dwQuality, 5500u);
-        EXPECT_EQ(options.dwFlags & (AVICOMPRESSF_KEYFRAMES | AVICOMPRESSF_DATARATE),
-                  AVICOMPRESSF_KEYFRAMES | AVICOMPRESSF_DATARATE);
+        constexpr std::uint32_t kChosen = AVICOMPRESSF_KEYFRAMES | AVICOMPRESSF_DATARATE;
+        EXPECT_EQ(std::tuple(options.fccHandler, options.dwKeyFrameEvery, options.dwBytesPerSecond, options.dwQuality,
+                             options.dwFlags & kChosen),
+                  std::tuple(mpeg4->fccHandler, 10u, 300u * 1024, 5500u, kChosen));
     }
 
     // Cancel: answers 0, fills nothing, and the next opening still shows
@@ -120,7 +113,7 @@ TEST(AviSaveOptionsDialog, ChoosesRemembersCancelsAndCloses)
     answer = AskWith(&owner, kBoth, options, [&](QDialog& d) {
         auto* list = d.findChild<QListWidget*>("compressors");
         EXPECT_EQ(list->currentItem()->data(Qt::UserRole).toUInt(), last);
-        if (mpeg4 >= 0) {
+        if (mpeg4 != compressors.end()) {
             EXPECT_EQ(d.findChild<QSpinBox*>("keyFrames")->value(), 10);
         }
         list->setCurrentRow(0);

@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -17,30 +18,37 @@
 #include <sys/mount.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
+#include <unistd.h>
 
 using namespace testsupport;
 
 namespace {
 
-class FakeHost : public MovieBuildHost {
+// A directory of frames (both origins in one movie), a front end of plain
+// members pointed at it, a directory for the movie, and answers to the
+// compression dialog and to every message box. What was written is kept, so
+// that any change to the frames, or anything left beside them, shows.
+class Build : public MovieBuildHost {
 public:
-    std::string caption = "Create !";
-    std::string w = "512", h = "384", fps = "15", dir, out;
+    TempDir frames, outDir;
+    std::vector<Bytes> pictures; // top row first
+    std::map<std::string, Bytes> written;
+    std::string caption = "Create !", w = "512", h = "384", fps = "15", dir = frames.path().string(),
+                out = outDir.file("movie.avi");
     int chkF = 0;
-    std::vector<std::string> statuses;
-    std::vector<float> progress;
-    std::vector<std::string> captions;
-    std::vector<std::string> opened;
-    std::vector<std::string> loaded;
     bool closing = false;
+    std::vector<std::string> statuses, captions, opened;
+    std::vector<float> progress;
+    BuildState state;
+    MsgBoxRecorder boxes;
+    std::string codec = "raw";
+    bool acceptDialog = true;
+    int dialogShown = 0;
+    std::uint32_t dialogFlags = 0;
 
+    std::string LastStatus() const { return statuses.empty() ? "" : statuses.back(); }
     std::string CreateCaption() const override { return caption; }
-    void SetCreateCaption(const std::string& c) override
-    {
-        caption = c;
-        captions.push_back(c);
-    }
+    void SetCreateCaption(const std::string& c) override { captions.push_back(caption = c); }
     std::string WidthText() const override { return w; }
     std::string HeightText() const override { return h; }
     std::string FpsText() const override { return fps; }
@@ -57,7 +65,6 @@ public:
     }
     std::string loadPic(const std::string& f, bool, bool, bool) override
     {
-        loaded.push_back(f);
         if (!std::filesystem::exists(f))
             throw std::runtime_error("cannot load " + f);
         return f;
@@ -65,108 +72,97 @@ public:
     AviOwnerWindow OwnerWindow() override { return nullptr; }
     void OpenMovie(const std::string& p) override { opened.push_back(p); }
     bool Closing() const override { return closing; }
-};
 
-// Answers the compression dialog with a compressor, or refuses it.
-class DialogAnswer {
-public:
-    explicit DialogAnswer(const std::string& codec, bool accept = true)
+    Build(int n, int width, int height, int answer) : boxes(answer)
     {
-        std::uint32_t fcc = 0;
-        for (const auto& c : AviCompressors())
-            if (c.name == codec)
-                fcc = c.fccHandler;
-        previous_ = SetAviSaveOptionsProvider([=, this](AviOwnerWindow, std::uint32_t flags, AVICOMPRESSOPTIONS& o) {
-            ++shown;
-            lastFlags = flags;
+        for (int i = 0; i < n; ++i) {
+            pictures.push_back(PatternPixels(width, height, static_cast<unsigned>(i * 5 + 1)));
+            TargaOptions o;
+            o.topFirst = i % 2 == 1;
+            Put(i, MakeTarga(width, height, pictures.back(), o));
+        }
+        previousDialog_ = SetAviSaveOptionsProvider([this](AviOwnerWindow, std::uint32_t flags, AVICOMPRESSOPTIONS& o) {
+            ++dialogShown;
+            dialogFlags = flags;
             o.fccType = mmioStringToFOURCC("vids", 0);
-            o.fccHandler = fcc;
+            for (const auto& c : AviCompressors())
+                if (c.name == codec)
+                    o.fccHandler = c.fccHandler;
             o.dwQuality = 7500;
-            return accept ? 1 : 0;
+            return acceptDialog ? 1 : 0;
         });
     }
-    ~DialogAnswer() { SetAviSaveOptionsProvider(previous_); }
-    int shown = 0;
-    std::uint32_t lastFlags = 0;
-
-private:
-    AviSaveOptionsProvider previous_;
-};
-
-// Counts yields and runs an action at the k-th one.
-class YieldHook {
-public:
-    YieldHook(int at, std::function<void()> action)
+    ~Build() override
     {
-        previous_ = SetDoEventsHandler([=, this] {
-            if (++count == at)
+        SetAviSaveOptionsProvider(previousDialog_);
+        SetDoEventsHandler(previousYield_);
+    }
+    // Runs action at the k-th yield from now: the run yields once before its
+    // loop and six times a frame.
+    void AtYield(int k, std::function<void()> action)
+    {
+        previousYield_ = SetDoEventsHandler([=, count = 0]() mutable {
+            if (++count == k)
                 action();
         });
     }
-    ~YieldHook() { SetDoEventsHandler(previous_); }
-    int count = 0;
+    std::string Name(int i) const
+    {
+        const std::string number = std::to_string(i);
+        return frames.file("shot" + std::string(4 - number.size(), '0') + number + ".tga");
+    }
+    void Put(int i, const Bytes& bytes)
+    {
+        WriteFile(Name(i), bytes);
+        written[Name(i)] = bytes;
+    }
+    // For the runs in unprivileged child processes.
+    void OpenUp() const
+    {
+        ::chmod(frames.path().c_str(), 0777);
+        ::chmod(outDir.path().c_str(), 0777);
+    }
+    BuildResult Press() { return CmdCreate_Click(*this, state, SharedFrameImage()); }
+    avitest::Movie Movie(bool decode = true) const { return avitest::ReadMovie(out, false, decode); }
+    const MsgBoxRecorder::Shown& Box(std::size_t i) const { return boxes.shown().at(i); }
+
+    // Temporary bitmaps, hidden or not, must never outlive the run.
+    ::testing::AssertionResult Intact() const
+    {
+        std::map<std::string, Bytes> now;
+        for (const auto& e : std::filesystem::directory_iterator(frames.path()))
+            if (e.is_regular_file())
+                now[e.path().string()] = ReadFile(e.path().string());
+        auto result = now == written ? ::testing::AssertionSuccess() : ::testing::AssertionFailure();
+        for (const auto& [name, bytes] : now) { // a star marks what the run changed or left
+            const bool same = written.count(name) && written.at(name) == bytes;
+            result << std::filesystem::path(name).filename().string() << (same ? " " : "* ");
+        }
+        return result;
+    }
 
 private:
-    std::function<void()> previous_;
+    AviSaveOptionsProvider previousDialog_;
+    std::function<void()> previousYield_;
 };
 
-struct Sequence {
-    TempDir dir;
-    std::vector<Bytes> pictures; // top row first
-    int width, height;
-
-    Sequence(int n, int w, int h, const std::string& prefix = "shot") : width(w), height(h)
-    {
-        for (int i = 0; i < n; ++i) {
-            pictures.push_back(PatternPixels(w, h, static_cast<unsigned>(i * 5 + 1)));
-            char name[64];
-            std::snprintf(name, sizeof name, "%s%04d.tga", prefix.c_str(), i);
-            TargaOptions o;
-            o.topFirst = i % 2 == 1; // both origins in one movie
-            WriteFile(dir.file(name), MakeTarga(w, h, pictures.back(), o));
-        }
-    }
-    std::string frames() const { return dir.path().string(); }
-    std::vector<std::string> Files() const
-    {
-        std::vector<std::string> names;
-        for (const auto& e : std::filesystem::directory_iterator(dir.path()))
-            if (e.is_regular_file())
-                names.push_back(e.path().filename().string());
-        std::sort(names.begin(), names.end());
-        return names;
-    }
-    std::map<std::string, Bytes> Contents() const
-    {
-        std::map<std::string, Bytes> all;
-        for (const auto& name : Files())
-            all[name] = ReadFile(dir.file(name));
-        return all;
-    }
-};
-
-std::vector<std::string> TgaNames(int n)
+// 0, or the number (from 1) of the first check that failed.
+int FirstFailed(std::initializer_list<bool> checks)
 {
-    std::vector<std::string> names;
-    char name[64];
-    for (int i = 0; i < n; ++i) {
-        std::snprintf(name, sizeof name, "shot%04d.tga", i);
-        names.push_back(name);
-    }
-    return names;
+    const auto failed = std::find(checks.begin(), checks.end(), false);
+    return failed == checks.end() ? 0 : static_cast<int>(failed - checks.begin()) + 1;
 }
 
-FakeHost HostFor(const Sequence& seq, const std::string& out)
+// A run the disk cut short must still close its movie properly: indexed,
+// with its final sizes, so that players need not scan it.
+void ExpectClosedAfter(const Build& run, std::int64_t written)
 {
-    FakeHost host;
-    host.dir = seq.frames();
-    host.out = out;
-    return host;
-}
-
-BuildResult Press(FakeHost& host, BuildState& state)
-{
-    return CmdCreate_Click(host, state, SharedFrameImage());
+    const auto movie = run.Movie();
+    ASSERT_LT(static_cast<std::size_t>(written), run.pictures.size());
+    ASSERT_EQ(static_cast<std::int64_t>(movie.frames.size()), written + 1) << movie.error;
+    EXPECT_EQ(movie.frames.back(), run.pictures[static_cast<std::size_t>(written)]);
+    EXPECT_TRUE(movie.warnings.empty()) << movie.warnings.front();
+    EXPECT_TRUE(run.Intact());
 }
 
 } // namespace
@@ -176,500 +172,323 @@ class LosslessRun : public ::testing::TestWithParam<std::string> {};
 TEST_P(LosslessRun, NFilesGiveNFramesWithFilesTwoToNAsPictures)
 {
     const int n = 5;
-    Sequence seq(n, 33, 17);
-    TempDir outDir;
-    FakeHost host = HostFor(seq, outDir.file("movie.avi"));
-    host.fps = "25";
-    DialogAnswer dialog(GetParam());
-    MsgBoxRecorder boxes(vbNo);
-    BuildState state;
-
-    const BuildResult result = Press(host, state);
+    Build run(n, 33, 17, vbNo);
+    run.codec = GetParam();
+    run.fps = "25";
+    const BuildResult result = run.Press();
     EXPECT_EQ(result.outcome, BuildOutcome::Created);
     EXPECT_EQ(result.framesWritten, n - 1);
-    EXPECT_EQ(dialog.shown, 1);
-    EXPECT_EQ(dialog.lastFlags, ICMF_CHOOSE_KEYFRAME | ICMF_CHOOSE_DATARATE);
+    EXPECT_EQ(run.dialogShown, 1);
+    EXPECT_EQ(run.dialogFlags, ICMF_CHOOSE_KEYFRAME | ICMF_CHOOSE_DATARATE);
+    // The status text divides by N + 1, the bar by N.
+    EXPECT_EQ(run.statuses,
+              (std::vector<std::string>{"File's Creation Status: 16.7%", "File's Creation Status: 33.3%",
+                                        "File's Creation Status: 50.0%", "File's Creation Status: 66.7%",
+                                        "Movie's Creation Completed!"}));
+    EXPECT_EQ(run.progress, (std::vector<float>{1, 0, 20, 40, 60, 80, 100}));
+    EXPECT_EQ(run.captions, (std::vector<std::string>{"Cancel", "Create !"}));
+    EXPECT_TRUE(run.state.CancelRequested);
+    ASSERT_EQ(run.boxes.shown().size(), 1u);
+    EXPECT_EQ(run.Box(0).title, "Open Avi File?");
+    EXPECT_EQ(run.Box(0).prompt, "Movie's Creation Completed!\r\nDo you want to watch it?");
 
-    const auto movie = avitest::ReadMovie(host.out);
-    ASSERT_TRUE(movie.opened) << movie.error;
-    EXPECT_EQ(movie.width, 33);
-    EXPECT_EQ(movie.height, 17);
+    const auto movie = run.Movie();
+    EXPECT_EQ(std::pair(movie.width, movie.height), std::pair(33, 17)) << movie.error;
     EXPECT_EQ(movie.rateNum * 1.0 / movie.rateDen, 25.0);
     ASSERT_EQ(movie.frames.size(), static_cast<std::size_t>(n));
-    for (int k = 1; k < n; ++k)
-        EXPECT_EQ(movie.frames[static_cast<std::size_t>(k)], seq.pictures[static_cast<std::size_t>(k)])
-            << "movie frame " << k;
+    for (std::size_t k = 1; k < movie.frames.size(); ++k)
+        EXPECT_EQ(movie.frames[k], run.pictures[k]) << "movie frame " << k;
     EXPECT_TRUE(movie.warnings.empty()) << movie.warnings.front();
-
-    // Nothing left beside the frames, and the frames as they were.
-    EXPECT_EQ(seq.Files(), TgaNames(n));
-    ASSERT_EQ(boxes.shown().size(), 1u);
-    EXPECT_EQ(boxes.shown()[0].title, "Open Avi File?");
-    EXPECT_EQ(boxes.shown()[0].prompt, "Movie's Creation Completed!\r\nDo you want to watch it?");
-    EXPECT_EQ(host.caption, "Create !");
-    EXPECT_TRUE(state.CancelRequested);
+    EXPECT_TRUE(run.Intact());
 }
 
 INSTANTIATE_TEST_SUITE_P(Compressors, LosslessRun, ::testing::Values("raw", "ffv1", "huffyuv", "utvideo", "zmbv"));
 
-TEST(MovieBuild, FrameRateTextsGiveTheHeaderRate)
+TEST(MovieBuild, RateAndSizeTextsGiveTheHeader)
 {
-    const std::pair<const char*, int> cases[] = {{"", 15},  {"0", 15},   {"-3", 15},   {"51", 15},  {"60", 15},
+    const std::pair<const char*, int> rates[] = {{"", 15},  {"0", 15},   {"-3", 15},   {"51", 15},  {"60", 15},
                                                  {"40", 30}, {"50", 30}, {"31", 30},  {"30", 30},  {"25", 25},
                                                  {"15.5", 16}, {"14.5", 14}, {"12abc", 12}, {"1 0", 10}};
-    Sequence seq(2, 8, 8);
-    TempDir outDir;
-    DialogAnswer dialog("raw");
-    MsgBoxRecorder boxes(vbNo);
-    for (const auto& [text, rate] : cases) {
-        FakeHost host = HostFor(seq, outDir.file("rate.avi"));
-        host.fps = text;
-        BuildState state;
-        std::filesystem::remove(host.out);
-        ASSERT_EQ(Press(host, state).outcome, BuildOutcome::Created) << text;
-        const auto movie = avitest::ReadMovie(host.out, false, false);
-        ASSERT_TRUE(movie.opened);
-        EXPECT_EQ(movie.rateNum * 1.0 / movie.rateDen, rate) << "\"" << text << "\"";
+    Build run(3, 40, 30, vbNo);
+    const auto press = [&] {
+        std::filesystem::remove(run.out);
+        EXPECT_EQ(run.Press().outcome, BuildOutcome::Created);
+        return run.Movie();
+    };
+    for (const auto& [text, rate] : rates) {
+        run.fps = text;
+        const auto movie = press();
+        EXPECT_EQ(movie.rateNum * 1.0 / movie.rateDen, rate) << '"' << text << '"';
     }
-}
-
-TEST(MovieBuild, ForcedDimensionsGiveTheForcedSize)
-{
-    Sequence seq(3, 40, 30);
-    TempDir outDir;
-    DialogAnswer dialog("raw");
-    MsgBoxRecorder boxes(vbNo);
-    FakeHost host = HostFor(seq, outDir.file("forced.avi"));
-    host.chkF = 1;
-    host.w = "20";
-    host.h = "4 5";
-    BuildState state;
-    ASSERT_EQ(Press(host, state).outcome, BuildOutcome::Created);
-    const auto movie = avitest::ReadMovie(host.out);
-    ASSERT_TRUE(movie.opened);
-    EXPECT_EQ(movie.width, 20);
-    EXPECT_EQ(movie.height, 45);
+    run.chkF = 1;
+    run.w = "20";
+    run.h = "4 5";
+    auto movie = press();
+    EXPECT_EQ(std::pair(movie.width, movie.height), std::pair(20, 45));
     ASSERT_EQ(movie.frames.size(), 3u);
     // Column 0 and row 0 of the output are the source's, the right way up.
-    EXPECT_TRUE(std::equal(seq.pictures[1].begin(), seq.pictures[1].begin() + 3, movie.frames[1].begin()));
-
+    EXPECT_TRUE(std::equal(run.pictures[1].begin(), run.pictures[1].begin() + 3, movie.frames[1].begin()));
     // Unchecked, any width and height text is accepted and has no effect.
-    host.chkF = 0;
-    host.w = "abc";
-    host.h = "-7";
-    std::filesystem::remove(host.out);
-    ASSERT_EQ(Press(host, state).outcome, BuildOutcome::Created);
-    EXPECT_EQ(avitest::ReadMovie(host.out, false, false).width, 40);
-}
-
-TEST(MovieBuild, ProgressTextsAndBarValues)
-{
-    DialogAnswer dialog("raw");
-    MsgBoxRecorder boxes(vbNo);
-    {
-        Sequence seq(4, 4, 4);
-        TempDir outDir;
-        FakeHost host = HostFor(seq, outDir.file("p.avi"));
-        BuildState state;
-        Press(host, state);
-        EXPECT_EQ(host.statuses,
-                  (std::vector<std::string>{"File's Creation Status: 20.0%", "File's Creation Status: 40.0%",
-                                            "File's Creation Status: 60.0%", "Movie's Creation Completed!"}));
-        EXPECT_EQ(host.progress, (std::vector<float>{1, 0, 25, 50, 75, 100}));
-        EXPECT_EQ(host.captions, (std::vector<std::string>{"Cancel", "Create !"}));
-    }
-    {
-        Sequence seq(2, 4, 4);
-        TempDir outDir;
-        FakeHost host = HostFor(seq, outDir.file("p.avi"));
-        BuildState state;
-        Press(host, state);
-        EXPECT_EQ(host.statuses[0], "File's Creation Status: 33.3%");
-        EXPECT_EQ(host.progress, (std::vector<float>{1, 0, 50, 100}));
-    }
+    run.chkF = 0;
+    run.w = "abc";
+    run.h = "-7";
+    movie = press();
+    EXPECT_EQ(movie.width, 40);
 }
 
 TEST(MovieBuild, CancelDuringAFrameKeepsThePlayableMovieSoFar)
 {
-    const int n = 8;
-    Sequence seq(n, 16, 8);
-    TempDir outDir;
-    DialogAnswer dialog("ffv1");
-    MsgBoxRecorder boxes(vbYes);
-    FakeHost host = HostFor(seq, outDir.file("c.avi"));
-    BuildState state;
-    // One yield before the loop, six per frame: the 1 + 6 * 2 + 2nd yield
-    // falls inside frame 3, where a press of the button (now "Cancel") comes.
-    YieldHook press(1 + 6 * 2 + 2, [&] {
-        ASSERT_EQ(host.caption, "Cancel");
-        EXPECT_EQ(Press(host, state).outcome, BuildOutcome::CancelPressed);
+    Build run(8, 16, 8, vbYes);
+    run.codec = "ffv1";
+    // Inside frame 3 the button, now "Cancel", is pressed.
+    run.AtYield(1 + 6 * 2 + 2, [&] {
+        ASSERT_EQ(run.caption, "Cancel");
+        EXPECT_EQ(run.Press().outcome, BuildOutcome::CancelPressed);
     });
-    const BuildResult result = Press(host, state);
+    const BuildResult result = run.Press();
     EXPECT_EQ(result.outcome, BuildOutcome::Cancelled);
     EXPECT_EQ(result.framesWritten, 3); // the frame in hand is still written
-    const auto movie = avitest::ReadMovie(host.out);
-    ASSERT_TRUE(movie.opened);
-    ASSERT_EQ(movie.frames.size(), 4u);
-    EXPECT_EQ(movie.frames[3], seq.pictures[3]);
-    EXPECT_EQ(seq.Files(), TgaNames(n));
-    EXPECT_EQ(host.statuses.back(), "Movie's Creation Completed!");
-    EXPECT_EQ(host.progress.back(), 100);
-    ASSERT_EQ(boxes.shown().size(), 1u);
-    EXPECT_EQ(host.opened, std::vector<std::string>{host.out});
+    const auto movie = run.Movie();
+    ASSERT_EQ(movie.frames.size(), 4u) << movie.error;
+    EXPECT_EQ(movie.frames[3], run.pictures[3]);
+    EXPECT_TRUE(run.Intact());
+    EXPECT_EQ(run.LastStatus(), "Movie's Creation Completed!");
+    EXPECT_EQ(run.progress.back(), 100);
+    EXPECT_EQ(run.boxes.shown().size(), 1u);
+    EXPECT_EQ(run.opened, std::vector<std::string>{run.out});
 }
 
 TEST(MovieBuild, ClosingTheWindowStopsAtTheNextYieldAndClosesTheMovie)
 {
-    Sequence seq(6, 8, 8);
-    TempDir outDir;
-    DialogAnswer dialog("raw");
-    MsgBoxRecorder boxes(vbYes);
-    FakeHost host = HostFor(seq, outDir.file("closed.avi"));
-    BuildState state;
-    YieldHook close(1 + 6 * 2 + 1, [&] { host.closing = true; }); // before frame 3's write
-    const BuildResult result = Press(host, state);
-    EXPECT_EQ(result.framesWritten, 2);
-    const auto movie = avitest::ReadMovie(host.out);
-    ASSERT_TRUE(movie.opened);
-    EXPECT_EQ(movie.frames.size(), 3u);
-    EXPECT_EQ(seq.Files(), TgaNames(6));
-    EXPECT_TRUE(boxes.shown().empty()); // no offer to open a movie nobody will see
-    EXPECT_TRUE(host.opened.empty());
+    Build run(6, 8, 8, vbYes);
+    run.AtYield(1 + 6 * 2 + 1, [&] { run.closing = true; }); // before frame 3's write
+    EXPECT_EQ(run.Press().framesWritten, 2);
+    const auto movie = run.Movie();
+    EXPECT_EQ(movie.frames.size(), 3u) << movie.error;
+    EXPECT_TRUE(run.Intact());
+    EXPECT_TRUE(run.boxes.shown().empty()); // no offer to open a movie nobody will see
+    EXPECT_TRUE(run.opened.empty());
 }
 
 TEST(MovieBuild, EarlyExitsCreateNothing)
 {
-    DialogAnswer dialog("raw");
-    TempDir outDir;
-    const std::string out = outDir.file("m.avi");
+    const std::string noFiles = "There's no TGA files in:\r\n", badSize = "The forced movie dimensions";
     struct Case {
         const char* what;
-        std::function<void(FakeHost&, Sequence&)> setUp;
-        const char* messageStart;
+        std::function<void(Build&)> setUp;
+        std::string messageStart;
     };
     const Case cases[] = {
-        {"no files", [](FakeHost& h, Sequence& s) { h.dir = s.frames() + "/empty"; std::filesystem::create_directory(h.dir); },
-         "There's no TGA files in:\r\n"},
-        {"missing directory", [](FakeHost& h, Sequence& s) { h.dir = s.frames() + "/gone"; }, "There's no TGA files in:\r\n"},
-        {"one file", [](FakeHost& h, Sequence& s) { h.dir = s.frames() + "/one"; std::filesystem::create_directory(h.dir);
-                                                   std::filesystem::copy(s.dir.file("shot0000.tga"), h.dir); },
+        {"no files", [](Build& r) { std::filesystem::create_directory(r.dir += "/empty"); }, noFiles},
+        {"missing directory", [](Build& r) { r.dir += "/gone"; }, noFiles},
+        {"one file", [](Build& r) { std::filesystem::create_directory(r.dir += "/one");
+                                    std::filesystem::copy(r.Name(0), r.dir); },
          "There's only one TGA file in:\r\n"},
-        {"zero width", [](FakeHost& h, Sequence&) { h.chkF = 1; h.w = ""; }, "The forced movie dimensions"},
-        {"negative height", [](FakeHost& h, Sequence&) { h.chkF = 1; h.h = "-384"; }, "The forced movie dimensions"},
-        {"absurd size", [](FakeHost& h, Sequence&) { h.chkF = 1; h.w = "100000"; h.h = "100000"; }, "The forced movie dimensions"},
+        {"zero width", [](Build& r) { r.chkF = 1; r.w = ""; }, badSize},
+        {"negative height", [](Build& r) { r.chkF = 1; r.h = "-384"; }, badSize},
+        {"absurd size", [](Build& r) { r.chkF = 1; r.w = r.h = "100000"; }, badSize},
     };
     for (const auto& c : cases) {
-        Sequence seq(3, 4, 4);
-        FakeHost host = HostFor(seq, out);
-        c.setUp(host, seq);
-        const auto before = seq.Contents();
-        MsgBoxRecorder boxes;
-        BuildState state;
-        EXPECT_EQ(Press(host, state).outcome, BuildOutcome::NotStarted) << c.what;
-        ASSERT_EQ(boxes.shown().size(), 1u) << c.what;
-        EXPECT_EQ(boxes.shown()[0].prompt.rfind(c.messageStart, 0), 0u) << c.what << ": " << boxes.shown()[0].prompt;
-        EXPECT_EQ(boxes.shown()[0].style, unsigned(vbExclamation));
-        EXPECT_EQ(boxes.shown()[0].title, "Error!");
-        EXPECT_FALSE(std::filesystem::exists(out)) << c.what;
-        EXPECT_EQ(seq.Contents(), before) << c.what;
-        EXPECT_EQ(host.caption, "Create !");
-        EXPECT_TRUE(host.statuses.empty() && host.progress.empty()) << c.what;
-        EXPECT_EQ(dialog.shown, 0);
+        SCOPED_TRACE(c.what);
+        Build run(3, 4, 4, vbOK);
+        c.setUp(run);
+        EXPECT_EQ(run.Press().outcome, BuildOutcome::NotStarted);
+        ASSERT_EQ(run.boxes.shown().size(), 1u);
+        EXPECT_EQ(run.Box(0).prompt.rfind(c.messageStart, 0), 0u) << run.Box(0).prompt;
+        EXPECT_EQ(run.Box(0).style, unsigned(vbExclamation));
+        EXPECT_EQ(run.Box(0).title, "Error!");
+        EXPECT_FALSE(std::filesystem::exists(run.out));
+        EXPECT_TRUE(run.Intact());
+        EXPECT_EQ(run.caption, "Create !");
+        EXPECT_TRUE(run.statuses.empty() && run.progress.empty());
+        EXPECT_EQ(run.dialogShown, 0);
     }
 }
 
 TEST(MovieBuild, ExistingOutputIsReplacedOnlyOnYes)
 {
-    Sequence seq(3, 4, 4);
-    TempDir outDir;
-    DialogAnswer dialog("raw");
-    FakeHost host = HostFor(seq, outDir.file("old.avi"));
-    WriteFile(host.out, Bytes(10, 'x'));
-    {
-        MsgBoxRecorder boxes(vbNo);
-        BuildState state;
-        EXPECT_EQ(Press(host, state).outcome, BuildOutcome::NotStarted);
-        ASSERT_EQ(boxes.shown().size(), 1u);
-        EXPECT_EQ(boxes.shown()[0].title, "Overwrite?");
-        EXPECT_EQ(boxes.shown()[0].prompt, host.out + " already exists.\r\nOverwrite it?");
-        EXPECT_EQ(boxes.shown()[0].style, unsigned(vbQuestion | vbYesNo));
-        EXPECT_EQ(ReadFile(host.out), Bytes(10, 'x'));
-        EXPECT_EQ(host.caption, "Create !");
-    }
-    MsgBoxRecorder boxes([](const MsgBoxRecorder::Shown& s) { return s.title == "Overwrite?" ? vbYes : vbNo; });
-    BuildState state;
-    EXPECT_EQ(Press(host, state).outcome, BuildOutcome::Created);
-    EXPECT_EQ(avitest::ReadMovie(host.out, false, false).width, 4);
+    Build run(3, 4, 4, vbNo);
+    WriteFile(run.out, Bytes(10, 'x'));
+    EXPECT_EQ(run.Press().outcome, BuildOutcome::NotStarted);
+    ASSERT_EQ(run.boxes.shown().size(), 1u);
+    EXPECT_EQ(run.Box(0).title, "Overwrite?");
+    EXPECT_EQ(run.Box(0).prompt, run.out + " already exists.\r\nOverwrite it?");
+    EXPECT_EQ(run.Box(0).style, unsigned(vbQuestion | vbYesNo));
+    EXPECT_EQ(ReadFile(run.out), Bytes(10, 'x'));
+    EXPECT_EQ(run.caption, "Create !");
+
+    MsgBoxRecorder yes([](const MsgBoxRecorder::Shown& s) { return s.title == "Overwrite?" ? vbYes : vbNo; });
+    EXPECT_EQ(run.Press().outcome, BuildOutcome::Created);
+    EXPECT_EQ(run.Movie(false).width, 4);
 }
 
 TEST(MovieBuild, RefusedDialogLeavesNothingAndClaimsNothing)
 {
-    Sequence seq(3, 4, 4);
-    const auto before = seq.Contents();
-    TempDir outDir;
-    DialogAnswer dialog("raw", false);
-    MsgBoxRecorder boxes;
-    FakeHost host = HostFor(seq, outDir.file("refused.avi"));
-    BuildState state;
-    const BuildResult result = Press(host, state);
+    Build run(3, 4, 4, vbOK);
+    run.acceptDialog = false;
+    const BuildResult result = run.Press();
     EXPECT_EQ(result.framesWritten, 0);
     EXPECT_NE(result.outcome, BuildOutcome::Created);
-    EXPECT_FALSE(std::filesystem::exists(host.out));
-    EXPECT_EQ(seq.Contents(), before); // both temporary bitmaps gone
-    EXPECT_TRUE(boxes.shown().empty());
-    EXPECT_EQ(host.statuses, std::vector<std::string>{"Movie's creation cancelled: no compressor chosen."});
-    EXPECT_EQ(host.progress, std::vector<float>{100});
+    EXPECT_FALSE(std::filesystem::exists(run.out));
+    EXPECT_TRUE(run.Intact()); // both temporary bitmaps gone
+    EXPECT_TRUE(run.boxes.shown().empty());
+    EXPECT_EQ(run.statuses, std::vector<std::string>{"Movie's creation cancelled: no compressor chosen."});
+    EXPECT_EQ(run.progress, std::vector<float>{100});
     EXPECT_EQ(AviSaveOptionsPending(), 0);
 }
 
 TEST(MovieBuild, PassedOverFilesRepeatThePreviousFrameTheRightWayUp)
 {
-    Sequence seq(5, 6, 4);
-    // Frame 3 of another kind; so are the two first files of a second movie.
-    Bytes rle = MakeTarga(6, 4, seq.pictures[3]);
+    Build run(5, 6, 4, vbNo);
+    // Frame 3 of another kind; then also the second file, the first frame
+    // after position 0.
+    Bytes rle = MakeTarga(6, 4, run.pictures[3]);
     rle[2] = 10;
-    WriteFile(seq.dir.file("shot0003.tga"), rle);
-    TempDir outDir;
-    DialogAnswer dialog("raw");
-    MsgBoxRecorder boxes(vbNo);
-    FakeHost host = HostFor(seq, outDir.file("repeat.avi"));
-    BuildState state;
-    ASSERT_EQ(Press(host, state).outcome, BuildOutcome::Created);
-    auto movie = avitest::ReadMovie(host.out);
+    run.Put(3, rle);
+    ASSERT_EQ(run.Press().outcome, BuildOutcome::Created);
+    auto movie = run.Movie();
     ASSERT_EQ(movie.frames.size(), 5u);
-    EXPECT_EQ(movie.frames[3], seq.pictures[2]);
-    EXPECT_EQ(movie.frames[4], seq.pictures[4]);
-    EXPECT_EQ(boxes.shown().size(), 1u); // the closing question only
+    EXPECT_EQ(movie.frames[3], run.pictures[2]);
+    EXPECT_EQ(movie.frames[4], run.pictures[4]);
+    EXPECT_EQ(run.boxes.shown().size(), 1u); // the closing question only
 
-    // The second file passed over: it repeats the first file's picture.
-    WriteFile(seq.dir.file("shot0001.tga"), rle);
-    std::filesystem::remove(host.out);
-    ASSERT_EQ(Press(host, state).outcome, BuildOutcome::Created);
-    movie = avitest::ReadMovie(host.out);
+    run.Put(1, rle);
+    std::filesystem::remove(run.out);
+    ASSERT_EQ(run.Press().outcome, BuildOutcome::Created);
+    movie = run.Movie();
     ASSERT_EQ(movie.frames.size(), 5u);
-    EXPECT_EQ(movie.frames[1], seq.pictures[0]);
-    EXPECT_EQ(movie.frames[2], seq.pictures[2]);
-    EXPECT_EQ(movie.frames[3], seq.pictures[2]);
+    EXPECT_EQ(movie.frames[1], run.pictures[0]);
+    EXPECT_EQ(movie.frames[2], run.pictures[2]);
+    EXPECT_EQ(movie.frames[3], run.pictures[2]);
 }
 
 TEST(MovieBuild, NoSupportedTargaIsOneMessage)
 {
-    Sequence seq(6, 4, 4);
-    for (const auto& name : TgaNames(6)) {
-        Bytes f = ReadFile(seq.dir.file(name));
+    Build run(6, 4, 4, vbOK);
+    for (int i = 0; i < 6; ++i) {
+        Bytes f = run.written[run.Name(i)];
         f[16] = 32;
-        WriteFile(seq.dir.file(name), f);
+        run.Put(i, f);
     }
-    const auto before = seq.Contents();
-    TempDir outDir;
-    DialogAnswer dialog("raw");
-    MsgBoxRecorder boxes;
-    FakeHost host = HostFor(seq, outDir.file("none.avi"));
-    BuildState state;
     SharedFrameImage() = FrameImage(); // as at program start
-    EXPECT_EQ(Press(host, state).outcome, BuildOutcome::Failed);
-    ASSERT_EQ(boxes.shown().size(), 1u);
-    EXPECT_NE(boxes.shown()[0].prompt.find(seq.dir.file("shot0000.tga")), std::string::npos);
-    EXPECT_EQ(seq.Contents(), before);
-    EXPECT_FALSE(std::filesystem::exists(host.out));
-    EXPECT_EQ(host.caption, "Create !");
-    EXPECT_EQ(dialog.shown, 0);
+    EXPECT_EQ(run.Press().outcome, BuildOutcome::Failed);
+    ASSERT_EQ(run.boxes.shown().size(), 1u);
+    EXPECT_NE(run.Box(0).prompt.find(run.Name(0)), std::string::npos);
+    EXPECT_TRUE(run.Intact());
+    EXPECT_FALSE(std::filesystem::exists(run.out));
+    EXPECT_EQ(run.caption, "Create !");
+    EXPECT_EQ(run.dialogShown, 0);
 }
 
 // The faults below need permissions that hold even for root, or limits that
-// end the process: each runs in a child process and reports by exit code.
-namespace {
-
-void OpenUp(const std::filesystem::path& p)
-{
-    ::chmod(p.c_str(), 0777);
-}
-
-} // namespace
+// end the process: each run goes to a child process, which reports by exit
+// code what FirstFailed answers.
 
 TEST(MovieBuildFaults, UnreadableFrameEndsWithOneMessageAndKeepsTheFramesBefore)
 {
-    Sequence seq(6, 8, 8);
-    TempDir outDir;
-    OpenUp(seq.dir.path());
-    OpenUp(outDir.path());
-    ::chmod(seq.dir.file("shot0004.tga").c_str(), 0);
-    const auto before = seq.Contents();
-    const std::string out = outDir.file("u.avi");
-    const int code = RunAsUnprivileged([&] {
-        DialogAnswer dialog("raw");
-        MsgBoxRecorder boxes;
-        FakeHost host = HostFor(seq, out);
-        BuildState state;
-        const BuildResult r = Press(host, state);
-        if (r.outcome != BuildOutcome::Failed || boxes.shown().size() != 1)
-            return 1;
-        if (boxes.shown()[0].prompt.find("shot0004.tga") == std::string::npos)
-            return 2;
-        if (host.caption != "Create !" || r.framesWritten != 3)
-            return 3;
-        return avitest::ReadMovie(out, false, true).frames.size() == 4 ? 0 : 4;
+    Build run(6, 8, 8, vbOK);
+    run.OpenUp();
+    ::chmod(run.Name(4).c_str(), 0);
+    const int failed = RunAsUnprivileged([&] {
+        const BuildResult r = run.Press();
+        return FirstFailed({r.outcome == BuildOutcome::Failed, r.framesWritten == 3, run.caption == "Create !",
+                            run.boxes.shown().size() == 1 && run.Box(0).prompt.find("shot0004.tga") != std::string::npos,
+                            run.Movie().frames.size() == 4});
     });
-    EXPECT_EQ(code, 0);
-    ::chmod(seq.dir.file("shot0004.tga").c_str(), 0644);
-    EXPECT_EQ(seq.Contents(), before);
+    EXPECT_EQ(failed, 0);
+    ::chmod(run.Name(4).c_str(), 0644);
+    EXPECT_TRUE(run.Intact());
 }
 
 TEST(MovieBuildFaults, UnwritableFrameDirectoryEndsCleanly)
 {
-    Sequence seq(4, 8, 8);
-    TempDir outDir;
-    OpenUp(outDir.path());
-    ::chmod(seq.dir.path().c_str(), 0555);
-    const std::string out = outDir.file("w.avi");
-    const int code = RunAsUnprivileged([&] {
-        DialogAnswer dialog("raw");
-        MsgBoxRecorder boxes;
-        FakeHost host = HostFor(seq, out);
-        BuildState state;
-        const BuildResult r = Press(host, state);
-        if (r.outcome != BuildOutcome::Failed || boxes.shown().size() != 1)
-            return 1;
-        if (boxes.shown()[0].prompt.find("shot0001.tga.bmp") == std::string::npos)
-            return 2;
-        return !std::filesystem::exists(out) && host.caption == "Create !" ? 0 : 3;
+    Build run(4, 8, 8, vbOK);
+    run.OpenUp();
+    ::chmod(run.frames.path().c_str(), 0555);
+    const int failed = RunAsUnprivileged([&] {
+        return FirstFailed({run.Press().outcome == BuildOutcome::Failed,
+                            run.boxes.shown().size() == 1 && run.Box(0).prompt.find("shot0001.tga.bmp") != std::string::npos,
+                            !std::filesystem::exists(run.out), run.caption == "Create !"});
     });
-    EXPECT_EQ(code, 0);
-    ::chmod(seq.dir.path().c_str(), 0755);
-    EXPECT_EQ(seq.Files(), TgaNames(4));
+    EXPECT_EQ(failed, 0);
+    EXPECT_TRUE(run.Intact());
 }
 
 TEST(MovieBuildFaults, TemporaryBitmapThatCannotBeDeletedStopsTheRunAfterItsFrame)
 {
-    Sequence seq(5, 8, 8);
-    TempDir outDir;
-    OpenUp(seq.dir.path());
-    OpenUp(outDir.path());
-    const std::string out = outDir.file("d.avi");
-    const std::string stuck = seq.dir.file("shot0001.tga.bmp");
+    Build run(5, 8, 8, vbOK);
+    run.OpenUp();
+    const std::string stuck = run.Name(1) + ".bmp";
     if (::geteuid() == 0) { // the unprivileged run must own the directory to lock it
-        ASSERT_EQ(::chown(seq.dir.path().c_str(), 65534, 65534), 0);
+        ASSERT_EQ(::chown(run.frames.path().c_str(), 65534, 65534), 0);
     }
-    const int code = RunAsUnprivileged([&] {
-        DialogAnswer dialog("raw");
-        MsgBoxRecorder boxes;
-        FakeHost host = HostFor(seq, out);
-        BuildState state;
-        // Read-only from inside frame 1 on, once its bitmap is loaded.
-        YieldHook lock(1 + 2, [&] { ::chmod(seq.dir.path().c_str(), 0555); });
-        const BuildResult r = Press(host, state);
-        if (r.outcome != BuildOutcome::Failed || boxes.shown().size() != 1)
-            return 1;
-        if (boxes.shown()[0].prompt.rfind("Cannot delete the temporary bitmap:\r\n" + stuck + "\r\n", 0) != 0)
-            return 2;
-        if (r.framesWritten != 1 || host.statuses.back() != "Movie's creation stopped after 1 frames.")
-            return 3;
-        return avitest::ReadMovie(out, false, true).frames.size() == 2 ? 0 : 4;
+    // Read-only from inside frame 1 on, once its bitmap is loaded.
+    run.AtYield(1 + 2, [&] { ::chmod(run.frames.path().c_str(), 0555); });
+    const int failed = RunAsUnprivileged([&] {
+        const BuildResult r = run.Press();
+        return FirstFailed({r.outcome == BuildOutcome::Failed, run.boxes.shown().size() == 1,
+                            run.Box(0).prompt.rfind("Cannot delete the temporary bitmap:\r\n" + stuck + "\r\n", 0) == 0,
+                            r.framesWritten == 1, run.LastStatus() == "Movie's creation stopped after 1 frames.",
+                            run.Movie().frames.size() == 2});
     });
-    EXPECT_EQ(code, 0);
-    OpenUp(seq.dir.path());
+    EXPECT_EQ(failed, 0);
     EXPECT_TRUE(std::filesystem::exists(stuck));
 }
 
 TEST(MovieBuildFaults, OutputThatCannotBeDeletedIsReported)
 {
-    Sequence seq(3, 8, 8);
-    TempDir outDir;
-    OpenUp(seq.dir.path());
-    const std::string out = outDir.file("keep.avi");
-    WriteFile(out, Bytes(5, 'k'));
-    ::chmod(out.c_str(), 0666);
-    ::chmod(outDir.path().c_str(), 0755); // the file is writable, its directory is not
-    const int code = RunAsUnprivileged([&] {
-        DialogAnswer dialog("raw");
-        MsgBoxRecorder boxes(vbYes);
-        FakeHost host = HostFor(seq, out);
-        BuildState state;
-        const BuildResult r = Press(host, state);
-        if (r.outcome != BuildOutcome::NotStarted || boxes.shown().size() != 2)
-            return 1;
-        return boxes.shown()[1].prompt.rfind("Cannot delete the existing movie:\r\n" + out, 0) == 0 ? 0 : 2;
+    Build run(3, 8, 8, vbYes);
+    run.OpenUp();
+    WriteFile(run.out, Bytes(5, 'k'));
+    ::chmod(run.out.c_str(), 0666);
+    ::chmod(run.outDir.path().c_str(), 0755); // the file is writable, its directory is not
+    const int failed = RunAsUnprivileged([&] {
+        return FirstFailed({run.Press().outcome == BuildOutcome::NotStarted, run.boxes.shown().size() == 2,
+                            run.Box(1).prompt.rfind("Cannot delete the existing movie:\r\n" + run.out, 0) == 0});
     });
-    EXPECT_EQ(code, 0);
-    EXPECT_EQ(ReadFile(out), Bytes(5, 'k'));
-    EXPECT_EQ(seq.Files(), TgaNames(3));
+    EXPECT_EQ(failed, 0);
+    EXPECT_EQ(ReadFile(run.out), Bytes(5, 'k'));
+    EXPECT_TRUE(run.Intact());
 }
 
 TEST(MovieBuildFaults, FullDiskKeepsTheFramesWrittenBefore)
 {
     // 40 frames of 64 x 48 (9 KB each) against a 200 KB file-size limit: the
     // temporary bitmaps fit, the movie does not.
-    Sequence seq(40, 64, 48);
-    TempDir outDir;
-    const auto before = seq.Contents();
-    const std::string out = outDir.file("full.avi");
-    std::fflush(nullptr);
-    const pid_t pid = ::fork();
-    ASSERT_GE(pid, 0);
-    if (pid == 0) {
+    Build run(40, 64, 48, vbOK);
+    run.OpenUp();
+    // Here the child answers the frames written, or 0 when the run did not end as it should.
+    const int written = RunAsUnprivileged([&] {
         std::signal(SIGXFSZ, SIG_IGN);
-        rlimit limit{200 * 1024, 200 * 1024};
+        const rlimit limit{200 * 1024, 200 * 1024};
         ::setrlimit(RLIMIT_FSIZE, &limit);
-        DialogAnswer dialog("raw");
-        MsgBoxRecorder boxes;
-        FakeHost host = HostFor(seq, out);
-        BuildState state;
-        const BuildResult r = Press(host, state);
-        const bool reported = r.outcome == BuildOutcome::Failed && boxes.shown().empty() &&
-                              host.statuses.back() == "There was an error creating the AVI File." &&
-                              r.framesWritten > 5 && r.framesWritten < 39;
-        std::FILE* note = std::fopen((out + ".count").c_str(), "w");
-        if (note) {
-            std::fprintf(note, "%lld", static_cast<long long>(r.framesWritten));
-            std::fclose(note);
-        }
-        ::_exit(reported ? 0 : 1);
-    }
-    int status = 0;
-    ASSERT_EQ(::waitpid(pid, &status, 0), pid);
-    ASSERT_TRUE(WIFEXITED(status));
-    EXPECT_EQ(WEXITSTATUS(status), 0);
-    long long written = -1;
-    if (std::FILE* note = std::fopen((out + ".count").c_str(), "r")) {
-        EXPECT_EQ(std::fscanf(note, "%lld", &written), 1);
-        std::fclose(note);
-    }
-    const auto movie = avitest::ReadMovie(out);
-    ASSERT_TRUE(movie.opened) << movie.error;
-    ASSERT_EQ(static_cast<long long>(movie.frames.size()), written + 1);
-    EXPECT_EQ(movie.frames.back(), seq.pictures[static_cast<std::size_t>(written)]);
-    // Closed properly: indexed, with its final sizes, so that players need
-    // not scan it.
-    EXPECT_TRUE(movie.warnings.empty()) << movie.warnings.front();
-    EXPECT_EQ(seq.Contents(), before);
+        const BuildResult r = run.Press();
+        const bool reported = r.outcome == BuildOutcome::Failed && run.boxes.shown().empty() &&
+                              run.LastStatus() == "There was an error creating the AVI File.";
+        return reported ? static_cast<int>(r.framesWritten) : 0;
+    });
+    ASSERT_GT(written, 5);
+    EXPECT_LT(written, 39);
+    ExpectClosedAfter(run, written);
 }
 
 TEST(MovieBuildFaults, FullFileSystemKeepsACompleteMovie)
 {
-    Sequence seq(60, 64, 48);
+    Build run(60, 64, 48, vbOK);
     TempDir mountPoint;
-    const std::string options = "size=320k,mode=0777";
-    if (::mount("reelcast-test", mountPoint.path().c_str(), "tmpfs", 0, options.c_str()) != 0)
+    if (::mount("reelcast-test", mountPoint.path().c_str(), "tmpfs", 0, "size=320k,mode=0777") != 0)
         GTEST_SKIP() << "cannot mount a small tmpfs here (" << std::strerror(errno) << ")";
-    const auto before = seq.Contents();
-    DialogAnswer dialog("raw");
-    MsgBoxRecorder boxes;
-    FakeHost host = HostFor(seq, mountPoint.file("full.avi"));
-    BuildState state;
-    const BuildResult r = Press(host, state);
+    run.out = mountPoint.file("full.avi");
+    const BuildResult r = run.Press();
     EXPECT_EQ(r.outcome, BuildOutcome::Failed);
-    EXPECT_EQ(host.statuses.back(), "There was an error creating the AVI File.");
+    EXPECT_EQ(run.LastStatus(), "There was an error creating the AVI File.");
     EXPECT_GT(r.framesWritten, 5);
     EXPECT_LT(r.framesWritten, 59);
-    const auto movie = avitest::ReadMovie(host.out);
-    EXPECT_TRUE(movie.opened) << movie.error;
-    EXPECT_EQ(static_cast<std::int64_t>(movie.frames.size()), r.framesWritten + 1);
-    EXPECT_TRUE(movie.warnings.empty()) << movie.warnings.front();
+    ExpectClosedAfter(run, r.framesWritten);
     if (std::system("command -v gst-launch-1.0 >/dev/null 2>&1") == 0) {
-        const std::string play = "gst-launch-1.0 -q filesrc location=" + host.out +
+        const std::string play = "gst-launch-1.0 -q filesrc location=" + run.out +
                                  " ! avidemux ! decodebin ! fakesink >/dev/null 2>&1";
         EXPECT_EQ(std::system(play.c_str()), 0);
     }
     ::umount(mountPoint.path().c_str());
-    EXPECT_EQ(seq.Contents(), before);
 }

@@ -32,9 +32,8 @@ protected:
         });
         previousPump_ = SetDoEventsHandler([this] {
             QCoreApplication::processEvents();
-            ++yields_;
             if (onYield_)
-                onYield_(yields_);
+                onYield_();
         });
     }
     void TearDown() override
@@ -54,7 +53,14 @@ protected:
         }
         return pictures;
     }
-
+    // Shows the window on the frame directory and answers the movie it proposes.
+    std::string Open(FrmMain& w)
+    {
+        w.show();
+        w.TxtDir->setText(QString::fromStdString(frames_.path().string()));
+        return w.TxtOut->text().toStdString();
+    }
+    // Temporary bitmaps, hidden or not, must never outlive the run.
     std::size_t Leftovers() const
     {
         std::size_t n = 0;
@@ -65,8 +71,7 @@ protected:
 
     TempDir appDir_, frames_, config_;
     std::vector<AviOwnerWindow> owners_;
-    int yields_ = 0;
-    std::function<void(int)> onYield_;
+    std::function<void()> onYield_; // for the run's yields: set it after the window's start-up
 
 private:
     AviSaveOptionsProvider previousProvider_;
@@ -75,119 +80,89 @@ private:
 
 } // namespace
 
-TEST_F(WindowRun, CreateBuildsTheMovieAndReportsProgress)
+TEST_F(WindowRun, CreateBuildsTheMovieAndReportsProgressOnceThereAreFrames)
 {
-    const auto pictures = MakeFrames(4, 24, 10);
     FrmMain w(appDir_.path().string());
-    w.show();
-    w.TxtDir->setText(QString::fromStdString(frames_.path().string()));
-    const std::string out = w.TxtOut->text().toStdString();
+    const std::string out = Open(w);
     EXPECT_EQ(out, appDir_.file("OutPut/Demo000.avi"));
     w.txtFps->setText("25");
-
-    std::vector<std::string> statuses;
-    std::vector<std::pair<int, bool>> bars;
-    onYield_ = [&](int) {
-        statuses.push_back(w.Status->text().toStdString());
-        bars.emplace_back(w.Barra->width(), w.Barra->isVisible());
-        EXPECT_EQ(w.CmdCreate->text(), "Cancel");
-    };
     MsgBoxRecorder boxes(vbNo);
-    yields_ = 0; // count the run's yields only, not the start-up's
-    w.CmdCreate->click();
 
-    EXPECT_EQ(w.CmdCreate->text(), "Create !");
-    EXPECT_EQ(w.Status->text(), "Movie's Creation Completed!");
-    EXPECT_EQ(w.Barra->width(), w.PB->width());
-    EXPECT_TRUE(w.Barra->isVisible());
-    ASSERT_EQ(boxes.shown().size(), 1u);
-    EXPECT_EQ(boxes.shown()[0].title, "Open Avi File?");
-    ASSERT_EQ(owners_.size(), 1u);
-    EXPECT_EQ(owners_[0], static_cast<QWidget*>(&w)); // the dialog is the window's
-    // The yield before the loop sees the bar at 1; each frame's status text
-    // divides by N + 1, the bar by N.
-    ASSERT_FALSE(bars.empty());
-    EXPECT_TRUE(bars[0].second);
-    EXPECT_EQ(bars[0].first, static_cast<int>(std::lround(w.PB->width() / 100.0 * 1)));
-    for (const char* text : {"File's Creation Status: 20.0%", "File's Creation Status: 40.0%",
-                             "File's Creation Status: 60.0%"})
-        EXPECT_NE(std::find(statuses.begin(), statuses.end(), text), statuses.end()) << text;
-    EXPECT_NE(std::find(bars.begin(), bars.end(), std::make_pair(static_cast<int>(std::lround(w.PB->width() * 0.5)), true)),
-              bars.end());
-
-    const auto movie = avitest::ReadMovie(out);
-    ASSERT_TRUE(movie.opened) << movie.error;
-    EXPECT_EQ(movie.rateNum * 1.0 / movie.rateDen, 25.0);
-    ASSERT_EQ(movie.frames.size(), 4u);
-    for (std::size_t k = 1; k < 4; ++k)
-        EXPECT_EQ(movie.frames[k], pictures[k]);
-    EXPECT_EQ(Leftovers(), 0u);
-}
-
-TEST_F(WindowRun, SecondPressCancelsAfterTheFrameInHand)
-{
-    MakeFrames(10, 8, 8);
-    FrmMain w(appDir_.path().string());
-    w.show();
-    w.TxtDir->setText(QString::fromStdString(frames_.path().string()));
-    const std::string out = w.TxtOut->text().toStdString();
-    onYield_ = [&](int n) {
-        if (n == 1 + 6 * 3 + 1)
-            w.CmdCreate->click(); // reads "Cancel" now
-    };
-    MsgBoxRecorder boxes(vbNo);
-    yields_ = 0;
-    w.CmdCreate->click();
-    EXPECT_EQ(w.CmdCreate->text(), "Create !");
-    EXPECT_EQ(w.Status->text(), "Movie's Creation Completed!");
-    EXPECT_EQ(avitest::ReadMovie(out).frames.size(), 5u); // position 0 and frames 1 to 4
-    EXPECT_EQ(Leftovers(), 0u);
-    EXPECT_TRUE(w.CancelRequested);
-}
-
-TEST_F(WindowRun, ClosingTheWindowMidRunClosesTheMovieAndKeepsTheSetting)
-{
-    MakeFrames(10, 8, 8);
-    std::string out;
-    {
-        FrmMain w(appDir_.path().string());
-        w.show();
-        const std::string dir = frames_.path().string();
-        w.TxtDir->setText(QString::fromStdString(dir));
-        out = w.TxtOut->text().toStdString();
-        onYield_ = [&](int n) {
-            if (n == 1 + 6 * 2 + 4)
-                w.close();
-        };
-        MsgBoxRecorder boxes(vbYes);
-        yields_ = 0;
-        w.CmdCreate->click();
-        EXPECT_TRUE(boxes.shown().empty()); // no offer to open: the window is gone
-        EXPECT_TRUE(w.CloseRequested());
-    }
-    onYield_ = nullptr;
-    const auto movie = avitest::ReadMovie(out);
-    ASSERT_TRUE(movie.opened) << movie.error;
-    EXPECT_EQ(movie.frames.size(), 4u); // frame 3 was in hand and written; the run stopped after it
-    EXPECT_EQ(Leftovers(), 0u);
-    FrmMain again(appDir_.path().string());
-    EXPECT_EQ(again.TxtDir->text().toStdString(), frames_.path().string());
-}
-
-TEST_F(WindowRun, NoFramesIsOneMessageAndTheWindowStaysUsable)
-{
-    FrmMain w(appDir_.path().string());
-    w.show();
-    w.TxtDir->setText(QString::fromStdString(frames_.path().string()));
-    MsgBoxRecorder boxes;
+    // No frames yet: one message, and the window stays usable.
     w.CmdCreate->click();
     ASSERT_EQ(boxes.shown().size(), 1u);
     EXPECT_EQ(boxes.shown()[0].title, "Error!");
     EXPECT_EQ(boxes.shown()[0].prompt, "There's no TGA files in:\r\n" + frames_.path().string());
     EXPECT_EQ(w.CmdCreate->text(), "Create !");
     EXPECT_EQ(w.Status->text(), "Ready.");
-    MakeFrames(2, 4, 4);
-    MsgBoxRecorder again(vbNo);
+
+    const auto pictures = MakeFrames(4, 24, 10);
+    std::vector<std::string> statuses;
+    std::vector<std::pair<int, bool>> bars;
+    onYield_ = [&] {
+        statuses.push_back(w.Status->text().toStdString());
+        bars.emplace_back(w.Barra->width(), w.Barra->isVisible());
+        EXPECT_EQ(w.CmdCreate->text(), "Cancel");
+    };
     w.CmdCreate->click();
+    EXPECT_EQ(w.CmdCreate->text(), "Create !");
     EXPECT_EQ(w.Status->text(), "Movie's Creation Completed!");
+    EXPECT_EQ(w.Barra->width(), w.PB->width());
+    EXPECT_TRUE(w.Barra->isVisible());
+    ASSERT_EQ(boxes.shown().size(), 2u);
+    EXPECT_EQ(boxes.shown()[1].title, "Open Avi File?");
+    EXPECT_EQ(owners_, std::vector<AviOwnerWindow>{&w}); // the dialog is the window's
+    // The yield before the loop sees the bar at 1; each frame's status text
+    // divides by N + 1, the bar by N.
+    ASSERT_FALSE(bars.empty());
+    EXPECT_EQ(bars[0], std::make_pair(static_cast<int>(std::lround(w.PB->width() / 100.0 * 1)), true));
+    EXPECT_NE(std::find(bars.begin(), bars.end(), std::make_pair(static_cast<int>(std::lround(w.PB->width() * 0.5)), true)),
+              bars.end());
+    for (const char* text : {"File's Creation Status: 20.0%", "File's Creation Status: 40.0%",
+                             "File's Creation Status: 60.0%"})
+        EXPECT_NE(std::find(statuses.begin(), statuses.end(), text), statuses.end()) << text;
+
+    const auto movie = avitest::ReadMovie(out);
+    EXPECT_EQ(movie.rateNum * 1.0 / movie.rateDen, 25.0) << movie.error;
+    ASSERT_EQ(movie.frames.size(), 4u);
+    for (std::size_t k = 1; k < 4; ++k)
+        EXPECT_EQ(movie.frames[k], pictures[k]);
+    EXPECT_EQ(Leftovers(), 0u);
+}
+
+// A second press stops the run after the frame in hand; closing the window
+// stops it too, and the next window starts on the same frame directory.
+TEST_F(WindowRun, CancellingOrClosingMidRunKeepsThePlayableMovieSoFar)
+{
+    MakeFrames(10, 8, 8);
+    std::string out;
+    {
+        FrmMain w(appDir_.path().string());
+        out = Open(w);
+        MsgBoxRecorder boxes([](const MsgBoxRecorder::Shown& s) { return s.title == "Overwrite?" ? vbYes : vbNo; });
+        onYield_ = [&, n = 0]() mutable {
+            if (++n == 1 + 6 * 3 + 1)
+                w.CmdCreate->click(); // reads "Cancel" now
+        };
+        w.CmdCreate->click();
+        EXPECT_EQ(w.CmdCreate->text(), "Create !");
+        EXPECT_EQ(w.Status->text(), "Movie's Creation Completed!");
+        EXPECT_EQ(avitest::ReadMovie(out).frames.size(), 5u); // position 0 and frames 1 to 4
+        EXPECT_EQ(Leftovers(), 0u);
+        EXPECT_TRUE(w.CancelRequested);
+
+        onYield_ = [&, n = 0]() mutable {
+            if (++n == 1 + 6 * 2 + 4)
+                w.close();
+        };
+        w.CmdCreate->click();
+        ASSERT_EQ(boxes.shown().size(), 2u);
+        EXPECT_EQ(boxes.shown()[1].title, "Overwrite?"); // and no offer to open: the window is gone
+        EXPECT_TRUE(w.CloseRequested());
+    }
+    onYield_ = nullptr;
+    const auto movie = avitest::ReadMovie(out);
+    EXPECT_EQ(movie.frames.size(), 4u) << movie.error; // frame 3 was in hand and written; the run stopped after it
+    EXPECT_EQ(Leftovers(), 0u);
+    EXPECT_EQ(FrmMain(appDir_.path().string()).TxtDir->text().toStdString(), frames_.path().string());
 }
