@@ -223,7 +223,7 @@ bool ReadBMPRows(const std::string& FileName, const BitmapRowsFor& rowsFor)
     const std::int64_t stride = (static_cast<std::int64_t>(width) * 3 + 3) / 4 * 4;
     // Refused before anything is read, so a short file leaves the caller's
     // rows as they were.
-    if (stride * height > std::numeric_limits<std::int32_t>::max() || file.Length() < offBits + stride * height)
+    if (stride > std::numeric_limits<std::int32_t>::max() / height || file.Length() < offBits + stride * height)
         return false;
     std::uint8_t* rows = rowsFor(width, height, static_cast<std::size_t>(stride));
     return rows && ReadRows(file, rows, static_cast<std::size_t>(stride), static_cast<std::size_t>(height), offBits,

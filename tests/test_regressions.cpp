@@ -4,6 +4,7 @@
 // outcome that holds for every input: decoded with sizes inside the file,
 // passed over, or refused with a FileError.
 #include "FileError.h"
+#include "TGA.h"
 #include "TestSupport.h"
 #include "cDIB.h"
 
@@ -80,5 +81,30 @@ TEST(Regressions, BitmapInputsAreLoadedWithinTheFileOrRefused)
         ASSERT_EQ(dib.SizeBitmapInfo(), offBits - 14);
         EXPECT_EQ(std::memcmp(dib.PointerToBits(), bytes.data() + offBits, static_cast<std::size_t>(dib.SizeImage())),
                   0);
+    }
+}
+
+TEST(Regressions, BitmapInputsAreReadDirectlyWithinTheFileOrDeclined)
+{
+    for (const auto& file : Inputs("fuzz_cdib")) {
+        SCOPED_TRACE(file.string());
+        const Bytes bytes = testsupport::ReadFile(file.string());
+        Bytes rows;
+        std::int64_t height = 0, stride = 0;
+        const bool read = ReadBMPRows(file.string(), [&](std::int32_t w, std::int32_t h, std::size_t s) {
+            height = h, stride = static_cast<std::int64_t>(s);
+            EXPECT_GE(stride, static_cast<std::int64_t>(w) * 3);
+            // Never more room than the file could fill.
+            EXPECT_LE(stride * height, static_cast<std::int64_t>(bytes.size()));
+            rows.assign(s * static_cast<std::size_t>(h), 0);
+            return rows.data();
+        });
+        if (!read)
+            continue;
+        const std::int64_t offBits = static_cast<std::uint32_t>(I32(bytes, 10));
+        for (std::int64_t y = 0; y < height; ++y)
+            ASSERT_TRUE(std::equal(rows.begin() + y * stride, rows.begin() + (y + 1) * stride,
+                                   bytes.begin() + offBits + (height - 1 - y) * stride))
+                << "row " << y;
     }
 }
