@@ -106,4 +106,3 @@ TEST(Regressions, BitmapInputsAreLoadedWithinTheFileOrRefused)
                   0);
     }
 }
-
