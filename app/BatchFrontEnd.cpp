@@ -3,12 +3,12 @@
 #include "DoEvents.h"
 #include "MovieBuild.h"
 #include "MsgBox.h"
+#include "StopSignals.h"
 #include "TextValue.h"
 #include "mdFile.h"
 
 #include <algorithm>
 #include <chrono>
-#include <csignal>
 #include <cstdio>
 #include <iomanip>
 #include <locale>
@@ -27,13 +27,6 @@ constexpr int kExitCreated = 0;
 constexpr int kExitNotCreated = 1;
 constexpr int kExitUsage = 2;
 constexpr int kExitInterrupted = 130;
-
-volatile std::sig_atomic_t g_interrupted = 0;
-
-extern "C" void OnInterrupt(int)
-{
-    g_interrupted = 1;
-}
 
 const char* const kUsage =
     "Usage: reelcast-batch FRAMES_DIR OUTPUT.avi [options]\n"
@@ -279,22 +272,16 @@ int Build(const Options& o, std::ostream& out, std::ostream& err)
             options.dwQuality = static_cast<std::uint32_t>(std::clamp(RoundToInt32(TextValue(o.quality)), 0, 100) * 100);
             return 1;
         });
-    // An interrupt asks the run to stop, as the window's Cancel button does:
+    // A stop signal asks the run to stop, as the window's Cancel button does:
     // the frame in hand is written and the movie closed properly.
+    const StopSignals stopSignals;
     const auto previousPump = SetDoEventsHandler([&state] {
-        if (g_interrupted)
+        if (StopSignals::Requested())
             state.CancelRequested = true;
     });
-    struct sigaction action {};
-    action.sa_handler = OnInterrupt;
-    struct sigaction oldInt {}, oldTerm {};
-    ::sigaction(SIGINT, &action, &oldInt);
-    ::sigaction(SIGTERM, &action, &oldTerm);
 
     const BuildResult result = CmdCreate_Click(host, state, SharedFrameImage());
 
-    ::sigaction(SIGINT, &oldInt, nullptr);
-    ::sigaction(SIGTERM, &oldTerm, nullptr);
     SetDoEventsHandler(previousPump);
     SetAviSaveOptionsProvider(previousProvider);
     SetMsgBoxHandler(previousBox);
@@ -308,18 +295,26 @@ int Build(const Options& o, std::ostream& out, std::ostream& err)
     }
     if (!host.status().empty())
         (result.outcome == BuildOutcome::Created ? out : err) << host.status() << "\n";
+    // Counts come from the closed movie, so they are what a reader finds.
+    const std::string held = result.framesWritten > 0 ? o.output + " holds the " +
+                                                            std::to_string(result.framesWritten) + " frames written"
+                                                      : "no movie was written: no frame reached " + o.output;
     switch (result.outcome) {
     case BuildOutcome::Created:
         out << result.framesWritten << " frames written to " << o.output << "\n";
         return kExitCreated;
     case BuildOutcome::Cancelled:
-        err << "reelcast-batch: interrupted; " << o.output << " holds the " << result.framesWritten
-            << " frames written so far\n";
-        g_interrupted = 0;
+        err << "reelcast-batch: interrupted; " << held << (result.framesWritten > 0 ? " so far\n" : "\n");
         return kExitInterrupted;
-    default:
+    case BuildOutcome::NotStarted:
         if (reports.empty() && host.status().empty())
             err << "reelcast-batch: the movie was not created\n";
+        return kExitNotCreated;
+    default:
+        if (result.resultCode == AVIERR_FILEWRITE)
+            err << "reelcast-batch: cannot write " << o.output
+                << ": its disk is full, the file-size limit is reached, or the disk failed\n";
+        err << "reelcast-batch: " << held << (result.framesWritten > 0 ? " before the failure\n" : "\n");
         return kExitNotCreated;
     }
 }

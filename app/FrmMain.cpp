@@ -1,11 +1,10 @@
 #include "FrmMain.h"
 
-#include "Shell.h"
-
 #include "DoEvents.h"
 #include "FileError.h"
 #include "MsgBox.h"
 #include "NewPage.h"
+#include "StopSignals.h"
 #include "TGA.h"
 #include "Shell.h"
 #include "mdFile.h"
@@ -25,6 +24,7 @@
 #include <QPalette>
 #include <QSettings>
 #include <QShowEvent>
+#include <QSocketNotifier>
 #include <QTimer>
 
 #include <algorithm>
@@ -616,3 +616,12 @@ void FrmMain::closeEvent(QCloseEvent* event)
 }
 
 void FrmMain::OnClosing() {}
+
+void CloseOnStopSignal(QWidget& window)
+{
+    auto* notifier = new QSocketNotifier(StopSignals::Descriptor(), QSocketNotifier::Read, &window);
+    QObject::connect(notifier, &QSocketNotifier::activated, &window, [&window] {
+        StopSignals::Clear();
+        window.close();
+    });
+}

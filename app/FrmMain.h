@@ -200,3 +200,8 @@ private:
     bool activated_ = false;
     bool closeRequested_ = false;
 };
+
+// Closes the window when a stop signal arrives (see StopSignals), as the
+// user closing it would: a run in progress stops at its next yield with its
+// movie closed, and the program ends. A StopSignals object must be alive.
+void CloseOnStopSignal(QWidget& window);

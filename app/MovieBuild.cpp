@@ -75,6 +75,10 @@ private:
     // Processes waiting events; true when the front end is going away.
     bool Yield();
     bool Prepare(const std::string& targa, const std::string& bitmap);
+    // False, with the result code and a message naming the file, when the
+    // frame in FrameDib is not of the movie's size.
+    bool SameSizeAsMovie();
+    std::string FirstTarga() const { return st_.FirstFramePath.substr(0, st_.FirstFramePath.size() - 4); }
     void DeleteTemporary(const std::string& path);
     std::string FramePath(const std::string& name) const { return JoinPath(st_.Fle.Path(), name); }
 
@@ -99,8 +103,15 @@ private:
     bool loopEnded_ = false;
     HRESULT_AVI resultCode_ = 0;
     std::string currentName_;
+    std::string currentTarga_; // the frame file whose bitmap currentName_ names
     std::int32_t position_ = 0;
+    // Frames whose write was answered 0, and frames a reader finds in the
+    // movie once it is closed: only the latter are reported.
     std::int64_t written_ = 0;
+    std::int64_t inFile_ = 0;
+    // The first frame's size: every frame of the movie must have it.
+    std::int32_t movieWidth_ = 0;
+    std::int32_t movieHeight_ = 0;
     std::string stopMessage_;
     // Temporary bitmaps made and not yet deleted.
     std::set<std::string> temporaries_;
@@ -143,6 +154,19 @@ bool Run::Prepare(const std::string& targa, const std::string& bitmap)
     return true;
 }
 
+bool Run::SameSizeAsMovie()
+{
+    const std::int32_t width = st_.FrameDib->Width(), height = st_.FrameDib->Height();
+    if (width == movieWidth_ && height == movieHeight_)
+        return true;
+    resultCode_ = AVIERR_BADSIZE;
+    MsgBox("The frame " + currentTarga_ + " is " + std::to_string(width) + " x " + std::to_string(height) +
+               " pixels, but the movie's frames are " + std::to_string(movieWidth_) + " x " +
+               std::to_string(movieHeight_) + ", the size of the first frame:" + kCrLf + FirstTarga(),
+           vbExclamation | vbOKOnly, kAppTitle);
+    return false;
+}
+
 void Run::SetUp()
 {
     // The movie file.
@@ -151,19 +175,22 @@ void Run::SetUp()
     if (resultCode_ != 0)
         return;
 
-    // The second and then the first frame are prepared ahead.
+    // The first and the second frame are prepared ahead. The first goes
+    // first, so that the shared image holds the second's picture when a
+    // passed-over third file repeats the frame before it.
     st_.FrameDib = std::make_unique<cDIB>();
     currentName_ = GetNext(st_.Fle, st_.FrameIndex);
     const std::string secondTarga = FramePath(currentName_);
     currentName_ += ".bmp";
-    const bool secondReady = Prepare(secondTarga, FramePath(currentName_));
     const std::string firstTarga = st_.FirstFramePath;
     st_.FirstFramePath += ".bmp";
-    if (!Prepare(firstTarga, st_.FirstFramePath))
+    const bool firstReady = Prepare(firstTarga, st_.FirstFramePath);
+    if (!Prepare(secondTarga, FramePath(currentName_)))
         throw RunStop("Neither of the first two frames is an uncompressed 24-bit Targa file:" + std::string(kCrLf) +
                       firstTarga + kCrLf + secondTarga + kCrLf + "Reelcast reads only that kind.");
-    if (!secondReady) // it repeats the first frame's picture
-        Prepare(secondTarga, FramePath(currentName_));
+    if (!firstReady) // it takes the second frame's picture
+        Prepare(firstTarga, st_.FirstFramePath);
+    currentTarga_ = secondTarga;
 
     // The first bitmap gives the movie its format.
     const std::string firstBitmap = host_.loadPic(st_.FirstFramePath, false, false, true);
@@ -172,6 +199,8 @@ void Run::SetUp()
         firstNotLoaded_ = true;
         return;
     }
+    movieWidth_ = st_.FrameDib->Width();
+    movieHeight_ = st_.FrameDib->Height();
 
     // The stream, the compressor and the format.
     if (rate_ < kMinRate || rate_ > kMaxRate)
@@ -232,6 +261,10 @@ void Run::FrameLoop()
             throw RunStop("Could not load the bitmap of frame " + std::to_string(position_ + 1) + ":" + kCrLf + toLoad);
         if (Yield())
             return;
+        if (!SameSizeAsMovie()) {
+            DeleteTemporary(bitmap);
+            return;
+        }
         resultCode_ = AVIStreamWrite(compressed_, position_, 1, st_.FrameDib->PointerToBits(),
                                      st_.FrameDib->SizeImage(), AVIIF_KEYFRAME, nullptr, nullptr);
         if (resultCode_ == 0)
@@ -243,9 +276,9 @@ void Run::FrameLoop()
         }
         currentName_ = GetNext(st_.Fle, st_.FrameIndex);
         if (!currentName_.empty()) {
-            const std::string targa = FramePath(currentName_);
+            currentTarga_ = FramePath(currentName_);
             currentName_ += ".bmp";
-            Prepare(targa, FramePath(currentName_));
+            Prepare(currentTarga_, FramePath(currentName_));
         }
         for (int i = 0; i < 3; ++i)
             if (Yield())
@@ -262,8 +295,19 @@ void Run::Ending()
         AVIStreamRelease(stream_);
     if (compressed_)
         AVIStreamRelease(compressed_);
-    if (file_)
-        AVIFileRelease(file_);
+    if (file_) {
+        AVIFILEINFO info{};
+        const bool counted = AVIFileInfo(file_, &info, sizeof info) == AVIERR_OK;
+        // NOTE: the release's result is examined: frames still queued, the
+        // compressor's last frames and the indexes are written there, and a
+        // failure among them must not end as a success.
+        const HRESULT_AVI closed = AVIFileRelease(file_);
+        if (resultCode_ == 0)
+            resultCode_ = closed;
+        // Position 0 only repeats the first written frame.
+        if (counted && info.dwLength > 0 && (closed == AVIERR_OK || FileExist(st_.OutputPath)))
+            inFile_ = static_cast<std::int64_t>(info.dwLength) - 1;
+    }
     if (optionsAccepted_)
         AVISaveOptionsFree(1, optionsList_);
     AVIFileExit();
@@ -276,8 +320,8 @@ void Run::Ending()
     std::string kept;
     if (const int err = ReleaseRetiredBMP(kept); err != 0 && stopMessage_.empty())
         stopMessage_ = CannotDelete(kept, "temporary bitmap", err);
-    // A run that wrote no frame made no movie worth keeping.
-    if (file_ && written_ == 0)
+    // A movie without a frame is no movie: no player opens it.
+    if (file_ && inFile_ == 0)
         ::unlink(st_.OutputPath.c_str());
 
     host_.ShowProgress(100);
@@ -295,7 +339,7 @@ BuildResult Run::Go()
     Ending();
 
     BuildResult result;
-    result.framesWritten = written_;
+    result.framesWritten = inFile_;
     result.resultCode = resultCode_;
     if (closing_) {
         result.outcome = BuildOutcome::Cancelled;
@@ -303,7 +347,7 @@ BuildResult Run::Go()
     } else if (!stopMessage_.empty()) {
         MsgBox(stopMessage_, vbCritical | vbOKOnly, kAppTitle);
         result.outcome = BuildOutcome::Failed;
-        result.status = "Movie's creation stopped after " + std::to_string(written_) + " frames.";
+        result.status = "Movie's creation stopped after " + std::to_string(inFile_) + " frames.";
     } else if (resultCode_ != 0) {
         result.outcome = BuildOutcome::Failed;
         result.status = resultCode_ == AVIERR_BADFORMAT || resultCode_ == AVIERR_INTERNAL
@@ -396,6 +440,7 @@ BuildResult CmdCreate_Click(MovieBuildHost& host, BuildState& st, FrameImage& im
             return EarlyExit(host, why, vbCritical | vbOKOnly, kAppTitle);
     }
 
+    RemoveOrphanedBMPs(st.Fle.Path());
     st.CancelRequested = false;
     return Run(host, st, image, width, height, rate, force).Go();
 }

@@ -1,8 +1,10 @@
 #include "BatchFrontEnd.h"
+#include "StopSignals.h"
 
 #include <iostream>
 
 int main(int argc, char** argv)
 {
+    IgnoreFileSizeSignal();
     return BatchMain(argc, argv, std::cout, std::cerr);
 }

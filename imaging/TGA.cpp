@@ -10,6 +10,8 @@
 #include <system_error>
 #include <utility>
 
+#include <csignal>
+
 #include <fcntl.h>
 #include <stdio.h>
 #include <sys/stat.h>
@@ -62,11 +64,26 @@ KeptBitmap& Kept()
 
 // Hidden, and named after the process, so that two runs in one directory
 // never share one.
+constexpr std::string_view kKeptPrefix = ".reelcast-";
+constexpr std::string_view kKeptSuffix = ".bmp.part";
+
 std::string KeptPathBeside(const std::string& file)
 {
     const std::size_t slash = file.rfind('/');
     const std::string dir = slash == std::string::npos ? std::string() : file.substr(0, slash + 1);
-    return dir + ".reelcast-" + std::to_string(::getpid()) + ".bmp.part";
+    return dir + std::string(kKeptPrefix) + std::to_string(::getpid()) + std::string(kKeptSuffix);
+}
+
+// The process a kept file's name gives, or 0 when the name is not one.
+pid_t KeptFileOwner(const std::string& name)
+{
+    if (name.size() <= kKeptPrefix.size() + kKeptSuffix.size() || name.rfind(kKeptPrefix, 0) != 0 ||
+        name.compare(name.size() - kKeptSuffix.size(), kKeptSuffix.size(), kKeptSuffix) != 0)
+        return 0;
+    const std::string digits = name.substr(kKeptPrefix.size(), name.size() - kKeptPrefix.size() - kKeptSuffix.size());
+    if (digits.empty() || digits.size() > 9 || digits.find_first_not_of("0123456789") != std::string::npos)
+        return 0;
+    return static_cast<pid_t>(std::stol(digits));
 }
 
 // Gives the kept bitmap the name FileName and opens it for writing over;
@@ -353,4 +370,20 @@ int RetireBMP(const std::string& FileName)
 int ReleaseRetiredBMP(std::string& failedPath)
 {
     return Kept().Release(&failedPath);
+}
+
+void RemoveOrphanedBMPs(const std::string& Directory)
+{
+    std::error_code ec;
+    for (std::filesystem::directory_iterator it(Directory, ec), end; !ec && it != end; it.increment(ec)) {
+        const pid_t owner = KeptFileOwner(it->path().filename().string());
+        // A process of that number that is alive may be another run: its
+        // file is left alone, even if the number was reused.
+        if (owner <= 0 || owner == ::getpid() || ::kill(owner, 0) == 0 || errno != ESRCH)
+            continue;
+        struct stat st {};
+        const std::string path = it->path().string();
+        if (::lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && st.st_uid == ::geteuid())
+            ::unlink(path.c_str());
+    }
 }

@@ -69,5 +69,9 @@ int RetireBMP(const std::string& FileName);
 // delete with the file's path in failedPath.
 int ReleaseRetiredBMP(std::string& failedPath);
 
+// Deletes the hidden files that RetireBMP kept in Directory for processes
+// that are no longer alive (a crash, a power cut): nothing else removes them.
+void RemoveOrphanedBMPs(const std::string& Directory);
+
 // Reverses the row order of Image.Bits in place (8 and 24 bits only).
 void FlipRows(FrameImage& Image);

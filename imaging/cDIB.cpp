@@ -128,7 +128,10 @@ bool cDIB::CreateFromPackedDIBPointer(const void* pDIB)
 {
     const auto* p = static_cast<const std::uint8_t*>(pDIB);
     info_ = ParseInfoHeader(p);
-    if (info_.biBitCount < 16 || info_.biSizeImage < 1)
+    // The file header's size is signed 32-bit like the rest.
+    if (info_.biBitCount < 16 || info_.biSizeImage < 1 ||
+        static_cast<std::int64_t>(kFileHeaderSize + kInfoHeaderSize) + info_.biSizeImage >
+            std::numeric_limits<std::int32_t>::max())
         return false;
 
     bits_.assign(p + kInfoHeaderSize, p + kInfoHeaderSize + info_.biSizeImage);

@@ -307,10 +307,15 @@ struct Writer::Impl {
     AVRational positionBase{1, 1}; // one position = dwScale / dwRate seconds
     std::int64_t nextPosition = 0;
     HRESULT_AVI failure = AVIERR_OK; // first failure, sticky
-    // End of the last chunk known to be on disk. Once a write fails the
-    // muxer writes nothing more, and the file is cut back to here, so that it
-    // ends on a whole frame. Guarded by mutex while the worker runs.
+    // End of the last chunk known to be on disk. Guarded by mutex while the
+    // worker runs.
     std::int64_t goodEnd = 0;
+    // A write reached the disk only in part: the muxer's picture of the file
+    // no longer matches it, so no index written after could be trusted.
+    // Worker side; read once the worker has stopped.
+    bool writeBroken = false;
+    bool streamEnded = false;
+    std::int64_t framesInFile = 0;
     // Packets muxed so far: each costs an entry in the closing indexes.
     // Guarded by mutex while the worker runs.
     std::int64_t packetsMuxed = 0;
@@ -575,7 +580,7 @@ HRESULT_AVI Writer::Impl::StartEncoder(const Settings& s)
 HRESULT_AVI Writer::Write(std::int64_t position, const void* bits, std::size_t cb)
 {
     Impl& m = *impl_;
-    if (!m.stream || !m.headerWritten || m.finished)
+    if (!m.stream || !m.headerWritten || m.streamEnded)
         return AVIERR_UNSUPPORTED;
     if (m.failure != AVIERR_OK)
         return m.failure;
@@ -817,16 +822,20 @@ HRESULT_AVI Writer::Impl::EncodeAndMux(AVFrame* frame, AVPacket* pkt)
 // once a write has failed.
 bool Writer::Impl::RoomFor(std::int64_t bytes, std::int64_t end, std::int64_t packets, std::int64_t pending) const
 {
-    constexpr std::int64_t kMargin = 32 * 1024;       // headers rewritten, blocks part-filled
+    // The size limit counts bytes; the disk counts blocks, which the file
+    // and whatever else writes there fill only in part.
+    constexpr std::int64_t kLimitMargin = 1024;       // index chunk headers, with slack
+    constexpr std::int64_t kDiskMargin = 32 * 1024;
     constexpr std::int64_t kIndexBytesPerPacket = 40; // idx1 and OpenDML entries, with slack
-    const std::int64_t need = bytes + 64 + kMargin + kIndexBytesPerPacket * (packets + 2);
+    const std::int64_t need = bytes + 64 + kIndexBytesPerPacket * (packets + 2);
     rlimit limit{};
     if (::getrlimit(RLIMIT_FSIZE, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY &&
-        end + need > static_cast<std::int64_t>(limit.rlim_cur))
+        end + need + kLimitMargin > static_cast<std::int64_t>(limit.rlim_cur))
         return false;
     struct statvfs disk {};
     if (::statvfs(path.c_str(), &disk) == 0 &&
-        static_cast<std::int64_t>(disk.f_bavail) * static_cast<std::int64_t>(disk.f_frsize) < need + pending)
+        static_cast<std::int64_t>(disk.f_bavail) * static_cast<std::int64_t>(disk.f_frsize) <
+            need + kDiskMargin + pending)
         return false;
     return true;
 }
@@ -847,12 +856,16 @@ HRESULT_AVI Writer::Impl::Mux(AVPacket* pkt)
     fmt->pb->direct = 1;
     const int err = av_write_frame(fmt.get(), pkt);
     fmt->pb->direct = 0;
-    if (err < 0)
+    if (err < 0) {
+        writeBroken = true;
         return MuxError(err);
+    }
     // Flushed per frame, so that a full disk is seen at the frame it hits.
     avio_flush(fmt->pb);
-    if (fmt->pb->error < 0)
+    if (fmt->pb->error < 0) {
+        writeBroken = true;
         return MuxError(fmt->pb->error);
+    }
     const std::int64_t end = avio_tell(fmt->pb);
     std::lock_guard lock(mutex);
     goodEnd = end;
@@ -873,42 +886,67 @@ void Writer::Impl::StopWorker()
     Fail(workerFailure);
 }
 
+HRESULT_AVI Writer::EndStream()
+{
+    Impl& m = *impl_;
+    if (m.streamEnded)
+        return m.failure;
+    m.streamEnded = true;
+    m.StopWorker();
+    // The encoder may hold dozens of frames (x264's look-ahead); a failure
+    // while they go out is the movie's failure like any other.
+    if (m.headerWritten && m.encoder && m.failure == AVIERR_OK) {
+        PacketPtr pkt(av_packet_alloc());
+        m.Fail(pkt ? m.EncodeAndMux(nullptr, pkt.get()) : AVIERR_MEMORY);
+    }
+    return m.failure;
+}
+
+std::int64_t Writer::FramesInFile() const
+{
+    const Impl& m = *impl_;
+    return m.finished ? m.framesInFile : m.packetsMuxed;
+}
+
 HRESULT_AVI Writer::Finish()
 {
     Impl& m = *impl_;
     if (m.finished)
         return m.failure;
+    EndStream();
     m.finished = true;
-    m.StopWorker();
-    if (m.headerWritten) {
-        if (m.encoder && m.failure == AVIERR_OK) {
-            PacketPtr pkt(av_packet_alloc());
-            const HRESULT_AVI hr = pkt ? m.EncodeAndMux(nullptr, pkt.get()) : AVIERR_MEMORY;
-            m.Fail(hr);
-        }
-        // The indexes go out even after a failure, so that the frames that
-        // reached the disk stay playable.
+    // The indexes go out even after a refused frame, so that the frames that
+    // reached the disk stay playable; after a torn write they would index
+    // bytes that are not there.
+    // A file whose format was never set stays as it was created: empty.
+    bool complete = !m.writeBroken;
+    if (complete && m.headerWritten) {
         const int err = av_write_trailer(m.fmt.get());
-        if (err < 0)
+        if (err < 0) {
             m.Fail(MuxError(err));
+            complete = false;
+        }
     }
-    // A refused frame was never written: the file closed normally above.
-    bool diskFailed = m.failure == AVIERR_FILEWRITE && !m.refusedForRoom;
     if (m.fmt->pb) {
         avio_flush(m.fmt->pb);
         if (m.fmt->pb->error < 0) {
             m.Fail(MuxError(m.fmt->pb->error));
-            diskFailed = true;
+            complete = false;
         }
         FreeMovieIo(m.fmt->pb);
-        if (!m.output.Close()) {
-            m.Fail(AVIERR_FILEWRITE);
-            diskFailed = true;
-        }
     }
-    if (diskFailed && m.headerWritten && m.goodEnd > 0) {
-        // NOTE: nothing to do if this fails too; the file stays as it is.
-        [[maybe_unused]] const int cut = truncate(m.path.c_str(), static_cast<off_t>(m.goodEnd));
+    if (!m.output.Close()) {
+        m.Fail(AVIERR_FILEWRITE);
+        complete = false;
+    }
+    if (complete) {
+        m.framesInFile = m.packetsMuxed;
+    } else {
+        m.framesInFile = 0;
+        if (m.failure == AVIERR_OK)
+            m.Fail(AVIERR_FILEWRITE);
+        // NOTE: nothing more to do if this fails too; the failure is answered.
+        ::unlink(m.path.c_str());
     }
     m.encoder.reset();
     m.picture.reset();

@@ -64,8 +64,19 @@ public:
     // failure of an earlier frame that surfaced since is answered here.
     HRESULT_AVI Write(std::int64_t position, const void* bits, std::size_t cb);
 
-    // Flushes the encoder, writes the indexes and closes the file, whatever
-    // happened before. Safe to call more than once. Answers the first
+    // No more frames: the worker finishes what is queued and the encoder
+    // gives up the frames it holds, so that FramesInFile() is final short of
+    // the indexes. Safe to call more than once; Finish() calls it.
+    HRESULT_AVI EndStream();
+
+    // Frames in the file, position 0 included: once Finish() has answered,
+    // what a reader finds (0 when the file had to be removed).
+    std::int64_t FramesInFile() const;
+
+    // Writes the indexes and closes the file, whatever happened before. A
+    // file that cannot be closed as a complete movie (its header, a frame or
+    // its indexes failed to reach the disk) is removed: a reader could not
+    // make sense of it. Safe to call more than once. Answers the first
     // failure of the whole movie, if any.
     HRESULT_AVI Finish();
 

@@ -303,27 +303,49 @@ std::uint32_t AVIStreamRelease(PAVISTREAM pavi)
             file->source = nullptr;
         if (file->compressed == pavi)
             file->compressed = nullptr;
-        if (file->formatStream == pavi)
+        if (file->formatStream == pavi) {
+            file->writer->EndStream();
             file->formatStream = nullptr;
+        }
     }
     LiveStreams().erase(pavi);
     delete pavi;
     return 0;
 }
 
-std::uint32_t AVIFileRelease(PAVIFILE pfile)
+HRESULT_AVI AVIFileInfo(PAVIFILE pfile, AVIFILEINFO* pfi, std::int32_t lSize)
+{
+    if (!pfi || lSize < static_cast<std::int32_t>(sizeof(AVIFILEINFO)))
+        return AVIERR_BADSIZE;
+    if (!Live(pfile))
+        return AVIERR_BADHANDLE;
+    AVIFILEINFO info{};
+    const AVI_STREAM_INFO& s = pfile->info;
+    info.dwStreams = pfile->source ? 1 : 0;
+    info.dwSuggestedBufferSize = s.dwSuggestedBufferSize;
+    info.dwWidth = static_cast<std::uint32_t>(s.rcFrame.right - s.rcFrame.left);
+    info.dwHeight = static_cast<std::uint32_t>(s.rcFrame.bottom - s.rcFrame.top);
+    info.dwScale = s.dwScale;
+    info.dwRate = s.dwRate;
+    info.dwLength = static_cast<std::uint32_t>(pfile->writer->FramesInFile());
+    std::memcpy(info.szFileType, "AVI", 4);
+    *pfi = info;
+    return AVIERR_OK;
+}
+
+HRESULT_AVI AVIFileRelease(PAVIFILE pfile)
 {
     if (!Live(pfile))
-        return 0;
+        return AVIERR_BADHANDLE;
     // The file is finished here even while a stream handle is still held:
     // the run relies on a complete file once it has released it.
-    pfile->writer->Finish();
+    const HRESULT_AVI closed = Guarded([&] { return pfile->writer->Finish(); });
     for (AviStream* s : {pfile->source, pfile->compressed})
         if (s)
             s->file = nullptr;
     LiveFiles().erase(pfile);
     delete pfile;
-    return 0;
+    return closed;
 }
 
 const std::vector<AviCompressor>& AviCompressors()

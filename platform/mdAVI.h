@@ -86,6 +86,23 @@ struct AVICOMPRESSOPTIONS {
     std::uint32_t dwInterleaveEvery;
 };
 
+// What AVIFileInfo tells of a file, in the published 108-byte ANSI layout.
+struct AVIFILEINFO {
+    std::uint32_t dwMaxBytesPerSec;
+    std::uint32_t dwFlags;
+    std::uint32_t dwCaps;
+    std::uint32_t dwStreams;
+    std::uint32_t dwSuggestedBufferSize;
+    std::uint32_t dwWidth;
+    std::uint32_t dwHeight;
+    std::uint32_t dwScale;
+    std::uint32_t dwRate;
+    std::uint32_t dwLength; // frames in the file, position 0 included
+    std::uint32_t dwEditCount;
+    char szFileType[64];
+};
+static_assert(sizeof(AVIFILEINFO) == 108, "AVIFILEINFO is 108 bytes");
+
 struct AviFile;
 struct AviStream;
 using PAVIFILE = AviFile*;
@@ -107,8 +124,16 @@ HRESULT_AVI AVIStreamSetFormat(PAVISTREAM pavi, std::int32_t lPos, const void* l
 HRESULT_AVI AVIStreamWrite(PAVISTREAM pavi, std::int32_t lStart, std::int32_t lSamples, const void* lpBuffer,
                            std::int32_t cbBuffer, std::uint32_t dwFlags, std::int32_t* plSampWritten,
                            std::int32_t* plBytesWritten);
+// Releasing the stream the frames went to ends it: the compressor gives up
+// the frames it still holds, so that AVIFileInfo then counts them.
 std::uint32_t AVIStreamRelease(PAVISTREAM pavi);
-std::uint32_t AVIFileRelease(PAVIFILE pfile);
+HRESULT_AVI AVIFileInfo(PAVIFILE pfile, AVIFILEINFO* pfi, std::int32_t lSize);
+// Writes the indexes and closes the file. Unlike the classic call, it
+// answers a result code: 0 when the file on disk is a complete movie holding
+// every frame whose write was answered 0; else the first failure of the
+// movie (a frame the worker or the compressor could not write, the indexes).
+// A file that cannot be closed as a readable movie is removed.
+HRESULT_AVI AVIFileRelease(PAVIFILE pfile);
 HRESULT_AVI AVISaveOptionsFree(int nStreams, AVICOMPRESSOPTIONS** plpOptions);
 void AVIFileExit();
 

@@ -3,6 +3,7 @@
 #include "AviMovieReader.h"
 #include "DoEvents.h"
 #include "FrmMain.h"
+#include "StopSignals.h"
 #include "TestSupport.h"
 #include "mdAVI.h"
 
@@ -12,6 +13,7 @@
 
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <cstdio>
 
 using namespace testsupport;
@@ -165,4 +167,35 @@ TEST_F(WindowRun, CancellingOrClosingMidRunKeepsThePlayableMovieSoFar)
     EXPECT_EQ(movie.frames.size(), 4u) << movie.error; // frame 3 was in hand and written; the run stopped after it
     EXPECT_EQ(Leftovers(), 0u);
     EXPECT_EQ(FrmMain(appDir_.path().string()).TxtDir->text().toStdString(), frames_.path().string());
+}
+
+// A logout (SIGHUP) or a kill (SIGTERM) closes the window as the user would:
+// the run stops at its next yield with its movie indexed, and nothing is left.
+TEST_F(WindowRun, StopSignalsCloseTheWindowAndTheMovie)
+{
+    const auto pictures = MakeFrames(10, 8, 8);
+    const StopSignals stopSignals;
+    for (const int sig : {SIGHUP, SIGTERM}) {
+        SCOPED_TRACE(strsignal(sig));
+        std::string out;
+        {
+            FrmMain w(appDir_.path().string());
+            CloseOnStopSignal(w);
+            out = Open(w);
+            MsgBoxRecorder boxes(vbNo);
+            onYield_ = [&, n = 0]() mutable {
+                if (++n == 1 + 6 * 2 + 1) // frame 3's first yield: the next one sees the signal
+                    ::raise(sig);
+            };
+            w.CmdCreate->click();
+            EXPECT_TRUE(w.CloseRequested());
+            EXPECT_TRUE(boxes.shown().empty());
+        }
+        onYield_ = nullptr;
+        const auto movie = avitest::ReadMovie(out);
+        ASSERT_EQ(movie.frames.size(), 3u) << movie.error;
+        EXPECT_TRUE(movie.warnings.empty()) << movie.warnings.front();
+        EXPECT_EQ(movie.frames[2], pictures[2]);
+        EXPECT_EQ(Leftovers(), 0u);
+    }
 }
