@@ -10,6 +10,9 @@
 #include "mdFile.h"
 
 #include <QCloseEvent>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QMimeData>
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileDialog>
@@ -25,6 +28,8 @@
 #include <QSettings>
 #include <QShowEvent>
 #include <QSocketNotifier>
+#include <QStandardPaths>
+#include <QUrl>
 #include <QTimer>
 
 #include <algorithm>
@@ -144,6 +149,7 @@ FrmMain::FrmMain(const std::string& AppDirectory, QWidget* parent)
       folderBrowser_(ShowQtFolderBrowser)
 {
     setObjectName(QStringLiteral("FrmMain"));
+    setAcceptDrops(true);
     CreateControls();
     SetFonts();
     LayOut();
@@ -321,20 +327,29 @@ void FrmMain::StartUp()
 
     // A plain file of that name counts as present too: then no folder is
     // made, and the build says what is wrong with the output path.
-    const std::string folder = OutputFolder();
+    outputFolder_ = JoinPath(appDirectory_, "OutPut");
     std::error_code error;
-    if (!std::filesystem::exists(folder, error)) {
-        std::error_code made;
-        std::filesystem::create_directory(folder, made);
-        if (made)
-            startupProblems_.push_back("The output folder " + folder + " could not be created: " + made.message()
-                                       + ".\nChoose the output file with the \"...\" button beside \"OutPut File:\".");
+    bool installed = false;
+    if (!std::filesystem::exists(outputFolder_, error) && !std::filesystem::create_directory(outputFolder_, error)) {
+        // Installed system-wide: nothing can be made beside the program.
+        installed = true;
+        QString videos = QStandardPaths::writableLocation(QStandardPaths::MoviesLocation);
+        if (videos.isEmpty())
+            videos = QDir::homePath();
+        outputFolder_ = JoinPath(NativePath(videos), "Reelcast");
+        std::filesystem::create_directories(outputFolder_, error);
+        if (error)
+            startupProblems_.push_back("The output folder " + outputFolder_ + " could not be created: " +
+                                       error.message() +
+                                       ".\nChoose the output file with the \"...\" button beside \"OutPut File:\".");
     }
 
     const std::string proposal = ProposeOutputName();
 
     QSettings settings = OpenSettings();
-    const QString directory = settings.value(kSettingKey, FromStd(appDirectory_)).toString();
+    const QString directory =
+        settings.value(kSettingKey, installed ? QDir::toNativeSeparators(QDir::homePath()) : FromStd(appDirectory_))
+            .toString();
     if (settings.status() != QSettings::NoError)
         startupProblems_.push_back("The remembered frame directory could not be read from "
                                    + NativePath(settings.fileName()) + ".");
@@ -342,11 +357,6 @@ void FrmMain::StartUp()
     TxtOut->setText(FromStd(proposal));
 
     setWindowTitle(QStringLiteral("Reelcast %1.%2").arg(REELCAST_VERSION_MAJOR).arg(REELCAST_VERSION_MINOR));
-}
-
-std::string FrmMain::OutputFolder() const
-{
-    return JoinPath(appDirectory_, "OutPut");
 }
 
 std::string FrmMain::ProposeOutputName() const
@@ -450,6 +460,34 @@ void FrmMain::CmdBrowse_Click()
         return;
     TxtDir->setText(FromStd(chosen));
     ShowPathEnds(true);
+}
+
+void FrmMain::DropPath(const std::string& path)
+{
+    std::error_code error;
+    const std::filesystem::path dropped(path);
+    const std::string folder =
+        std::filesystem::is_directory(dropped, error) ? path : dropped.parent_path().string();
+    if (folder.empty())
+        return;
+    TxtDir->setText(FromStd(folder));
+    ShowPathEnds(true);
+}
+
+void FrmMain::dragEnterEvent(QDragEnterEvent* event)
+{
+    const QList<QUrl> urls = event->mimeData()->urls();
+    if (!urls.isEmpty() && urls.front().isLocalFile())
+        event->acceptProposedAction();
+}
+
+void FrmMain::dropEvent(QDropEvent* event)
+{
+    const QList<QUrl> urls = event->mimeData()->urls();
+    if (urls.isEmpty() || !urls.front().isLocalFile())
+        return;
+    DropPath(QDir::toNativeSeparators(urls.front().toLocalFile()).toStdString());
+    event->acceptProposedAction();
 }
 
 void FrmMain::CmdBrowse2_Click()

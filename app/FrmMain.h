@@ -144,8 +144,12 @@ public:
     void ShowPathEnds(bool moveFocus);
 
     const std::string& AppDirectory() const { return appDirectory_; }
-    // The output folder beside the program.
-    std::string OutputFolder() const;
+    // The output folder: OutPut beside the program, or, where the program's
+    // directory cannot be written (installed system-wide), Reelcast in the
+    // user's videos folder.
+    std::string OutputFolder() const { return outputFolder_; }
+    // A folder, or a file inside one, sets the frame directory.
+    void DropPath(const std::string& path);
 
     // Start-up troubles (output folder not made, setting not read) that the
     // user is told about once the window is first shown.
@@ -165,6 +169,8 @@ protected:
     bool event(QEvent* event) override;
     void showEvent(QShowEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
     // Called on close after the setting is written and the events have been
     // processed once; a running build ends itself properly here.
     virtual void OnClosing();
@@ -195,6 +201,7 @@ private:
     void WriteSetting();
 
     std::string appDirectory_;
+    std::string outputFolder_;
     std::vector<std::string> startupProblems_;
     FolderBrowser folderBrowser_;
     bool activated_ = false;

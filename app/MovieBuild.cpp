@@ -2,6 +2,7 @@
 
 #include "DoEvents.h"
 #include "MsgBox.h"
+#include "RunFolder.h"
 #include "TGA.h"
 #include "TextValue.h"
 #include "mdFile.h"
@@ -10,6 +11,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <filesystem>
 #include <limits>
 #include <set>
 #include <stdexcept>
@@ -78,9 +80,15 @@ private:
     // False, with the result code and a message naming the file, when the
     // frame in FrameDib is not of the movie's size.
     bool SameSizeAsMovie();
-    std::string FirstTarga() const { return st_.FirstFramePath.substr(0, st_.FirstFramePath.size() - 4); }
+    std::string FirstTarga() const { return firstTarga_; }
     void DeleteTemporary(const std::string& path);
     std::string FramePath(const std::string& name) const { return JoinPath(st_.Fle.Path(), name); }
+    // Temporary bitmaps go beside their frames, unless the frame directory
+    // cannot take them.
+    std::string BitmapPath(const std::string& name) const
+    {
+        return runFolder_ ? JoinPath(runFolder_->path(), name) : FramePath(name);
+    }
 
     MovieBuildHost& host_;
     BuildState& st_;
@@ -102,6 +110,8 @@ private:
     bool closing_ = false;
     bool loopEnded_ = false;
     HRESULT_AVI resultCode_ = 0;
+    std::unique_ptr<RunFolder> runFolder_;
+    std::string firstTarga_;
     std::string currentName_;
     std::string currentTarga_; // the frame file whose bitmap currentName_ names
     std::int32_t position_ = 0;
@@ -182,10 +192,12 @@ void Run::SetUp()
     currentName_ = GetNext(st_.Fle, st_.FrameIndex);
     const std::string secondTarga = FramePath(currentName_);
     currentName_ += ".bmp";
-    const std::string firstTarga = st_.FirstFramePath;
-    st_.FirstFramePath += ".bmp";
+    const std::string firstTarga = firstTarga_ = st_.FirstFramePath;
+    if (!CanWriteIn(st_.Fle.Path()))
+        runFolder_ = std::make_unique<RunFolder>();
+    st_.FirstFramePath = runFolder_ ? BitmapPath(std::filesystem::path(firstTarga).filename().string() + ".bmp") : firstTarga + ".bmp";
     const bool firstReady = Prepare(firstTarga, st_.FirstFramePath);
-    if (!Prepare(secondTarga, FramePath(currentName_)))
+    if (!Prepare(secondTarga, BitmapPath(currentName_)))
         throw RunStop("Neither of the first two frames is an uncompressed 24-bit Targa file:" + std::string(kCrLf) +
                       firstTarga + kCrLf + secondTarga + kCrLf + "Reelcast reads only that kind.");
     if (!firstReady) // it takes the second frame's picture
@@ -251,7 +263,7 @@ void Run::FrameLoop()
                         host_.FormatPercent(static_cast<double>(position_) / (count_ + 1) * 100) + "%");
         if (Yield())
             return;
-        const std::string bitmap = FramePath(currentName_);
+        const std::string bitmap = BitmapPath(currentName_);
         const std::string toLoad = host_.loadPic(bitmap, false, false, true);
         if (Yield())
             return;
@@ -278,7 +290,7 @@ void Run::FrameLoop()
         if (!currentName_.empty()) {
             currentTarga_ = FramePath(currentName_);
             currentName_ += ".bmp";
-            Prepare(currentTarga_, FramePath(currentName_));
+            Prepare(currentTarga_, BitmapPath(currentName_));
         }
         for (int i = 0; i < 3; ++i)
             if (Yield())

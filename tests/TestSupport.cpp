@@ -7,6 +7,7 @@
 #include <stdexcept>
 
 #include <sys/wait.h>
+#include <sys/mount.h>
 #include <unistd.h>
 
 namespace testsupport {
@@ -114,6 +115,22 @@ MsgBoxRecorder::MsgBoxRecorder(std::function<int(const Shown&)> answer)
 MsgBoxRecorder::~MsgBoxRecorder()
 {
     SetMsgBoxHandler(previous_);
+}
+
+ReadOnlyView::ReadOnlyView(const std::filesystem::path& directory)
+{
+    const char* at = mountPoint_.path().c_str();
+    if (::mount(directory.c_str(), at, nullptr, MS_BIND, nullptr) != 0)
+        return;
+    ok_ = ::mount(nullptr, at, nullptr, MS_BIND | MS_REMOUNT | MS_RDONLY, nullptr) == 0;
+    if (!ok_)
+        ::umount(at);
+}
+
+ReadOnlyView::~ReadOnlyView()
+{
+    if (ok_)
+        ::umount(mountPoint_.path().c_str());
 }
 
 int RunAsUnprivileged(const std::function<int()>& body)

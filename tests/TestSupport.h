@@ -71,6 +71,22 @@ private:
     MsgBoxHandler previous_;
 };
 
+// A read-only view of a directory (a read-only bind mount), so that writes
+// fail even for root. ok() is false where mounting is not allowed.
+class ReadOnlyView {
+public:
+    explicit ReadOnlyView(const std::filesystem::path& directory);
+    ~ReadOnlyView();
+    ReadOnlyView(const ReadOnlyView&) = delete;
+    ReadOnlyView& operator=(const ReadOnlyView&) = delete;
+    bool ok() const { return ok_; }
+    std::string path() const { return mountPoint_.path().string(); }
+
+private:
+    TempDir mountPoint_;
+    bool ok_ = false;
+};
+
 // Runs body in a child process under an unprivileged user, so that
 // permission checks apply even when the tests run as root. Returns the
 // body's result, or -1 when the child could not run it.

@@ -391,6 +391,29 @@ TEST(MovieBuild, AFrameOfAnotherSizeEndsTheRunNamingIt)
     EXPECT_TRUE(run.Intact());
 }
 
+// A frame directory that cannot be written still converts: the temporary
+// bitmaps go to a folder of the run's own, which goes with the run.
+TEST(MovieBuild, ReadOnlyFrameDirectoryConvertsAndStaysUntouched)
+{
+    Build run(4, 8, 6, vbNo);
+    const ReadOnlyView view(run.frames.path());
+    if (!view.ok())
+        GTEST_SKIP() << "cannot mount a read-only view here";
+    TempDir runtime;
+    const char* was = std::getenv("XDG_RUNTIME_DIR");
+    const std::string before = was ? was : "";
+    ::setenv("XDG_RUNTIME_DIR", runtime.path().c_str(), 1);
+    run.dir = view.path();
+    const BuildResult r = run.Press();
+    was ? ::setenv("XDG_RUNTIME_DIR", before.c_str(), 1) : ::unsetenv("XDG_RUNTIME_DIR");
+    EXPECT_EQ(r.outcome, BuildOutcome::Created);
+    const auto movie = run.Movie();
+    ASSERT_EQ(movie.frames.size(), 4u) << movie.error;
+    EXPECT_EQ(movie.frames[3], run.pictures[3]);
+    EXPECT_TRUE(run.Intact());
+    EXPECT_TRUE(std::filesystem::is_empty(runtime.path()));
+}
+
 // A hidden bitmap kept by a run whose process is gone is removed by the next
 // run in that directory; one of a live process is not touched.
 TEST(MovieBuild, HiddenBitmapsOfDeadProcessesAreRemoved)

@@ -199,3 +199,41 @@ TEST_F(WindowRun, StopSignalsCloseTheWindowAndTheMovie)
         EXPECT_EQ(Leftovers(), 0u);
     }
 }
+
+// Installed where its directory cannot be written, the window keeps its
+// movies in the user's videos folder, starts on the home folder and says
+// nothing about it; a folder dropped on it, or a file inside one, sets the
+// frame directory.
+TEST_F(WindowRun, InstalledWindowUsesTheUsersFoldersAndTakesDrops)
+{
+    const ReadOnlyView bin(appDir_.path());
+    if (!bin.ok())
+        GTEST_SKIP() << "cannot mount a read-only view here";
+    TempDir home;
+    const std::string wasHome = std::getenv("HOME") ? std::getenv("HOME") : "";
+    ::setenv("HOME", home.path().c_str(), 1);
+    ::setenv("XDG_CONFIG_HOME", home.file(".config").c_str(), 1);
+    MsgBoxRecorder boxes(vbNo);
+    {
+        FrmMain w(bin.path());
+        w.show();
+        QCoreApplication::processEvents();
+        EXPECT_TRUE(boxes.shown().empty());
+        EXPECT_EQ(w.TxtDir->text().toStdString(), home.path().string());
+        const std::string out = w.TxtOut->text().toStdString();
+        EXPECT_EQ(out, home.file("Videos/Reelcast/Demo000.avi"));
+
+        const auto pictures = MakeFrames(3, 8, 8);
+        w.DropPath(frames_.file("demo001.tga"));
+        EXPECT_EQ(w.TxtDir->text().toStdString(), frames_.path().string());
+        w.CmdCreate->click();
+        const auto movie = avitest::ReadMovie(out);
+        ASSERT_EQ(movie.frames.size(), 3u) << movie.error;
+        EXPECT_EQ(movie.frames[2], pictures[2]);
+        w.DropPath(home.path().string());
+        EXPECT_EQ(w.TxtDir->text().toStdString(), home.path().string());
+    }
+    ::unsetenv("XDG_CONFIG_HOME");
+    ::setenv("HOME", wasHome.c_str(), 1);
+    EXPECT_EQ(boxes.shown().size(), 1u); // the closing question only
+}
