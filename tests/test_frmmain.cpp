@@ -294,7 +294,7 @@ TEST_F(FrmMainTest, FocusStartsOnTheTrackTabsInOrderPathEndsStayInViewAndPickers
     }
 }
 
-TEST_F(FrmMainTest, StartProposesTheFirstFreeDemoNumberAndReportsAnOutputFolderItCannotMake)
+TEST_F(FrmMainTest, StartProposesTheFirstFreeDemoNumberInTheFirstOutputFolderItCanMake)
 {
     // A trailing separator on the application directory is dropped.
     for (const QString& given : {AppDir(), AppDir() + "/"}) {
@@ -338,21 +338,29 @@ TEST_F(FrmMainTest, StartProposesTheFirstFreeDemoNumberAndReportsAnOutputFolderI
     EXPECT_TRUE(QFileInfo(Root() + "/file/OutPut").isFile()) << "the file is left alone";
 
     // A file where the application directory should be: nothing can be
-    // created under it, whoever runs the test.
+    // created under it, whoever runs the test, as beside an installed
+    // program. The user's videos folder takes its place, silently; only when
+    // that cannot be made either is the user told.
     const QString blocked = Root() + "/not-a-directory";
     Touch(blocked);
-    FrmMain w(blocked.toStdString());
-    EXPECT_EQ(w.TxtOut->text(), blocked + "/OutPut/Demo000.avi");
-    EXPECT_TRUE(messages.shown().empty()) << "nothing is shown before the window";
-
-    ShowActive(w);
-    QTest::qWait(50);
+    const QByteArray home = qgetenv("HOME");
+    for (const QString& fakeHome : {Root() + "/home", blocked}) {
+        qputenv("HOME", fakeHome.toUtf8());
+        FrmMain w(blocked.toStdString());
+        EXPECT_EQ(w.TxtOut->text(), fakeHome + "/Videos/Reelcast/Demo000.avi");
+        if (fakeHome != blocked) { // the next start reads the frame directory this one keeps
+            EXPECT_EQ(w.TxtDir->text(), fakeHome);
+        }
+        ShowActive(w);
+        QTest::qWait(50);
+        EXPECT_TRUE(w.close());
+    }
+    qputenv("HOME", home);
     ASSERT_EQ(messages.shown().size(), 1u);
     const auto& shown = messages.shown()[0];
-    EXPECT_NE(shown.prompt.find((blocked + "/OutPut").toStdString()), std::string::npos) << shown.prompt;
+    EXPECT_NE(shown.prompt.find((blocked + "/Videos/Reelcast").toStdString()), std::string::npos) << shown.prompt;
     EXPECT_EQ(shown.style, unsigned(vbExclamation));
     EXPECT_EQ(shown.title, "Reelcast");
-    EXPECT_TRUE(w.close());
 }
 
 namespace {

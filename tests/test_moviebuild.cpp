@@ -470,20 +470,6 @@ TEST(MovieBuildFaults, UnreadableFrameEndsWithOneMessageAndKeepsTheFramesBefore)
     EXPECT_TRUE(run.Intact());
 }
 
-TEST(MovieBuildFaults, UnwritableFrameDirectoryEndsCleanly)
-{
-    Build run(4, 8, 8, vbOK);
-    run.OpenUp();
-    ::chmod(run.frames.path().c_str(), 0555);
-    const int failed = RunAsUnprivileged([&] {
-        return FirstFailed({run.Press().outcome == BuildOutcome::Failed,
-                            run.boxes.shown().size() == 1 && run.Box(0).prompt.find("shot0000.tga.bmp") != std::string::npos,
-                            !std::filesystem::exists(run.out), run.caption == "Create !"});
-    });
-    EXPECT_EQ(failed, 0);
-    EXPECT_TRUE(run.Intact());
-}
-
 TEST(MovieBuildFaults, TemporaryBitmapThatCannotBeDeletedStopsTheRunAfterItsFrame)
 {
     Build run(5, 8, 8, vbOK);
