@@ -1,6 +1,8 @@
 #include "MovieBuild.h"
 
+#include "BitmapFormat.h"
 #include "DoEvents.h"
+#include "FileIO.h"
 #include "MsgBox.h"
 #include "RunFolder.h"
 #include "TGA.h"
@@ -15,8 +17,6 @@
 #include <limits>
 #include <set>
 #include <stdexcept>
-
-#include <unistd.h>
 
 namespace {
 
@@ -41,9 +41,7 @@ bool ForcedSizeFits(std::int32_t width, std::int32_t height)
 {
     if (width < 1 || height < 1)
         return false;
-    // The frame must fit a bitmap file, whose sizes are signed 32-bit.
-    const std::int64_t stride = (static_cast<std::int64_t>(width) * 24 + 31) / 32 * 4;
-    return stride * height + 54 <= std::numeric_limits<std::int32_t>::max();
+    return bmp::FitsFile(width, height, 24, bmp::kFileHeaderSize + bmp::kInfoHeaderSize);
 }
 
 std::string CannotDelete(const std::string& path, const char* what, int err)
@@ -54,9 +52,8 @@ std::string CannotDelete(const std::string& path, const char* what, int err)
 // Deletes path; answers why it could not, or nothing when it is gone.
 std::string TryDelete(const std::string& path, const char* what)
 {
-    if (::unlink(path.c_str()) == 0 || errno == ENOENT)
-        return {};
-    return CannotDelete(path, what, errno);
+    const int err = fileio::Delete(path);
+    return err == 0 ? std::string() : CannotDelete(path, what, err);
 }
 
 class Run {
@@ -334,7 +331,7 @@ void Run::Ending()
         stopMessage_ = CannotDelete(kept, "temporary bitmap", err);
     // A movie without a frame is no movie: no player opens it.
     if (file_ && inFile_ == 0)
-        ::unlink(st_.OutputPath.c_str());
+        fileio::Delete(st_.OutputPath);
 
     host_.ShowProgress(100);
 }

@@ -1,11 +1,10 @@
 #include "FileListBox.h"
 
+#include "FileIO.h"
+
 #include <algorithm>
 #include <filesystem>
 #include <system_error>
-
-#include <fnmatch.h>
-#include <strings.h>
 
 namespace fs = std::filesystem;
 
@@ -28,14 +27,22 @@ void FileListBox::SetPath(const std::string& Directory)
         if (!it->is_regular_file(typeEc))
             continue;
         std::string name = it->path().filename().string();
-        if (::fnmatch(pattern_.c_str(), name.c_str(), FNM_CASEFOLD | FNM_PERIOD) == 0)
+        if (fileio::MatchesPattern(pattern_, name))
             names_.push_back(std::move(name));
     }
     if (ec)
         error_ = ec.message();
     std::sort(names_.begin(), names_.end(), [](const std::string& a, const std::string& b) {
-        const int folded = ::strcasecmp(a.c_str(), b.c_str());
-        return folded != 0 ? folded < 0 : a < b;
+        const auto fold = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
+        const bool before = std::lexicographical_compare(
+            a.begin(), a.end(), b.begin(), b.end(), [&](char x, char y) {
+                return static_cast<unsigned char>(fold(x)) < static_cast<unsigned char>(fold(y));
+            });
+        const bool after = std::lexicographical_compare(
+            b.begin(), b.end(), a.begin(), a.end(), [&](char x, char y) {
+                return static_cast<unsigned char>(fold(x)) < static_cast<unsigned char>(fold(y));
+            });
+        return before != after ? before : a < b;
     });
 }
 

@@ -1,6 +1,7 @@
 #include "cDIB.h"
 
-#include "BinaryFile.h"
+#include "FileError.h"
+#include "FileIO.h"
 #include "MsgBox.h"
 
 #include <cstring>
@@ -9,13 +10,13 @@
 #include <stdexcept>
 #include <system_error>
 
-using namespace binfile;
+using fileio::File;
 
 namespace {
 
-constexpr std::size_t kFileHeaderSize = 14;
-constexpr std::size_t kInfoHeaderSize = 40;
-constexpr std::int16_t kBitmapType = 0x4D42; // "BM"
+using bmp::kFileHeaderSize;
+using bmp::kInfoHeaderSize;
+constexpr auto kBitmapType = static_cast<std::int16_t>(bmp::kType);
 const char* const kTitle = "Reelcast";
 const char* const kCrLf = "\r\n";
 
@@ -26,23 +27,6 @@ bool IsPermissionFailure(int err)
 
 } // namespace
 
-cDIB::InfoHeader cDIB::ParseInfoHeader(const std::uint8_t* p)
-{
-    InfoHeader h;
-    h.biSize = GetI32(p + 0);
-    h.biWidth = GetI32(p + 4);
-    h.biHeight = GetI32(p + 8);
-    h.biPlanes = GetI16(p + 12);
-    h.biBitCount = GetI16(p + 14);
-    h.biCompression = GetI32(p + 16);
-    h.biSizeImage = GetI32(p + 20);
-    h.biXPelsPerMeter = GetI32(p + 24);
-    h.biYPelsPerMeter = GetI32(p + 28);
-    h.biClrUsed = GetI32(p + 32);
-    h.biClrImportant = GetI32(p + 36);
-    return h;
-}
-
 bool cDIB::CreateFromFile(const std::string& FileName)
 {
     std::error_code ec;
@@ -52,13 +36,13 @@ bool cDIB::CreateFromFile(const std::string& FileName)
         return false;
     }
 
-    Fd file = OpenForReading(FileName);
+    File file = File::OpenForReading(FileName);
     if (!file.ok()) {
         const int err = errno;
         if (IsPermissionFailure(err))
             MsgBox(std::string("File is locked - cannot access:") + kCrLf + FileName, vbCritical | vbOKOnly, kTitle);
         else
-            MsgBox(ErrnoText(err), vbInformation | vbOKOnly, kTitle);
+            MsgBox(fileio::ErrorText(err), vbInformation | vbOKOnly, kTitle);
         return false;
     }
     const std::int64_t fileLength = file.Length();
@@ -67,12 +51,8 @@ bool cDIB::CreateFromFile(const std::string& FileName)
     // below then refuse what the file cannot hold.
     std::uint8_t fh[kFileHeaderSize] = {};
     if (file.ReadAt(fh, sizeof fh, 0) < 0)
-        throw FileError(FileName, "cannot read the bitmap file header (" + ErrnoText(errno) + ")");
-    file_.bfType = GetI16(fh + 0);
-    file_.bfSize = GetI32(fh + 2);
-    file_.bfReserved1 = GetI16(fh + 6);
-    file_.bfReserved2 = GetI16(fh + 8);
-    file_.bfOffBits = GetI32(fh + 10);
+        throw FileError(FileName, "cannot read the bitmap file header (" + fileio::ErrorText(errno) + ")");
+    file_ = bmp::FileHeader::Parse(fh);
 
     if (file_.bfType != kBitmapType) {
         MsgBox(std::string("File is not a supported bitmap format:") + kCrLf + FileName, vbInformation | vbOKOnly,
@@ -82,11 +62,11 @@ bool cDIB::CreateFromFile(const std::string& FileName)
 
     std::uint8_t ih[kInfoHeaderSize] = {};
     if (file.ReadAt(ih, sizeof ih, kFileHeaderSize) < 0)
-        throw FileError(FileName, "cannot read the bitmap info header (" + ErrnoText(errno) + ")");
-    info_ = ParseInfoHeader(ih);
+        throw FileError(FileName, "cannot read the bitmap info header (" + fileio::ErrorText(errno) + ")");
+    info_ = bmp::InfoHeader::Parse(ih);
 
     if (info_.biSizeImage == 0) {
-        const std::int64_t stride = (static_cast<std::int64_t>(info_.biWidth) * info_.biBitCount + 31) / 32 * 4;
+        const std::int64_t stride = bmp::Stride(info_.biWidth, info_.biBitCount);
         // Width and bit count from the file can make stride * height exceed
         // even 64 bits.
         std::int64_t size = 0;
@@ -127,7 +107,7 @@ bool cDIB::CreateFromFile(const std::string& FileName)
 bool cDIB::CreateFromPackedDIBPointer(const void* pDIB)
 {
     const auto* p = static_cast<const std::uint8_t*>(pDIB);
-    info_ = ParseInfoHeader(p);
+    info_ = bmp::InfoHeader::Parse(p);
     // The file header's size is signed 32-bit like the rest.
     if (info_.biBitCount < 16 || info_.biSizeImage < 1 ||
         static_cast<std::int64_t>(kFileHeaderSize + kInfoHeaderSize) + info_.biSizeImage >
@@ -147,15 +127,11 @@ bool cDIB::CreateFromPackedDIBPointer(const void* pDIB)
 
 bool cDIB::WriteToFile(const std::string& FileName)
 {
-    Fd out(::open(FileName.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644));
+    File out = File::OpenForUpdate(FileName);
     if (!out.ok())
         return true;
     std::uint8_t fh[kFileHeaderSize] = {};
-    PutU16(fh + 0, static_cast<std::uint16_t>(file_.bfType));
-    PutU32(fh + 2, static_cast<std::uint32_t>(file_.bfSize));
-    PutU16(fh + 6, static_cast<std::uint16_t>(file_.bfReserved1));
-    PutU16(fh + 8, static_cast<std::uint16_t>(file_.bfReserved2));
-    PutU32(fh + 10, static_cast<std::uint32_t>(file_.bfOffBits));
+    file_.Serialise(fh);
     // Each piece is written on its own and its failure ignored, so that as
     // much of the bitmap as possible reaches the file.
     (void)out.WriteAllAt(fh, sizeof fh, 0);

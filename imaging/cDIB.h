@@ -2,6 +2,8 @@
 // One device-independent bitmap in memory, in the two pieces a movie stream
 // asks for: the info block (BITMAPINFOHEADER and any colour table) as the
 // stream format, and the pixel bytes as one frame.
+#include "BitmapFormat.h"
+
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -47,33 +49,9 @@ public:
     std::int32_t SizeBitmapInfo() const;
 
 private:
-    struct InfoHeader {
-        std::int32_t biSize = 0;
-        std::int32_t biWidth = 0;
-        std::int32_t biHeight = 0;
-        std::int16_t biPlanes = 0;
-        std::int16_t biBitCount = 0;
-        std::int32_t biCompression = 0;
-        std::int32_t biSizeImage = 0;
-        std::int32_t biXPelsPerMeter = 0;
-        std::int32_t biYPelsPerMeter = 0;
-        std::int32_t biClrUsed = 0;
-        std::int32_t biClrImportant = 0;
-    };
-    struct FileHeader {
-        std::int16_t bfType = 0;
-        std::int32_t bfSize = 0;
-        std::int16_t bfReserved1 = 0;
-        std::int16_t bfReserved2 = 0;
-        std::int32_t bfOffBits = 0;
-    };
-
-    // The 40 bytes of a BITMAPINFOHEADER, little-endian.
-    static InfoHeader ParseInfoHeader(const std::uint8_t* p);
-
     std::vector<std::uint8_t> bits_;
     std::vector<std::uint8_t> bitmapInfo_;
     bool loaded_ = false;
-    InfoHeader info_;
-    FileHeader file_;
+    bmp::InfoHeader info_;
+    bmp::FileHeader file_;
 };

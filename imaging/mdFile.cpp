@@ -1,6 +1,7 @@
 #include "mdFile.h"
 
-#include <sys/stat.h>
+#include <filesystem>
+#include <system_error>
 
 std::string GetExtension(const std::string& Path)
 {
@@ -21,8 +22,9 @@ std::string GetExtension(const std::string& Path)
 
 bool FileExist(const std::string& File)
 {
-    struct stat st {};
-    return !File.empty() && ::stat(File.c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
+    std::error_code ec;
+    const auto status = std::filesystem::status(File, ec);
+    return !File.empty() && std::filesystem::exists(status) && !std::filesystem::is_directory(status);
 }
 
 std::string JoinPath(const std::string& Directory, const std::string& Name)
