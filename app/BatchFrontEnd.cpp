@@ -5,6 +5,7 @@
 #include "MsgBox.h"
 #include "StopSignals.h"
 #include "TextValue.h"
+#include "mdAVI.h"
 #include "mdFile.h"
 
 #include <algorithm>
@@ -41,7 +42,9 @@ const char* const kUsage =
     "  --datarate KB       data rate in KB/sec, where the compressor has one\n"
     "  --quality Q         quality 0 to 100 (default 75), where the compressor has one\n"
     "  --overwrite         replace OUTPUT.avi when it exists\n"
-    "  --list-codecs       list the compressors of this build and exit\n"
+    "  --verbose           show FFmpeg's own messages on standard error\n"
+    "  --list-codecs       list the compressors of this build, with advice, and exit\n"
+    "  --version           show the version and exit\n"
     "  --help              show this help and exit\n";
 
 struct Options {
@@ -54,7 +57,9 @@ struct Options {
     std::string dataRate;
     std::string quality = "75";
     bool overwrite = false;
+    bool verbose = false;
     bool listCodecs = false;
+    bool version = false;
     bool help = false;
 };
 
@@ -89,6 +94,10 @@ Options ParseArguments(int argc, const char* const* argv)
             o.help = true;
         else if (arg == "--list-codecs")
             o.listCodecs = true;
+        else if (arg == "--version")
+            o.version = true;
+        else if (arg == "--verbose")
+            o.verbose = true;
         else if (arg == "--overwrite")
             o.overwrite = true;
         else if (arg == "--fps")
@@ -112,7 +121,7 @@ Options ParseArguments(int argc, const char* const* argv)
         else
             positional.push_back(arg);
     }
-    if (o.help || o.listCodecs)
+    if (o.help || o.version || o.listCodecs)
         return o;
     if (positional.size() != 2)
         throw UsageError{"expected FRAMES_DIR and OUTPUT.avi"};
@@ -280,8 +289,14 @@ int Build(const Options& o, std::ostream& out, std::ostream& err)
             state.CancelRequested = true;
     });
 
+    // Off is the movie layer's own default, which the window relies on too.
+    if (o.verbose)
+        AviSetLibraryLog(true);
+
     const BuildResult result = CmdCreate_Click(host, state, SharedFrameImage());
 
+    if (o.verbose)
+        AviSetLibraryLog(false);
     SetDoEventsHandler(previousPump);
     SetAviSaveOptionsProvider(previousProvider);
     SetMsgBoxHandler(previousBox);
@@ -334,9 +349,18 @@ int BatchMain(int argc, const char* const* argv, std::ostream& out, std::ostream
         out << kUsage;
         return kExitCreated;
     }
+    if (o.version) {
+        out << "reelcast-batch " REELCAST_VERSION "\n";
+        return kExitCreated;
+    }
     if (o.listCodecs) {
+        // Scripts and the shell's completion take the first word of each line.
+        std::size_t width = 0;
         for (const auto& c : AviCompressors())
-            out << std::left << std::setw(10) << c.name << c.description << "\n";
+            width = std::max(width, c.description.size());
+        for (const auto& c : AviCompressors())
+            out << std::left << std::setw(10) << c.name << std::setw(static_cast<int>(width + 2)) << c.description
+                << c.advice << "\n";
         return kExitCreated;
     }
     return Build(o, out, err);

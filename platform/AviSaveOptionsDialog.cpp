@@ -50,6 +50,9 @@ AviSaveOptionsDialog::AviSaveOptionsDialog(QWidget* owner, std::uint32_t uiFlags
             selected = static_cast<int>(i);
     }
     list_->setCurrentRow(selected);
+    advice_ = new QLabel(this);
+    advice_->setObjectName(QStringLiteral("advice"));
+    advice_->setWordWrap(true);
 
     keyCheck_ = new QCheckBox(QStringLiteral("Key frame every"), this);
     keyCheck_->setObjectName(QStringLiteral("keyFrameCheck"));
@@ -80,20 +83,21 @@ AviSaveOptionsDialog::AviSaveOptionsDialog(QWidget* owner, std::uint32_t uiFlags
     auto* grid = new QGridLayout;
     grid->addWidget(new QLabel(QStringLiteral("Compressor:"), this), 0, 0, 1, 3);
     grid->addWidget(list_, 1, 0, 1, 3);
-    grid->addWidget(qualityLabel_, 2, 0);
-    grid->addWidget(quality_, 2, 1, 1, 2);
-    grid->addWidget(keyCheck_, 3, 0);
-    grid->addWidget(keyFrames_, 3, 1);
-    grid->addWidget(new QLabel(QStringLiteral("frames"), this), 3, 2);
-    grid->addWidget(rateCheck_, 4, 0);
-    grid->addWidget(dataRate_, 4, 1);
-    grid->addWidget(new QLabel(QStringLiteral("KB/sec"), this), 4, 2);
+    grid->addWidget(advice_, 2, 0, 1, 3);
+    grid->addWidget(qualityLabel_, 3, 0);
+    grid->addWidget(quality_, 3, 1, 1, 2);
+    grid->addWidget(keyCheck_, 4, 0);
+    grid->addWidget(keyFrames_, 4, 1);
+    grid->addWidget(new QLabel(QStringLiteral("frames"), this), 4, 2);
+    grid->addWidget(rateCheck_, 5, 0);
+    grid->addWidget(dataRate_, 5, 1);
+    grid->addWidget(new QLabel(QStringLiteral("KB/sec"), this), 5, 2);
     // Rows the caller did not ask for stay out of sight.
     for (QWidget* w : {static_cast<QWidget*>(keyCheck_), static_cast<QWidget*>(keyFrames_),
-                       grid->itemAtPosition(3, 2)->widget()})
+                       grid->itemAtPosition(4, 2)->widget()})
         w->setVisible(uiFlags & ICMF_CHOOSE_KEYFRAME);
     for (QWidget* w : {static_cast<QWidget*>(rateCheck_), static_cast<QWidget*>(dataRate_),
-                       grid->itemAtPosition(4, 2)->widget()})
+                       grid->itemAtPosition(5, 2)->widget()})
         w->setVisible(uiFlags & ICMF_CHOOSE_DATARATE);
 
     buttons_ = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
@@ -117,6 +121,7 @@ void AviSaveOptionsDialog::UpdateForCompressor()
     const auto& compressors = AviCompressors();
     const AviCompressor* c =
         row >= 0 && static_cast<std::size_t>(row) < compressors.size() ? &compressors[row] : nullptr;
+    advice_->setText(c ? QString::fromStdString(c->advice) : QString());
     const bool key = c && c->hasKeyFrames;
     const bool rate = c && c->hasDataRate;
     const bool quality = c && c->hasQuality && !(rate && rateCheck_->isChecked());

@@ -33,6 +33,7 @@ private:
     void UpdateForCompressor();
 
     QListWidget* list_;
+    QLabel* advice_;
     QCheckBox* keyCheck_;
     QSpinBox* keyFrames_;
     QCheckBox* rateCheck_;

@@ -67,21 +67,37 @@ struct Entry {
 const std::vector<Entry>& AllEntries()
 {
     static const std::vector<Entry> entries = {
-        {{"raw", "Full Frames (Uncompressed)", Fourcc('D', 'I', 'B', ' '), false, false, false},
+        {{"raw", "Full Frames (Uncompressed)", Fourcc('D', 'I', 'B', ' '), false, false, false,
+          "For editing, or for another program to read: keeps every pixel, but the files are very large. "
+          "Plays in almost every player."},
          nullptr, AV_PIX_FMT_BGR24, AV_PIX_FMT_BGR24, Tuning::None, false, 1},
-        {{"mjpeg", "Motion JPEG", Fourcc('M', 'J', 'P', 'G'), true, false, true},
+        {{"mjpeg", "Motion JPEG", Fourcc('M', 'J', 'P', 'G'), true, false, true,
+          "For editing in smaller files: each frame is a JPEG picture, losing a little detail. "
+          "Plays in almost every player."},
          "mjpeg", AV_PIX_FMT_YUV420P, AV_PIX_FMT_YUV420P, Tuning::QScale, false, 1},
-        {{"ffv1", "FFV1 (lossless)", Fourcc('F', 'F', 'V', '1'), false, true, false},
+        {{"ffv1", "FFV1 (lossless)", Fourcc('F', 'F', 'V', '1'), false, true, false,
+          "For archiving: keeps every pixel, in files far smaller than Full Frames. "
+          "Needs a player with FFmpeg's decoders, such as VLC, mpv or GNOME Videos."},
          "ffv1", AV_PIX_FMT_BGR0, AV_PIX_FMT_BGR0, Tuning::None, false, 1},
-        {{"huffyuv", "HuffYUV (lossless)", Fourcc('H', 'F', 'Y', 'U'), false, false, false},
+        {{"huffyuv", "HuffYUV (lossless)", Fourcc('H', 'F', 'Y', 'U'), false, false, false,
+          "For editing: keeps every pixel and decodes fast, in larger files than FFV1. "
+          "Needs a player with FFmpeg's decoders, such as VLC, mpv or GNOME Videos."},
          "huffyuv", AV_PIX_FMT_RGB24, AV_PIX_FMT_RGB24, Tuning::None, false, 1},
-        {{"utvideo", "Ut Video (lossless)", Fourcc('U', 'L', 'R', 'G'), false, false, false},
+        {{"utvideo", "Ut Video (lossless)", Fourcc('U', 'L', 'R', 'G'), false, false, false,
+          "For editing: keeps every pixel and decodes fast. "
+          "Needs a player with FFmpeg's decoders, such as VLC or mpv; GNOME Videos cannot play it."},
          "utvideo", AV_PIX_FMT_GBRP, AV_PIX_FMT_GBRP, Tuning::None, false, 4},
-        {{"zmbv", "Zip Motion Blocks Video (lossless)", Fourcc('Z', 'M', 'B', 'V'), false, true, false},
+        {{"zmbv", "Zip Motion Blocks Video (lossless)", Fourcc('Z', 'M', 'B', 'V'), false, true, false,
+          "For game and screen footage with flat colours: keeps every pixel, in small files. "
+          "Needs a player with FFmpeg's decoders, such as VLC, mpv or GNOME Videos."},
          "zmbv", AV_PIX_FMT_BGR0, AV_PIX_FMT_BGR0, Tuning::None, true, 1},
-        {{"mpeg4", "MPEG-4 Part 2 (Xvid compatible)", Fourcc('X', 'V', 'I', 'D'), true, true, true},
+        {{"mpeg4", "MPEG-4 Part 2 (Xvid compatible)", Fourcc('X', 'V', 'I', 'D'), true, true, true,
+          "For sharing, also with older players and devices: small files, losing some detail. "
+          "Plays in almost every player."},
          "mpeg4", AV_PIX_FMT_YUV420P, AV_PIX_FMT_YUV420P, Tuning::QScale, false, 1},
-        {{"h264", "H.264 (x264)", Fourcc('H', '2', '6', '4'), true, true, true},
+        {{"h264", "H.264 (x264)", Fourcc('H', '2', '6', '4'), true, true, true,
+          "For sharing: the best picture for the file size, losing some detail. "
+          "Plays in almost every player, though no web browser plays AVI files."},
          "libx264", AV_PIX_FMT_YUV420P, AV_PIX_FMT_YUV444P, Tuning::Crf, false, 1},
     };
     return entries;
@@ -220,7 +236,22 @@ std::uint32_t Le32(const std::uint8_t* p)
            static_cast<std::uint32_t>(p[2]) << 16 | static_cast<std::uint32_t>(p[3]) << 24;
 }
 
+// FFmpeg prints its statistics and notices on the terminal unless told
+// otherwise; what goes wrong reaches the user through the result codes.
+std::atomic<bool> libraryLog = false;
+
+void ApplyLibraryLog()
+{
+    av_log_set_level(libraryLog ? AV_LOG_INFO : AV_LOG_QUIET);
+}
+
 } // namespace
+
+void SetLibraryLog(bool on)
+{
+    libraryLog = on;
+    ApplyLibraryLog();
+}
 
 const std::vector<AviCompressor>& CompressorList()
 {
@@ -383,6 +414,9 @@ Writer::~Writer()
 
 HRESULT_AVI Writer::Create(const std::string& path, std::unique_ptr<Writer>& out)
 {
+    // Here, before the first FFmpeg call that can print: the layer has no
+    // start-up of its own that every caller goes through.
+    ApplyLibraryLog();
     std::unique_ptr<Writer> w(new Writer());
     Impl& m = *w->impl_;
     m.path = path;

@@ -42,6 +42,8 @@ struct Settings {
 const AviCompressor* FindCompressor(std::uint32_t fccHandler);
 // The compressors of AviCompressors().
 const std::vector<AviCompressor>& CompressorList();
+// What AviSetLibraryLog() does.
+void SetLibraryLog(bool on);
 bool IsUncompressed(const AviCompressor& compressor);
 
 class Writer {

@@ -353,6 +353,11 @@ const std::vector<AviCompressor>& AviCompressors()
     return avi::CompressorList();
 }
 
+void AviSetLibraryLog(bool on)
+{
+    avi::SetLibraryLog(on);
+}
+
 AviSaveOptionsProvider SetAviSaveOptionsProvider(AviSaveOptionsProvider provider)
 {
     return std::exchange(Provider(), std::move(provider));

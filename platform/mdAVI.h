@@ -146,8 +146,15 @@ struct AviCompressor {
     bool hasQuality;
     bool hasKeyFrames;
     bool hasDataRate;
+    // One line for someone choosing: what it suits, whether it keeps every
+    // pixel, and which players open it.
+    std::string advice;
 };
 const std::vector<AviCompressor>& AviCompressors();
+
+// FFmpeg's own messages (encoder statistics, notices) stay off the terminal
+// unless this turns them on, at FFmpeg's info level on standard error.
+void AviSetLibraryLog(bool on);
 
 // The seam through which AVISaveOptions gets its answer. The window installs
 // the Qt dialog; tests and the batch front end install a function that fills

@@ -8,6 +8,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QDialogButtonBox>
+#include <QLabel>
 #include <QListWidget>
 #include <QPushButton>
 #include <QSlider>
@@ -70,6 +71,7 @@ TEST(AviSaveOptionsDialog, ChoosesRemembersCancelsAndCloses)
         ASSERT_NE(list, nullptr);
         EXPECT_EQ(list->count(), std::ssize(compressors));
         EXPECT_EQ(list->currentItem()->text(), "Full Frames (Uncompressed)");
+        EXPECT_EQ(d.findChild<QLabel*>("advice")->text().toStdString(), compressors[0].advice);
         EXPECT_FALSE(d.findChild<QSlider*>("quality")->isEnabled());
         EXPECT_FALSE(d.findChild<QCheckBox*>("keyFrameCheck")->isEnabled());
         for (const char* row : {"keyFrameCheck", "dataRateCheck"})
@@ -87,6 +89,7 @@ TEST(AviSaveOptionsDialog, ChoosesRemembersCancelsAndCloses)
         options = {};
         answer = AskWith(&owner, kBoth, options, [&](QDialog& d) {
             d.findChild<QListWidget*>("compressors")->setCurrentRow(static_cast<int>(mpeg4 - compressors.begin()));
+            EXPECT_EQ(d.findChild<QLabel*>("advice")->text().toStdString(), mpeg4->advice);
             auto* key = d.findChild<QCheckBox*>("keyFrameCheck");
             EXPECT_TRUE(key->isEnabled());
             key->setChecked(true);
