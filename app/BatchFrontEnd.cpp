@@ -1,6 +1,7 @@
 #include "BatchFrontEnd.h"
 
 #include "DoEvents.h"
+#include "FileIO.h"
 #include "MovieBuild.h"
 #include "MsgBox.h"
 #include "StopSignals.h"
@@ -18,9 +19,6 @@
 #include <sstream>
 #include <string>
 #include <vector>
-
-#include <fcntl.h>
-#include <unistd.h>
 
 namespace {
 
@@ -182,10 +180,8 @@ public:
     // No picture box here: the bitmap only has to be there and readable.
     std::string loadPic(const std::string& sFile, bool, bool, bool SaveBMP) override
     {
-        const int fd = ::open(sFile.c_str(), O_RDONLY | O_CLOEXEC);
-        if (fd < 0)
+        if (!fileio::File::OpenForReading(sFile).ok())
             throw std::runtime_error("Cannot read the picture " + sFile);
-        ::close(fd);
         return SaveBMP && GetExtension(sFile) == "bmp" ? sFile : std::string();
     }
 
@@ -254,7 +250,7 @@ int Build(const Options& o, std::ostream& out, std::ostream& err)
         return kExitUsage;
     }
 
-    BatchHost host(o, err, ::isatty(STDERR_FILENO) == 1);
+    BatchHost host(o, err, fileio::StandardErrorIsTerminal());
     BuildState state;
     bool refusedOverwrite = false;
     std::vector<std::string> reports;

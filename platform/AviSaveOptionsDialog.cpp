@@ -1,5 +1,7 @@
 #include "AviSaveOptionsDialog.h"
 
+#include "LittleEndian.h"
+
 #include <QCheckBox>
 #include <QDialogButtonBox>
 #include <QGridLayout>
@@ -13,7 +15,7 @@
 namespace {
 
 constexpr std::uint32_t kFullFrames = 'D' | 'I' << 8 | 'B' << 16 | ' ' << 24;
-constexpr std::uint32_t kStreamTypeVideo = 'v' | 'i' << 8 | 'd' << 16 | 's' << 24;
+constexpr std::uint32_t kStreamTypeVideo = le::FourCC("vids");
 constexpr int kDefaultKeyFrames = 15;
 constexpr int kDefaultDataRate = 1000; // KB/sec
 constexpr std::uint32_t kDefaultQuality = 7500;

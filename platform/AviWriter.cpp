@@ -1,5 +1,8 @@
 #include "AviWriter.h"
 
+#include "BitmapFormat.h"
+#include "LittleEndian.h"
+
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
@@ -27,13 +30,7 @@ extern "C" {
 namespace avi {
 namespace {
 
-constexpr std::uint32_t Fourcc(char a, char b, char c, char d)
-{
-    return static_cast<std::uint32_t>(static_cast<unsigned char>(a)) |
-           static_cast<std::uint32_t>(static_cast<unsigned char>(b)) << 8 |
-           static_cast<std::uint32_t>(static_cast<unsigned char>(c)) << 16 |
-           static_cast<std::uint32_t>(static_cast<unsigned char>(d)) << 24;
-}
+using le::FourCC;
 
 std::uint32_t UpperFourcc(std::uint32_t fcc)
 {
@@ -67,35 +64,35 @@ struct Entry {
 const std::vector<Entry>& AllEntries()
 {
     static const std::vector<Entry> entries = {
-        {{"raw", "Full Frames (Uncompressed)", Fourcc('D', 'I', 'B', ' '), false, false, false,
+        {{"raw", "Full Frames (Uncompressed)", FourCC("DIB "), false, false, false,
           "For editing, or for another program to read: keeps every pixel, but the files are very large. "
           "Plays in almost every player."},
          nullptr, AV_PIX_FMT_BGR24, AV_PIX_FMT_BGR24, Tuning::None, false, 1},
-        {{"mjpeg", "Motion JPEG", Fourcc('M', 'J', 'P', 'G'), true, false, true,
+        {{"mjpeg", "Motion JPEG", FourCC("MJPG"), true, false, true,
           "For editing in smaller files: each frame is a JPEG picture, losing a little detail. "
           "Plays in almost every player."},
          "mjpeg", AV_PIX_FMT_YUV420P, AV_PIX_FMT_YUV420P, Tuning::QScale, false, 1},
-        {{"ffv1", "FFV1 (lossless)", Fourcc('F', 'F', 'V', '1'), false, true, false,
+        {{"ffv1", "FFV1 (lossless)", FourCC("FFV1"), false, true, false,
           "For archiving: keeps every pixel, in files far smaller than Full Frames. "
           "Needs a player with FFmpeg's decoders, such as VLC, mpv or GNOME Videos."},
          "ffv1", AV_PIX_FMT_BGR0, AV_PIX_FMT_BGR0, Tuning::None, false, 1},
-        {{"huffyuv", "HuffYUV (lossless)", Fourcc('H', 'F', 'Y', 'U'), false, false, false,
+        {{"huffyuv", "HuffYUV (lossless)", FourCC("HFYU"), false, false, false,
           "For editing: keeps every pixel and decodes fast, in larger files than FFV1. "
           "Needs a player with FFmpeg's decoders, such as VLC, mpv or GNOME Videos."},
          "huffyuv", AV_PIX_FMT_RGB24, AV_PIX_FMT_RGB24, Tuning::None, false, 1},
-        {{"utvideo", "Ut Video (lossless)", Fourcc('U', 'L', 'R', 'G'), false, false, false,
+        {{"utvideo", "Ut Video (lossless)", FourCC("ULRG"), false, false, false,
           "For editing: keeps every pixel and decodes fast. "
           "Needs a player with FFmpeg's decoders, such as VLC or mpv; GNOME Videos cannot play it."},
          "utvideo", AV_PIX_FMT_GBRP, AV_PIX_FMT_GBRP, Tuning::None, false, 4},
-        {{"zmbv", "Zip Motion Blocks Video (lossless)", Fourcc('Z', 'M', 'B', 'V'), false, true, false,
+        {{"zmbv", "Zip Motion Blocks Video (lossless)", FourCC("ZMBV"), false, true, false,
           "For game and screen footage with flat colours: keeps every pixel, in small files. "
           "Needs a player with FFmpeg's decoders, such as VLC, mpv or GNOME Videos."},
          "zmbv", AV_PIX_FMT_BGR0, AV_PIX_FMT_BGR0, Tuning::None, true, 1},
-        {{"mpeg4", "MPEG-4 Part 2 (Xvid compatible)", Fourcc('X', 'V', 'I', 'D'), true, true, true,
+        {{"mpeg4", "MPEG-4 Part 2 (Xvid compatible)", FourCC("XVID"), true, true, true,
           "For sharing, also with older players and devices: small files, losing some detail. "
           "Plays in almost every player."},
          "mpeg4", AV_PIX_FMT_YUV420P, AV_PIX_FMT_YUV420P, Tuning::QScale, false, 1},
-        {{"h264", "H.264 (x264)", Fourcc('H', '2', '6', '4'), true, true, true,
+        {{"h264", "H.264 (x264)", FourCC("H264"), true, true, true,
           "For sharing: the best picture for the file size, losing some detail. "
           "Plays in almost every player, though no web browser plays AVI files."},
          "libx264", AV_PIX_FMT_YUV420P, AV_PIX_FMT_YUV444P, Tuning::Crf, false, 1},
@@ -230,11 +227,6 @@ HRESULT_AVI EncoderError(int err)
     return err == AVERROR(ENOMEM) ? AVIERR_MEMORY : AVIERR_INTERNAL;
 }
 
-std::uint32_t Le32(const std::uint8_t* p)
-{
-    return static_cast<std::uint32_t>(p[0]) | static_cast<std::uint32_t>(p[1]) << 8 |
-           static_cast<std::uint32_t>(p[2]) << 16 | static_cast<std::uint32_t>(p[3]) << 24;
-}
 
 // FFmpeg prints its statistics and notices on the terminal unless told
 // otherwise; what goes wrong reaches the user through the result codes.
@@ -268,9 +260,9 @@ const AviCompressor* FindCompressor(std::uint32_t fccHandler)
 {
     std::uint32_t fcc = UpperFourcc(fccHandler);
     if (fcc == 0)
-        fcc = Fourcc('D', 'I', 'B', ' ');
-    if (fcc == Fourcc('F', 'M', 'P', '4') || fcc == Fourcc('D', 'I', 'V', 'X'))
-        fcc = Fourcc('X', 'V', 'I', 'D');
+        fcc = FourCC("DIB ");
+    if (fcc == FourCC("FMP4") || fcc == FourCC("DIVX"))
+        fcc = FourCC("XVID");
     for (const Entry* e : Available())
         if (e->pub.fccHandler == fcc)
             return &e->pub;
@@ -285,42 +277,36 @@ bool IsUncompressed(const AviCompressor& compressor)
 
 HRESULT_AVI ParseBitmapInfo(const void* info, std::int32_t cb, FrameFormat& out)
 {
-    if (!info || cb < 40)
+    if (!info || cb < static_cast<std::int32_t>(bmp::kInfoHeaderSize))
         return AVIERR_BADFORMAT;
     const auto* p = static_cast<const std::uint8_t*>(info);
-    const std::uint32_t biSize = Le32(p);
-    const auto width = static_cast<std::int32_t>(Le32(p + 4));
-    const auto height = static_cast<std::int32_t>(Le32(p + 8));
-    const unsigned planes = p[12] | p[13] << 8;
-    const unsigned bitCount = p[14] | p[15] << 8;
-    const std::uint32_t compression = Le32(p + 16);
-    const std::uint32_t clrUsed = Le32(p + 32);
+    const auto h = bmp::InfoHeader::Parse(p);
+    const auto biSize = static_cast<std::uint32_t>(h.biSize);
+    const std::uint32_t clrUsed = static_cast<std::uint32_t>(h.biClrUsed);
     // Top-down bitmaps (negative height) are refused like any other layout
     // the frames of a run never have.
-    if (biSize < 40 || biSize > static_cast<std::uint32_t>(cb) || planes != 1 || compression != 0 ||
-        width < 1 || height < 1 || (bitCount != 24 && bitCount != 8))
+    if (biSize < bmp::kInfoHeaderSize || biSize > static_cast<std::uint32_t>(cb) || h.biPlanes != 1 ||
+        h.biCompression != bmp::kRgb || h.biWidth < 1 || h.biHeight < 1 ||
+        (h.biBitCount != 24 && h.biBitCount != 8))
         return AVIERR_BADFORMAT;
-    if (av_image_check_size2(static_cast<unsigned>(width), static_cast<unsigned>(height), INT_MAX,
-                             AV_PIX_FMT_BGR0, 0, nullptr) < 0)
-        return AVIERR_BADFORMAT;
-    const std::size_t stride = (static_cast<std::size_t>(width) * bitCount + 31) / 32 * 4;
-    const std::size_t frameBytes = stride * static_cast<std::size_t>(height);
-    if (frameBytes > static_cast<std::size_t>(INT32_MAX))
+    if (av_image_check_size2(static_cast<unsigned>(h.biWidth), static_cast<unsigned>(h.biHeight), INT_MAX,
+                             AV_PIX_FMT_BGR0, 0, nullptr) < 0 ||
+        !bmp::FitsFile(h.biWidth, h.biHeight, h.biBitCount, 0))
         return AVIERR_BADFORMAT;
 
     FrameFormat f;
-    f.width = width;
-    f.height = height;
-    f.bitCount = static_cast<int>(bitCount);
-    f.stride = stride;
-    f.frameBytes = frameBytes;
-    if (bitCount == 8) {
+    f.width = h.biWidth;
+    f.height = h.biHeight;
+    f.bitCount = h.biBitCount;
+    f.stride = static_cast<std::size_t>(bmp::Stride(h.biWidth, h.biBitCount));
+    f.frameBytes = f.stride * static_cast<std::size_t>(h.biHeight);
+    if (h.biBitCount == 8) {
         const std::uint32_t entries = clrUsed ? clrUsed : 256;
         if (entries > 256 || biSize + static_cast<std::uint64_t>(entries) * 4 > static_cast<std::uint32_t>(cb))
             return AVIERR_BADFORMAT;
         f.palette.assign(256, 0);
         for (std::uint32_t i = 0; i < entries; ++i)
-            f.palette[i] = Le32(p + biSize + 4 * i) & 0xFFFFFFu;
+            f.palette[i] = le::GetU32(p + biSize + 4 * i) & 0xFFFFFFu;
     }
     out = std::move(f);
     return AVIERR_OK;

@@ -4,6 +4,8 @@
 // a crash.
 #include "mdAVI.h"
 
+#include "LittleEndian.h"
+
 #include "AviWriter.h"
 
 #include <cctype>
@@ -63,7 +65,7 @@ bool Live(AviStream* s)
     return s && LiveStreams().count(s);
 }
 
-constexpr std::uint32_t kStreamTypeVideo = 's' << 24 | 'd' << 16 | 'i' << 8 | 'v';
+constexpr std::uint32_t kStreamTypeVideo = le::FourCC("vids");
 
 // Every entry point answers AVIERR_MEMORY instead of letting an allocation
 // failure escape into the caller.
