@@ -232,11 +232,14 @@ private:
     bool drewBar_ = false;
 };
 
-std::string WithNewlines(std::string text)
+std::string WithNewlines(const std::string& text)
 {
-    for (std::size_t at; (at = text.find("\r\n")) != std::string::npos;)
-        text.replace(at, 2, "\n");
-    return text;
+    std::string out;
+    out.reserve(text.size());
+    for (std::size_t i = 0; i < text.size(); ++i)
+        if (text[i] != '\r' || i + 1 >= text.size() || text[i + 1] != '\n')
+            out += text[i];
+    return out;
 }
 
 int Build(const Options& o, std::ostream& out, std::ostream& err)
