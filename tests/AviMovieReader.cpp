@@ -7,7 +7,6 @@ extern "C" {
 }
 
 #include <cstdarg>
-#include <cstdio>
 #include <memory>
 #include <mutex>
 
@@ -17,24 +16,21 @@ namespace {
 std::mutex logMutex;
 std::vector<std::string>* logSink = nullptr;
 
-void Collect(void* avcl, int level, const char* fmt, va_list vl)
-{
-    if (level > AV_LOG_WARNING)
-        return;
-    char line[1024];
-    int prefix = 1;
-    av_log_format_line(avcl, level, fmt, vl, line, sizeof line, &prefix);
-    std::lock_guard lock(logMutex);
-    if (logSink)
-        logSink->push_back(line);
-}
-
 struct LogCapture {
     explicit LogCapture(std::vector<std::string>& sink)
     {
         std::lock_guard lock(logMutex);
         logSink = &sink;
-        av_log_set_callback(Collect);
+        av_log_set_callback([](void* avcl, int level, const char* fmt, va_list vl) {
+            if (level > AV_LOG_WARNING)
+                return;
+            char line[1024];
+            int prefix = 1;
+            av_log_format_line(avcl, level, fmt, vl, line, sizeof line, &prefix);
+            std::lock_guard lock(logMutex);
+            if (logSink)
+                logSink->push_back(line);
+        });
     }
     ~LogCapture()
     {
@@ -44,21 +40,8 @@ struct LogCapture {
     }
 };
 
-struct InputFree {
-    void operator()(AVFormatContext* c) const { avformat_close_input(&c); }
-};
-struct CodecFree {
-    void operator()(AVCodecContext* c) const { avcodec_free_context(&c); }
-};
-struct FrameFree {
-    void operator()(AVFrame* f) const { av_frame_free(&f); }
-};
-struct PacketFree {
-    void operator()(AVPacket* p) const { av_packet_free(&p); }
-};
-struct SwsFree {
-    void operator()(SwsContext* s) const { sws_freeContext(s); }
-};
+template <typename T, auto Free>
+using Owned = std::unique_ptr<T, decltype([](T* p) { Free(&p); })>;
 
 Bytes ToBgr(const AVFrame* f)
 {
@@ -68,15 +51,15 @@ Bytes ToBgr(const AVFrame* f)
     // that swscale does not warn about them.
     bool fullRange = f->color_range == AVCOL_RANGE_JPEG;
     for (auto [j, plain] : {std::pair{AV_PIX_FMT_YUVJ420P, AV_PIX_FMT_YUV420P},
-                            std::pair{AV_PIX_FMT_YUVJ422P, AV_PIX_FMT_YUV422P},
-                            std::pair{AV_PIX_FMT_YUVJ444P, AV_PIX_FMT_YUV444P}})
+                            {AV_PIX_FMT_YUVJ422P, AV_PIX_FMT_YUV422P}, {AV_PIX_FMT_YUVJ444P, AV_PIX_FMT_YUV444P}})
         if (fmt == j) {
             fmt = plain;
             fullRange = true;
         }
-    std::unique_ptr<SwsContext, SwsFree> sws(sws_getContext(f->width, f->height, fmt, f->width, f->height,
-                                                           AV_PIX_FMT_BGR24, SWS_POINT | SWS_ACCURATE_RND,
-                                                           nullptr, nullptr, nullptr));
+    std::unique_ptr<SwsContext, decltype(&sws_freeContext)> sws(
+        sws_getContext(f->width, f->height, fmt, f->width, f->height, AV_PIX_FMT_BGR24, SWS_POINT | SWS_ACCURATE_RND,
+                       nullptr, nullptr, nullptr),
+        sws_freeContext);
     if (!sws)
         return {};
     if (fullRange) {
@@ -100,37 +83,36 @@ Movie ReadMovie(const std::string& path, bool keepPackets, bool decode)
         m.error = "cannot open";
         return m;
     }
-    std::unique_ptr<AVFormatContext, InputFree> in(raw);
-    if (avformat_find_stream_info(in.get(), nullptr) < 0) {
-        m.error = "no stream info";
-        return m;
-    }
-    if (in->nb_streams != 1 || in->streams[0]->codecpar->codec_type != AVMEDIA_TYPE_VIDEO) {
+    Owned<AVFormatContext, avformat_close_input> in(raw);
+    if (avformat_find_stream_info(in.get(), nullptr) < 0 || in->nb_streams != 1 ||
+        in->streams[0]->codecpar->codec_type != AVMEDIA_TYPE_VIDEO) {
         m.error = "not one video stream";
         return m;
     }
-    AVStream* st = in->streams[0];
-    m.width = st->codecpar->width;
-    m.height = st->codecpar->height;
-    m.rateNum = st->r_frame_rate.num;
-    m.rateDen = st->r_frame_rate.den;
-    m.codecTag = st->codecpar->codec_tag;
-    m.bitsPerCodedSample = st->codecpar->bits_per_coded_sample;
-    const AVCodec* codec = avcodec_find_decoder(st->codecpar->codec_id);
+    const AVCodecParameters* par = in->streams[0]->codecpar;
+    m.width = par->width;
+    m.height = par->height;
+    m.rateNum = in->streams[0]->r_frame_rate.num;
+    m.rateDen = in->streams[0]->r_frame_rate.den;
+    m.codecTag = par->codec_tag;
+    m.bitsPerCodedSample = par->bits_per_coded_sample;
+    const AVCodec* codec = avcodec_find_decoder(par->codec_id);
     if (!codec) {
         m.error = "no decoder";
         return m;
     }
     m.codec = codec->name;
-    std::unique_ptr<AVCodecContext, CodecFree> dec(avcodec_alloc_context3(codec));
-    avcodec_parameters_to_context(dec.get(), st->codecpar);
+    Owned<AVCodecContext, avcodec_free_context> dec(avcodec_alloc_context3(codec));
+    avcodec_parameters_to_context(dec.get(), par);
     if (avcodec_open2(dec.get(), codec, nullptr) < 0) {
         m.error = "decoder does not open";
         return m;
     }
-    std::unique_ptr<AVPacket, PacketFree> pkt(av_packet_alloc());
-    std::unique_ptr<AVFrame, FrameFree> frame(av_frame_alloc());
-    auto drain = [&] {
+    Owned<AVPacket, av_packet_free> pkt(av_packet_alloc());
+    Owned<AVFrame, av_frame_free> frame(av_frame_alloc());
+    auto decodeSent = [&](const AVPacket* p) {
+        if (avcodec_send_packet(dec.get(), p) < 0 && p)
+            m.error = "packet does not decode";
         while (avcodec_receive_frame(dec.get(), frame.get()) >= 0) {
             m.frames.push_back(ToBgr(frame.get()));
             av_frame_unref(frame.get());
@@ -140,17 +122,12 @@ Movie ReadMovie(const std::string& path, bool keepPackets, bool decode)
         if (keepPackets)
             m.packets.emplace_back(pkt->data, pkt->data + pkt->size);
         m.keyFrames.push_back(pkt->flags & AV_PKT_FLAG_KEY);
-        if (decode) {
-            if (avcodec_send_packet(dec.get(), pkt.get()) < 0)
-                m.error = "packet does not decode";
-            drain();
-        }
+        if (decode)
+            decodeSent(pkt.get());
         av_packet_unref(pkt.get());
     }
-    if (decode) {
-        avcodec_send_packet(dec.get(), nullptr);
-        drain();
-    }
+    if (decode)
+        decodeSent(nullptr);
     m.opened = m.error.empty();
     return m;
 }

@@ -1,6 +1,6 @@
 #pragma once
 // Reads a movie back with libavformat and libavcodec, independently of the
-// movie layer's own code, for the tests and the large-file check.
+// movie layer's own code.
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -11,11 +11,9 @@ using Bytes = std::vector<std::uint8_t>;
 
 struct Movie {
     bool opened = false;
-    std::string error;            // why it could not be read, if so
-    int width = 0;
-    int height = 0;
-    int rateNum = 0;              // the stream's frame rate
-    int rateDen = 0;
+    std::string error; // why it could not be read, if so
+    int width = 0, height = 0;
+    int rateNum = 0, rateDen = 0; // the stream's frame rate
     std::string codec;            // FFmpeg's decoder name
     std::uint32_t codecTag = 0;   // the FourCC of the stream format
     int bitsPerCodedSample = 0;

@@ -6,8 +6,8 @@
 #include <iterator>
 #include <stdexcept>
 
-#include <sys/wait.h>
 #include <sys/mount.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 namespace testsupport {
@@ -22,14 +22,13 @@ TempDir::TempDir()
 
 TempDir::~TempDir()
 {
+    namespace fs = std::filesystem;
     std::error_code ec;
     // Permission tests may have locked parts of the tree.
-    std::filesystem::permissions(path_, std::filesystem::perms::owner_all, std::filesystem::perm_options::add, ec);
-    for (auto it = std::filesystem::recursive_directory_iterator(path_, ec);
-         it != std::filesystem::recursive_directory_iterator(); it.increment(ec))
-        std::filesystem::permissions(it->path(), std::filesystem::perms::owner_all,
-                                     std::filesystem::perm_options::add, ec);
-    std::filesystem::remove_all(path_, ec);
+    fs::permissions(path_, fs::perms::owner_all, fs::perm_options::add, ec);
+    for (auto it = fs::recursive_directory_iterator(path_, ec); it != fs::recursive_directory_iterator(); it.increment(ec))
+        fs::permissions(it->path(), fs::perms::owner_all, fs::perm_options::add, ec);
+    fs::remove_all(path_, ec);
 }
 
 Bytes ReadFile(const std::string& path)
@@ -61,28 +60,19 @@ Bytes PatternPixels(int width, int height, unsigned seed)
 
 Bytes MakeTarga(int width, int height, const Bytes& topDownRows, const TargaOptions& o)
 {
-    Bytes f(18, 0);
-    f[0] = o.idLength;
-    f[1] = o.colorMapLength ? 1 : 0;
-    f[2] = o.imageType;
-    f[5] = static_cast<std::uint8_t>(o.colorMapLength);
-    f[6] = static_cast<std::uint8_t>(o.colorMapLength >> 8);
-    f[7] = o.colorMapLength ? 24 : 0;
-    f[12] = static_cast<std::uint8_t>(width);
-    f[13] = static_cast<std::uint8_t>(width >> 8);
-    f[14] = static_cast<std::uint8_t>(height);
-    f[15] = static_cast<std::uint8_t>(height >> 8);
-    f[16] = o.depth;
-    f[17] = o.topFirst ? 0x20 : 0x00;
+    const int cmap = o.colorMapLength;
+    Bytes f{o.idLength, static_cast<std::uint8_t>(cmap ? 1 : 0), o.imageType, 0, 0, static_cast<std::uint8_t>(cmap),
+            static_cast<std::uint8_t>(cmap >> 8), static_cast<std::uint8_t>(cmap ? 24 : 0), 0, 0, 0, 0,
+            static_cast<std::uint8_t>(width), static_cast<std::uint8_t>(width >> 8), static_cast<std::uint8_t>(height),
+            static_cast<std::uint8_t>(height >> 8), o.depth, static_cast<std::uint8_t>(o.topFirst ? 0x20 : 0x00)};
     for (int i = 0; i < o.idLength; ++i)
         f.push_back(static_cast<std::uint8_t>('A' + i % 26));
-    for (int i = 0; i < o.colorMapLength * 3; ++i)
+    for (int i = 0; i < cmap * 3; ++i)
         f.push_back(static_cast<std::uint8_t>(0xC0 ^ i));
     const std::size_t row = static_cast<std::size_t>(width) * 3;
     for (int r = 0; r < height; ++r) {
-        const int src = o.topFirst ? r : height - 1 - r;
-        f.insert(f.end(), topDownRows.begin() + static_cast<std::ptrdiff_t>(src * row),
-                 topDownRows.begin() + static_cast<std::ptrdiff_t>((src + 1) * row));
+        const auto from = topDownRows.begin() + static_cast<std::ptrdiff_t>((o.topFirst ? r : height - 1 - r) * row);
+        f.insert(f.end(), from, from + static_cast<std::ptrdiff_t>(row));
     }
     if (o.tga2Footer) {
         const char footer[] = "\0\0\0\0\0\0\0\0TRUEVISION-XFILE.";
@@ -93,8 +83,7 @@ Bytes MakeTarga(int width, int height, const Bytes& topDownRows, const TargaOpti
 
 Bytes BitmapRows(int width, int height, const Bytes& topDownRows, int bytesPerPixel)
 {
-    const std::size_t row = static_cast<std::size_t>(width) * bytesPerPixel;
-    const std::size_t stride = (row + 3) / 4 * 4;
+    const std::size_t row = static_cast<std::size_t>(width) * bytesPerPixel, stride = (row + 3) / 4 * 4;
     Bytes out(stride * height, 0);
     for (int r = 0; r < height; ++r)
         std::copy_n(topDownRows.begin() + static_cast<std::ptrdiff_t>((height - 1 - r) * row), row,
@@ -105,11 +94,11 @@ Bytes BitmapRows(int width, int height, const Bytes& topDownRows, int bytesPerPi
 MsgBoxRecorder::MsgBoxRecorder(int answer) : MsgBoxRecorder([answer](const Shown&) { return answer; }) {}
 
 MsgBoxRecorder::MsgBoxRecorder(std::function<int(const Shown&)> answer)
+    : previous_(SetMsgBoxHandler([this, answer](const std::string& p, unsigned s, const std::string& t) {
+          shown_.push_back({p, s, t});
+          return answer(shown_.back());
+      }))
 {
-    previous_ = SetMsgBoxHandler([this, answer](const std::string& p, unsigned s, const std::string& t) {
-        shown_.push_back({p, s, t});
-        return answer(shown_.back());
-    });
 }
 
 MsgBoxRecorder::~MsgBoxRecorder()
@@ -145,9 +134,7 @@ int RunAsUnprivileged(const std::function<int()>& body)
         ::_exit(body() & 0xFF);
     }
     int status = 0;
-    if (::waitpid(pid, &status, 0) != pid || !WIFEXITED(status))
-        return -1;
-    return WEXITSTATUS(status);
+    return ::waitpid(pid, &status, 0) == pid && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
 } // namespace testsupport

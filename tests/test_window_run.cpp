@@ -13,8 +13,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <csignal>
 #include <cstdio>
+#include <cstring>
 
 using namespace testsupport;
 
@@ -55,13 +57,6 @@ protected:
         }
         return pictures;
     }
-    // Shows the window on the frame directory and answers the movie it proposes.
-    std::string Open(FrmMain& w)
-    {
-        w.show();
-        w.TxtDir->setText(QString::fromStdString(frames_.path().string()));
-        return w.TxtOut->text().toStdString();
-    }
     // Temporary bitmaps, hidden or not, must never outlive the run.
     std::size_t Leftovers() const
     {
@@ -82,93 +77,6 @@ private:
 
 } // namespace
 
-TEST_F(WindowRun, CreateBuildsTheMovieAndReportsProgressOnceThereAreFrames)
-{
-    FrmMain w(appDir_.path().string());
-    const std::string out = Open(w);
-    EXPECT_EQ(out, appDir_.file("OutPut/Demo000.avi"));
-    w.txtFps->setText("25");
-    MsgBoxRecorder boxes(vbNo);
-
-    // No frames yet: one message, and the window stays usable.
-    w.CmdCreate->click();
-    ASSERT_EQ(boxes.shown().size(), 1u);
-    EXPECT_EQ(boxes.shown()[0].title, "Error!");
-    EXPECT_EQ(boxes.shown()[0].prompt, "There's no TGA files in:\r\n" + frames_.path().string());
-    EXPECT_EQ(w.CmdCreate->text(), "Create !");
-    EXPECT_EQ(w.Status->text(), "Ready.");
-
-    const auto pictures = MakeFrames(4, 24, 10);
-    std::vector<std::string> statuses;
-    std::vector<std::pair<int, bool>> bars;
-    onYield_ = [&] {
-        statuses.push_back(w.Status->text().toStdString());
-        bars.emplace_back(w.Barra->width(), w.Barra->isVisible());
-        EXPECT_EQ(w.CmdCreate->text(), "Cancel");
-    };
-    w.CmdCreate->click();
-    EXPECT_EQ(w.CmdCreate->text(), "Create !");
-    EXPECT_EQ(w.Status->text(), "Movie's Creation Completed!");
-    EXPECT_EQ(w.Barra->width(), w.PB->width());
-    EXPECT_TRUE(w.Barra->isVisible());
-    ASSERT_EQ(boxes.shown().size(), 2u);
-    EXPECT_EQ(boxes.shown()[1].title, "Open Avi File?");
-    EXPECT_EQ(owners_, std::vector<AviOwnerWindow>{&w}); // the dialog is the window's
-    // The yield before the loop sees the bar at 1; each frame's status text
-    // divides by N + 1, the bar by N.
-    ASSERT_FALSE(bars.empty());
-    EXPECT_EQ(bars[0], std::make_pair(static_cast<int>(std::lround(w.PB->width() / 100.0 * 1)), true));
-    EXPECT_NE(std::find(bars.begin(), bars.end(), std::make_pair(static_cast<int>(std::lround(w.PB->width() * 0.5)), true)),
-              bars.end());
-    for (const char* text : {"File's Creation Status: 20.0%", "File's Creation Status: 40.0%",
-                             "File's Creation Status: 60.0%"})
-        EXPECT_NE(std::find(statuses.begin(), statuses.end(), text), statuses.end()) << text;
-
-    const auto movie = avitest::ReadMovie(out);
-    EXPECT_EQ(movie.rateNum * 1.0 / movie.rateDen, 25.0) << movie.error;
-    ASSERT_EQ(movie.frames.size(), 4u);
-    for (std::size_t k = 1; k < 4; ++k)
-        EXPECT_EQ(movie.frames[k], pictures[k]);
-    EXPECT_EQ(Leftovers(), 0u);
-}
-
-// A second press stops the run after the frame in hand; closing the window
-// stops it too, and the next window starts on the same frame directory.
-TEST_F(WindowRun, CancellingOrClosingMidRunKeepsThePlayableMovieSoFar)
-{
-    MakeFrames(10, 8, 8);
-    std::string out;
-    {
-        FrmMain w(appDir_.path().string());
-        out = Open(w);
-        MsgBoxRecorder boxes([](const MsgBoxRecorder::Shown& s) { return s.title == "Overwrite?" ? vbYes : vbNo; });
-        onYield_ = [&, n = 0]() mutable {
-            if (++n == 1 + 6 * 3 + 1)
-                w.CmdCreate->click(); // reads "Cancel" now
-        };
-        w.CmdCreate->click();
-        EXPECT_EQ(w.CmdCreate->text(), "Create !");
-        EXPECT_EQ(w.Status->text(), "Movie's Creation Completed!");
-        EXPECT_EQ(avitest::ReadMovie(out).frames.size(), 5u); // position 0 and frames 1 to 4
-        EXPECT_EQ(Leftovers(), 0u);
-        EXPECT_TRUE(w.CancelRequested);
-
-        onYield_ = [&, n = 0]() mutable {
-            if (++n == 1 + 6 * 2 + 4)
-                w.close();
-        };
-        w.CmdCreate->click();
-        ASSERT_EQ(boxes.shown().size(), 2u);
-        EXPECT_EQ(boxes.shown()[1].title, "Overwrite?"); // and no offer to open: the window is gone
-        EXPECT_TRUE(w.CloseRequested());
-    }
-    onYield_ = nullptr;
-    const auto movie = avitest::ReadMovie(out);
-    EXPECT_EQ(movie.frames.size(), 4u) << movie.error; // frame 3 was in hand and written; the run stopped after it
-    EXPECT_EQ(Leftovers(), 0u);
-    EXPECT_EQ(FrmMain(appDir_.path().string()).TxtDir->text().toStdString(), frames_.path().string());
-}
-
 // A logout (SIGHUP) or a kill (SIGTERM) closes the window as the user would:
 // the run stops at its next yield with its movie indexed, and nothing is left.
 TEST_F(WindowRun, StopSignalsCloseTheWindowAndTheMovie)
@@ -181,15 +89,20 @@ TEST_F(WindowRun, StopSignalsCloseTheWindowAndTheMovie)
         {
             FrmMain w(appDir_.path().string());
             CloseOnStopSignal(w);
-            out = Open(w);
+            w.show();
+            w.TxtDir->setText(QString::fromStdString(frames_.path().string()));
+            out = w.TxtOut->text().toStdString();
             MsgBoxRecorder boxes(vbNo);
             onYield_ = [&, n = 0]() mutable {
+                EXPECT_EQ(w.CmdCreate->text(), "Cancel");
                 if (++n == 1 + 6 * 2 + 1) // frame 3's first yield: the next one sees the signal
                     ::raise(sig);
             };
             w.CmdCreate->click();
             EXPECT_TRUE(w.CloseRequested());
             EXPECT_TRUE(boxes.shown().empty());
+            EXPECT_EQ(owners_, std::vector<AviOwnerWindow>{&w}); // the dialog is the window's
+            owners_.clear();
         }
         onYield_ = nullptr;
         const auto movie = avitest::ReadMovie(out);
@@ -203,7 +116,7 @@ TEST_F(WindowRun, StopSignalsCloseTheWindowAndTheMovie)
 // Installed where its directory cannot be written, the window keeps its
 // movies in the user's videos folder, starts on the home folder and says
 // nothing about it; a folder dropped on it, or a file inside one, sets the
-// frame directory.
+// frame directory. The run then reports its progress on the window.
 TEST_F(WindowRun, InstalledWindowUsesTheUsersFoldersAndTakesDrops)
 {
     const ReadOnlyView bin(appDir_.path());
@@ -223,17 +136,27 @@ TEST_F(WindowRun, InstalledWindowUsesTheUsersFoldersAndTakesDrops)
         const std::string out = w.TxtOut->text().toStdString();
         EXPECT_EQ(out, home.file("Videos/Reelcast/Demo000.avi"));
 
-        const auto pictures = MakeFrames(3, 8, 8);
+        const auto pictures = MakeFrames(4, 24, 10);
         w.DropPath(frames_.file("demo001.tga"));
         EXPECT_EQ(w.TxtDir->text().toStdString(), frames_.path().string());
+        std::vector<std::string> statuses;
+        onYield_ = [&] { statuses.push_back(w.Status->text().toStdString()); };
         w.CmdCreate->click();
+        // Each frame's status text divides by N + 1.
+        for (const char* text : {"File's Creation Status: 20.0%", "File's Creation Status: 60.0%"})
+            EXPECT_NE(std::find(statuses.begin(), statuses.end(), text), statuses.end()) << text;
+        EXPECT_EQ(w.Status->text(), "Movie's Creation Completed!");
+        EXPECT_EQ(w.Barra->width(), w.PB->width());
+        EXPECT_EQ(w.CmdCreate->text(), "Create !");
         const auto movie = avitest::ReadMovie(out);
-        ASSERT_EQ(movie.frames.size(), 3u) << movie.error;
-        EXPECT_EQ(movie.frames[2], pictures[2]);
+        ASSERT_EQ(movie.frames.size(), 4u) << movie.error;
+        EXPECT_EQ(movie.frames[3], pictures[3]);
+        EXPECT_EQ(Leftovers(), 0u);
         w.DropPath(home.path().string());
         EXPECT_EQ(w.TxtDir->text().toStdString(), home.path().string());
     }
     ::unsetenv("XDG_CONFIG_HOME");
     ::setenv("HOME", wasHome.c_str(), 1);
-    EXPECT_EQ(boxes.shown().size(), 1u); // the closing question only
+    ASSERT_EQ(boxes.shown().size(), 1u); // the closing question only
+    EXPECT_EQ(boxes.shown()[0].title, "Open Avi File?");
 }
