@@ -5,118 +5,69 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QMessageBox>
+#include <QPushButton>
 #include <QTimer>
 
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <tuple>
 
 namespace {
 
-struct SeenBox {
-    bool shown = false;
-    QString title;
-    QString text;
-    QMessageBox::Icon icon = QMessageBox::NoIcon;
-    QMessageBox::StandardButtons buttons;
-};
+using B = QMessageBox;
+using Seen = std::tuple<QString, QString, Qt::TextFormat, B::Icon, B::StandardButtons, B::StandardButton>;
 
-// Answers the next message box by pressing Press (or closing it from its
-// title bar when Press is NoButton) and reports what it showed.
-SeenBox Answer(QMessageBox::StandardButton press, const std::function<void()>& show)
+// Notes the title, text, text format, icon, buttons and default button of
+// the next message box, and presses `press` on it (NoButton: closes it from
+// its title bar).
+void PressOnNextBox(B::StandardButton press, Seen& seen)
 {
-    SeenBox seen;
-    std::function<void()> poll;
-    poll = [&] {
-        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-        if (!box) {
-            QTimer::singleShot(10, poll);
-            return;
-        }
-        seen.shown = true;
-        seen.title = box->windowTitle();
-        seen.text = box->text();
-        seen.icon = box->icon();
-        seen.buttons = box->standardButtons();
-        if (press == QMessageBox::NoButton)
-            box->close();
-        else
-            box->button(press)->click();
-    };
-    QTimer::singleShot(0, poll);
-    show();
-    return seen;
+    auto* box = qobject_cast<B*>(QApplication::activeModalWidget());
+    if (!box)
+        return QTimer::singleShot(10, [press, &seen] { PressOnNextBox(press, seen); });
+    seen = {box->windowTitle(), box->text(), box->textFormat(), box->icon(), box->standardButtons(),
+            box->standardButton(box->defaultButton())};
+    press == B::NoButton ? void(box->close()) : box->button(press)->click();
 }
 
 } // namespace
 
 TEST(QtMsgBox, StylesShowTheirIconAndButtonsAndAnswerTheButtonPressed)
 {
-    const struct {
-        unsigned style;
-        QMessageBox::Icon icon;
-        QMessageBox::StandardButtons buttons;
-        QMessageBox::StandardButton press; // NoButton: closed from the title bar
-        int answer;
-    } cases[] = {
-        {vbOKOnly, QMessageBox::NoIcon, QMessageBox::Ok, QMessageBox::Ok, vbOK},
-        {vbOKOnly | vbCritical, QMessageBox::Critical, QMessageBox::Ok, QMessageBox::Ok, vbOK},
-        {vbOKOnly | vbExclamation, QMessageBox::Warning, QMessageBox::Ok, QMessageBox::Ok, vbOK},
-        {vbOKOnly | vbInformation, QMessageBox::Information, QMessageBox::Ok, QMessageBox::Ok, vbOK},
-        {vbYesNo | vbQuestion, QMessageBox::Question, QMessageBox::Yes | QMessageBox::No, QMessageBox::Yes, vbYes},
-        {vbYesNo | vbQuestion, QMessageBox::Question, QMessageBox::Yes | QMessageBox::No, QMessageBox::No, vbNo},
-        {vbYesNo | vbExclamation, QMessageBox::Warning, QMessageBox::Yes | QMessageBox::No, QMessageBox::NoButton,
-         vbNo},
-        {vbOKCancel | vbInformation, QMessageBox::Information, QMessageBox::Ok | QMessageBox::Cancel,
-         QMessageBox::Cancel, vbCancel},
-        {vbOKCancel, QMessageBox::NoIcon, QMessageBox::Ok | QMessageBox::Cancel, QMessageBox::NoButton, vbCancel},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(testing::Message() << "style " << c.style << " answers " << c.answer);
-        int answer = 0;
-        const SeenBox seen = Answer(c.press, [&] { answer = QtMsgBox("Delete it?", c.style, "Reelcast"); });
-        ASSERT_TRUE(seen.shown);
-        EXPECT_EQ(seen.icon, c.icon);
-        EXPECT_EQ(seen.buttons, c.buttons);
-        EXPECT_EQ(seen.title, "Reelcast");
-        EXPECT_EQ(seen.text, "Delete it?");
-        EXPECT_EQ(answer, c.answer);
+    const std::tuple<unsigned, const char*, B::StandardButton, int, B::Icon, B::StandardButtons> cases[] = {
+        {vbOKOnly, "", B::Ok, vbOK, B::NoIcon, B::Ok}, // an empty title shows the program's name
+        {vbCritical, "Error", B::NoButton, vbOK, B::Critical, B::Ok},
+        {vbExclamation, "Reelcast", B::Ok, vbOK, B::Warning, B::Ok},
+        {vbInformation, "Reelcast", B::Ok, vbOK, B::Information, B::Ok},
+        {vbYesNo | vbQuestion, "Open Avi File?", B::Yes, vbYes, B::Question, B::Yes | B::No},
+        {vbYesNo | vbQuestion, "Reelcast", B::No, vbNo, B::Question, B::Yes | B::No},
+        {vbYesNo | vbExclamation, "Reelcast", B::NoButton, vbNo, B::Warning, B::Yes | B::No},
+        {vbOKCancel | vbInformation, "Reelcast", B::Cancel, vbCancel, B::Information, B::Ok | B::Cancel},
+        {vbOKCancel, "Reelcast", B::NoButton, vbCancel, B::NoIcon, B::Ok | B::Cancel}};
+    const QString text = "<b>D:\\frames</b> & more"; // a path, never markup
+    for (const auto& [style, title, press, answer, icon, buttons] : cases) {
+        Seen seen;
+        QTimer::singleShot(0, [press = press, &seen] { PressOnNextBox(press, seen); });
+        EXPECT_EQ(QtMsgBox(text.toStdString(), style, title), answer) << style;
+        EXPECT_EQ(seen, Seen(*title ? title : "Reelcast", text, Qt::PlainText, icon, buttons,
+                             buttons.testFlag(B::Yes) ? B::Yes : B::Ok))
+            << style << ": the first button is the default";
     }
 }
 
-TEST(QtMsgBox, TextIsShownAsWrittenAndAnEmptyTitleAsTheProgramName)
-{
-    const SeenBox seen = Answer(QMessageBox::Ok, [] { QtMsgBox("<b>D:\\frames</b> & more", vbOKOnly, ""); });
-    ASSERT_TRUE(seen.shown);
-    EXPECT_EQ(seen.text, "<b>D:\\frames</b> & more");
-    EXPECT_EQ(seen.title, "Reelcast");
-}
-TEST(QtMsgBox, InstalledHandlerAnswersMsgBox)
+TEST(QtMsgBox, InstalledHandlersShowTheBoxAndPumpTheEvents)
 {
     InstallQtMsgBox();
-    int answer = 0;
-    const SeenBox seen =
-        Answer(QMessageBox::Yes, [&] { answer = MsgBox("Open the movie?", vbYesNo | vbQuestion, "Reelcast"); });
-    SetMsgBoxHandler({});
-    ASSERT_TRUE(seen.shown);
-    EXPECT_EQ(seen.text, "Open the movie?");
-    EXPECT_EQ(answer, vbYes);
-}
-
-TEST(QtDoEvents, InstalledYieldRunsWaitingEvents)
-{
     InstallQtDoEvents();
+    Seen seen;
+    QTimer::singleShot(0, [&seen] { PressOnNextBox(B::Yes, seen); });
+    EXPECT_EQ(MsgBox("Open the movie?", vbYesNo | vbQuestion, "Reelcast"), vbYes);
+    EXPECT_EQ(std::get<1>(seen), "Open the movie?");
     bool ran = false;
     QTimer::singleShot(0, [&] { ran = true; });
     DoEvents();
-    SetDoEventsHandler({});
     EXPECT_TRUE(ran);
-
-    // The default yield pumps nothing.
-    bool ranWithout = false;
-    QTimer::singleShot(0, [&] { ranWithout = true; });
-    DoEvents();
-    EXPECT_FALSE(ranWithout);
-    QApplication::processEvents();
-    EXPECT_TRUE(ranWithout);
+    SetMsgBoxHandler({});
+    SetDoEventsHandler({});
 }
