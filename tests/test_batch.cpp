@@ -3,6 +3,7 @@
 #include "AviMovieReader.h"
 #include "BatchFrontEnd.h"
 #include "TestSupport.h"
+#include "mdAVI.h"
 
 #include <gtest/gtest.h>
 
