@@ -95,7 +95,6 @@ Movie ReadMovie(const std::string& path, bool keepPackets, bool decode)
     m.rateNum = in->streams[0]->r_frame_rate.num;
     m.rateDen = in->streams[0]->r_frame_rate.den;
     m.codecTag = par->codec_tag;
-    m.bitsPerCodedSample = par->bits_per_coded_sample;
     const AVCodec* codec = avcodec_find_decoder(par->codec_id);
     if (!codec) {
         m.error = "no decoder";

@@ -16,7 +16,6 @@ struct Movie {
     int rateNum = 0, rateDen = 0; // the stream's frame rate
     std::string codec;            // FFmpeg's decoder name
     std::uint32_t codecTag = 0;   // the FourCC of the stream format
-    int bitsPerCodedSample = 0;
     std::vector<Bytes> packets;   // as stored, when asked for
     std::vector<bool> keyFrames;  // one per packet
     std::vector<Bytes> frames;    // decoded: top row first, blue-green-red, no filler
