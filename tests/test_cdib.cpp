@@ -121,14 +121,14 @@ TEST(cDIB, HeadersThatCannotDescribeTheFileAreCatchableErrors)
     }
 }
 
-// Below 16 bits or below 1 byte of pixels a packed bitmap is refused, and
-// the arrays stay.
+// Below 16 bits, below 1 byte of pixels, or with a file size past 32 bits, a
+// packed bitmap is refused (before a byte is copied), and the arrays stay.
 TEST(cDIB, PackedDibOfSixteenBitsAndSomePixelsIsTakenOver)
 {
     cDIB dib;
     EXPECT_THROW(dib.PointerToBitmapInfo(), std::out_of_range) << "nothing loaded yet";
     const std::tuple<unsigned, unsigned, bool> cases[] = {
-        {16, 600, true}, {24, 0, false}, {8, 100, false}, {32, 1, true}};
+        {16, 600, true}, {24, 0x7FFFFFD0u, false}, {24, 0, false}, {8, 100, false}, {32, 1, true}};
     for (const auto& [bits, size, taken] : cases) {
         Bytes file = BitmapFile(10, 30, int(bits), 54, size, 600);
         file[54] = static_cast<std::uint8_t>(bits);
