@@ -1,9 +1,7 @@
 #include "BatchFrontEnd.h"
 
-#include "DoEvents.h"
 #include "FileIO.h"
 #include "MovieBuild.h"
-#include "MsgBox.h"
 #include "StopSignals.h"
 #include "TextValue.h"
 #include "mdAVI.h"
@@ -147,9 +145,23 @@ std::string Duration(double seconds)
     return text;
 }
 
+std::string WithNewlines(const std::string& text)
+{
+    std::string out;
+    out.reserve(text.size());
+    for (std::size_t i = 0; i < text.size(); ++i)
+        if (text[i] != '\r' || i + 1 >= text.size() || text[i + 1] != '\n')
+            out += text[i];
+    return out;
+}
+
+// Answers the run from the command line: the overwrite from --overwrite,
+// the compressor from --codec and its settings; reports are kept for
+// standard error, and a stop signal asks the run to stop as Cancel would.
 class BatchHost : public MovieBuildHost {
 public:
-    BatchHost(const Options& o, std::ostream& err, bool terminal) : o_(o), err_(err), terminal_(terminal)
+    BatchHost(const Options& o, const AviCompressor& codec, BuildState& state, std::ostream& err, bool terminal)
+        : o_(o), codec_(codec), state_(state), err_(err), terminal_(terminal)
     {
         try {
             locale_ = std::locale("");
@@ -185,9 +197,41 @@ public:
         return SaveBMP && GetExtension(sFile) == "bmp" ? sFile : std::string();
     }
 
-    AviOwnerWindow OwnerWindow() override { return nullptr; }
-    void OpenMovie(const std::string&) override {}
     bool Closing() const override { return false; }
+
+    bool ConfirmOverwrite(const std::string&) override
+    {
+        refusedOverwrite_ = !o_.overwrite;
+        return o_.overwrite;
+    }
+    void OfferToWatch(const std::string&) override {}
+    void ShowMessage(const std::string& text, unsigned, const std::string&) override
+    {
+        EndBar();
+        err_ << "reelcast-batch: " << WithNewlines(text) << "\n";
+        reported_ = true;
+    }
+
+    bool ChooseCompressor(PAVISTREAM, AVICOMPRESSOPTIONS& options) override
+    {
+        options.fccType = mmioStringToFOURCC("vids", 0);
+        options.fccHandler = codec_.fccHandler;
+        if (!o_.keyFrameEvery.empty())
+            options.dwKeyFrameEvery =
+                static_cast<std::uint32_t>(std::max(0, RoundToInt32(TextValue(o_.keyFrameEvery))));
+        if (!o_.dataRate.empty())
+            options.dwBytesPerSecond = static_cast<std::uint32_t>(
+                std::clamp<std::int64_t>(RoundToInt32(TextValue(o_.dataRate)), 0, 4194303) * 1024);
+        options.dwQuality =
+            static_cast<std::uint32_t>(std::clamp(RoundToInt32(TextValue(o_.quality)), 0, 100) * 100);
+        return true;
+    }
+
+    void ProcessEvents() override
+    {
+        if (StopSignals::Requested())
+            state_.CancelRequested = true;
+    }
 
     void FramesWritten(std::int64_t done, std::int64_t total) override
     {
@@ -220,9 +264,13 @@ public:
     }
 
     const std::string& status() const { return status_; }
+    bool reported() const { return reported_; }
+    bool refusedOverwrite() const { return refusedOverwrite_; }
 
 private:
     const Options& o_;
+    const AviCompressor& codec_;
+    BuildState& state_;
     std::ostream& err_;
     const bool terminal_;
     std::locale locale_;
@@ -230,17 +278,9 @@ private:
     std::string status_;
     std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
     bool drewBar_ = false;
+    bool reported_ = false;
+    bool refusedOverwrite_ = false;
 };
-
-std::string WithNewlines(const std::string& text)
-{
-    std::string out;
-    out.reserve(text.size());
-    for (std::size_t i = 0; i < text.size(); ++i)
-        if (text[i] != '\r' || i + 1 >= text.size() || text[i + 1] != '\n')
-            out += text[i];
-    return out;
-}
 
 int Build(const Options& o, std::ostream& out, std::ostream& err)
 {
@@ -253,40 +293,11 @@ int Build(const Options& o, std::ostream& out, std::ostream& err)
         return kExitUsage;
     }
 
-    BatchHost host(o, err, fileio::StandardErrorIsTerminal());
     BuildState state;
-    bool refusedOverwrite = false;
-    std::vector<std::string> reports;
-    const MsgBoxHandler previousBox = SetMsgBoxHandler(
-        [&](const std::string& prompt, unsigned style, const std::string& title) -> int {
-            if (title == "Overwrite?") {
-                refusedOverwrite = !o.overwrite;
-                return o.overwrite ? vbYes : vbNo;
-            }
-            if (title == "Open Avi File?")
-                return vbNo;
-            reports.push_back(WithNewlines(prompt));
-            return DefaultMsgBoxAnswer(style);
-        });
-    const AviSaveOptionsProvider previousProvider =
-        SetAviSaveOptionsProvider([&](AviOwnerWindow, std::uint32_t, AVICOMPRESSOPTIONS& options) {
-            options.fccType = mmioStringToFOURCC("vids", 0);
-            options.fccHandler = codec->fccHandler;
-            if (!o.keyFrameEvery.empty())
-                options.dwKeyFrameEvery = static_cast<std::uint32_t>(std::max(0, RoundToInt32(TextValue(o.keyFrameEvery))));
-            if (!o.dataRate.empty())
-                options.dwBytesPerSecond = static_cast<std::uint32_t>(
-                    std::clamp<std::int64_t>(RoundToInt32(TextValue(o.dataRate)), 0, 4194303) * 1024);
-            options.dwQuality = static_cast<std::uint32_t>(std::clamp(RoundToInt32(TextValue(o.quality)), 0, 100) * 100);
-            return 1;
-        });
+    BatchHost host(o, *codec, state, err, fileio::StandardErrorIsTerminal());
     // A stop signal asks the run to stop, as the window's Cancel button does:
     // the frame in hand is written and the movie closed properly.
     const StopSignals stopSignals;
-    const auto previousPump = SetDoEventsHandler([&state] {
-        if (StopSignals::Requested())
-            state.CancelRequested = true;
-    });
 
     // Off is the movie layer's own default, which the window relies on too.
     if (o.verbose)
@@ -296,14 +307,9 @@ int Build(const Options& o, std::ostream& out, std::ostream& err)
 
     if (o.verbose)
         AviSetLibraryLog(false);
-    SetDoEventsHandler(previousPump);
-    SetAviSaveOptionsProvider(previousProvider);
-    SetMsgBoxHandler(previousBox);
     host.EndBar();
 
-    for (const auto& report : reports)
-        err << "reelcast-batch: " << report << "\n";
-    if (refusedOverwrite) {
+    if (host.refusedOverwrite()) {
         err << "reelcast-batch: " << o.output << " already exists; use --overwrite to replace it\n";
         return kExitNotCreated;
     }
@@ -321,7 +327,7 @@ int Build(const Options& o, std::ostream& out, std::ostream& err)
         err << "reelcast-batch: interrupted; " << held << (result.framesWritten > 0 ? " so far\n" : "\n");
         return kExitInterrupted;
     case BuildOutcome::NotStarted:
-        if (reports.empty() && host.status().empty())
+        if (!host.reported() && host.status().empty())
             err << "reelcast-batch: the movie was not created\n";
         return kExitNotCreated;
     default:

@@ -433,14 +433,34 @@ std::string FrmMain::FormatPercent(double percent) const
     return ::FormatPercent(percent).toStdString();
 }
 
-AviOwnerWindow FrmMain::OwnerWindow()
+bool FrmMain::ConfirmOverwrite(const std::string& path)
 {
-    return static_cast<QWidget*>(this);
+    return MsgBox(path + " already exists.\r\nOverwrite it?", vbQuestion | vbYesNo, "Overwrite?") == vbYes;
 }
 
-void FrmMain::OpenMovie(const std::string& path)
+void FrmMain::OfferToWatch(const std::string& path)
 {
-    ShellExecuteA(static_cast<QWidget*>(this), "OPEN", path.c_str(), nullptr, appDirectory_.c_str(), SW_SHOWNORMAL);
+    if (MsgBox("Movie's Creation Completed!\r\nDo you want to watch it?", vbQuestion | vbYesNo, "Open Avi File?") ==
+        vbYes)
+        ShellExecuteA(static_cast<QWidget*>(this), "OPEN", path.c_str(), nullptr, appDirectory_.c_str(),
+                      SW_SHOWNORMAL);
+}
+
+void FrmMain::ShowMessage(const std::string& text, unsigned style, const std::string& title)
+{
+    MsgBox(text, style, title);
+}
+
+bool FrmMain::ChooseCompressor(PAVISTREAM stream, AVICOMPRESSOPTIONS& options)
+{
+    AVICOMPRESSOPTIONS* list[1] = {&options};
+    return AVISaveOptions(static_cast<QWidget*>(this), ICMF_CHOOSE_KEYFRAME | ICMF_CHOOSE_DATARATE, 1, &stream,
+                          list) == 1;
+}
+
+void FrmMain::ProcessEvents()
+{
+    DoEvents();
 }
 
 bool FrmMain::Closing() const

@@ -186,9 +186,12 @@ private:
     std::string OutputText() const override;
     int ForceValue() const override;
     std::string FormatPercent(double percent) const override;
-    AviOwnerWindow OwnerWindow() override;
-    void OpenMovie(const std::string& path) override;
     bool Closing() const override;
+    bool ConfirmOverwrite(const std::string& path) override;
+    void OfferToWatch(const std::string& path) override;
+    void ShowMessage(const std::string& text, unsigned style, const std::string& title) override;
+    bool ChooseCompressor(PAVISTREAM stream, AVICOMPRESSOPTIONS& options) override;
+    void ProcessEvents() override;
 
     void CreateControls();
     void LayOut();

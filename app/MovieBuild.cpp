@@ -1,7 +1,6 @@
 #include "MovieBuild.h"
 
 #include "BitmapFormat.h"
-#include "DoEvents.h"
 #include "FileIO.h"
 #include "MsgBox.h"
 #include "RunFolder.h"
@@ -56,6 +55,34 @@ std::string TryDelete(const std::string& path, const char* what)
     return err == 0 ? std::string() : CannotDelete(path, what, err);
 }
 
+// How a stage of the run ended. Only GoOn lets the next stage start; every
+// other kind says what the ending reports.
+struct Outcome {
+    enum class Kind {
+        GoOn,    // after the frame loop: every frame written, or Cancel pressed
+        Code,    // a call answered this result code
+        Message, // stopped; the message names the file and what is wrong
+        Refused, // no compressor chosen: nothing was made
+        Closed,  // the front end went away
+    };
+    Kind kind = Kind::GoOn;
+    HRESULT_AVI code = 0;
+    // Message: the report. Code: a status to show instead of the code's.
+    std::string text;
+
+    static Outcome GoOn() { return {}; }
+    static Outcome Failed(HRESULT_AVI code, std::string status = {}) { return {Kind::Code, code, std::move(status)}; }
+    static Outcome Stopped(std::string message) { return {Kind::Message, 0, std::move(message)}; }
+    static Outcome Refused() { return {Kind::Refused, 0, {}}; }
+    static Outcome Closed() { return {Kind::Closed, 0, {}}; }
+    bool goesOn() const { return kind == Kind::GoOn; }
+};
+
+// Stops the run at the first call that does not answer 0.
+#define REELCAST_CHECK(call)                                                                                           \
+    if (const HRESULT_AVI hr_ = (call); hr_ != 0)                                                                     \
+        return Outcome::Failed(hr_);
+
 class Run {
 public:
     Run(MovieBuildHost& host, BuildState& state, FrameImage& image, std::int32_t width, std::int32_t height,
@@ -68,17 +95,29 @@ public:
     BuildResult Go();
 
 private:
-    void SetUp();
-    void FrameLoop();
-    void Ending();
-    // Processes waiting events; true when the front end is going away.
+    Outcome OpenMovie();
+    Outcome PrepareFirstFrames();
+    Outcome CreateStream();
+    Outcome FrameLoop();
+    // Closes the movie and removes what the run made; a failure here turns a
+    // finished run into a failed one.
+    Outcome Ending(Outcome outcome);
+    BuildResult Report(const Outcome& outcome);
+    // Runs a stage; a stage that throws stops with the exception's message.
+    template <class Stage>
+    Outcome Guarded(Stage stage);
+    // Lets events through; true when the front end is going away.
     bool Yield();
     bool Prepare(const std::string& targa, const std::string& bitmap);
-    // False, with the result code and a message naming the file, when the
-    // frame in FrameDib is not of the movie's size.
-    bool SameSizeAsMovie();
-    std::string FirstTarga() const { return firstTarga_; }
+    // Stops with a message naming the file when the frame in FrameDib is not
+    // of the movie's size.
+    Outcome CheckSize();
     void DeleteTemporary(const std::string& path);
+    void FreeOptions()
+    {
+        AVICOMPRESSOPTIONS* list[1] = {&options_};
+        AVISaveOptionsFree(1, list);
+    }
     std::string FramePath(const std::string& name) const { return JoinPath(st_.Fle.Path(), name); }
     // Temporary bitmaps go beside their frames, unless the frame directory
     // cannot take them.
@@ -100,26 +139,20 @@ private:
     PAVISTREAM stream_ = nullptr;
     PAVISTREAM compressed_ = nullptr;
     AVICOMPRESSOPTIONS options_{};
-    AVICOMPRESSOPTIONS* optionsList_[1] = {&options_};
-    bool optionsAccepted_ = false;
-    bool dialogRefused_ = false;
-    bool firstNotLoaded_ = false;
-    bool closing_ = false;
-    bool loopEnded_ = false;
+    bool optionsChosen_ = false;
+    // The first failing call's code, or the release's: what BuildResult reports.
     HRESULT_AVI resultCode_ = 0;
     std::unique_ptr<RunFolder> runFolder_;
     std::string firstTarga_;
     std::string currentName_;
     std::string currentTarga_; // the frame file whose bitmap currentName_ names
     std::int32_t position_ = 0;
-    // Frames whose write was answered 0, and frames a reader finds in the
-    // movie once it is closed: only the latter are reported.
-    std::int64_t written_ = 0;
+    // Frames a reader finds in the movie once it is closed.
     std::int64_t inFile_ = 0;
+    std::int64_t written_ = 0;
     // The first frame's size: every frame of the movie must have it.
     std::int32_t movieWidth_ = 0;
     std::int32_t movieHeight_ = 0;
-    std::string stopMessage_;
     // Temporary bitmaps made and not yet deleted.
     std::set<std::string> temporaries_;
     // Whether this run has decoded a frame that a passed-over file may repeat.
@@ -128,9 +161,20 @@ private:
 
 bool Run::Yield()
 {
-    DoEvents();
-    closing_ = closing_ || host_.Closing();
-    return closing_;
+    host_.ProcessEvents();
+    return host_.Closing();
+}
+
+template <class Stage>
+Outcome Run::Guarded(Stage stage)
+{
+    try {
+        return stage();
+    } catch (const std::bad_alloc&) {
+        return Outcome::Stopped("Not enough memory for the frames.");
+    } catch (const std::exception& e) {
+        return Outcome::Stopped(e.what());
+    }
 }
 
 void Run::DeleteTemporary(const std::string& path)
@@ -161,57 +205,61 @@ bool Run::Prepare(const std::string& targa, const std::string& bitmap)
     return true;
 }
 
-bool Run::SameSizeAsMovie()
+Outcome Run::CheckSize()
 {
     const std::int32_t width = st_.FrameDib->Width(), height = st_.FrameDib->Height();
     if (width == movieWidth_ && height == movieHeight_)
-        return true;
-    resultCode_ = AVIERR_BADSIZE;
-    MsgBox("The frame " + currentTarga_ + " is " + std::to_string(width) + " x " + std::to_string(height) +
-               " pixels, but the movie's frames are " + std::to_string(movieWidth_) + " x " +
-               std::to_string(movieHeight_) + ", the size of the first frame:" + kCrLf + FirstTarga(),
-           vbExclamation | vbOKOnly, kAppTitle);
-    return false;
+        return Outcome::GoOn();
+    host_.ShowMessage("The frame " + currentTarga_ + " is " + std::to_string(width) + " x " + std::to_string(height) +
+                          " pixels, but the movie's frames are " + std::to_string(movieWidth_) + " x " +
+                          std::to_string(movieHeight_) + ", the size of the first frame:" + kCrLf + firstTarga_,
+                      vbExclamation | vbOKOnly, kAppTitle);
+    return Outcome::Failed(AVIERR_BADSIZE);
 }
 
-void Run::SetUp()
+Outcome Run::OpenMovie()
 {
-    // The movie file.
     AVIFileInit();
-    resultCode_ = AVIFileOpen(&file_, st_.OutputPath.c_str(), OF_WRITE | OF_CREATE, nullptr);
-    if (resultCode_ != 0)
-        return;
+    REELCAST_CHECK(AVIFileOpen(&file_, st_.OutputPath.c_str(), OF_WRITE | OF_CREATE, nullptr));
+    return Outcome::GoOn();
+}
 
-    // The first and the second frame are prepared ahead. The first goes
-    // first, so that the shared image holds the second's picture when a
-    // passed-over third file repeats the frame before it.
+// The first and the second frame are prepared ahead, and the first one's
+// bitmap is loaded: it gives the movie its format.
+Outcome Run::PrepareFirstFrames()
+{
+    // The first goes first, so that the shared image holds the second's
+    // picture when a passed-over third file repeats the frame before it.
     st_.FrameDib = std::make_unique<cDIB>();
     currentName_ = GetNext(st_.Fle, st_.FrameIndex);
-    const std::string secondTarga = FramePath(currentName_);
+    currentTarga_ = FramePath(currentName_);
     currentName_ += ".bmp";
-    const std::string firstTarga = firstTarga_ = st_.FirstFramePath;
+    firstTarga_ = st_.FirstFramePath;
     if (!CanWriteIn(st_.Fle.Path()))
         runFolder_ = std::make_unique<RunFolder>();
-    st_.FirstFramePath = runFolder_ ? BitmapPath(std::filesystem::path(firstTarga).filename().string() + ".bmp") : firstTarga + ".bmp";
-    const bool firstReady = Prepare(firstTarga, st_.FirstFramePath);
-    if (!Prepare(secondTarga, BitmapPath(currentName_)))
-        throw RunStop("Neither of the first two frames is an uncompressed 24-bit Targa file:" + std::string(kCrLf) +
-                      firstTarga + kCrLf + secondTarga + kCrLf + "Reelcast reads only that kind.");
+    st_.FirstFramePath = runFolder_ ? BitmapPath(std::filesystem::path(firstTarga_).filename().string() + ".bmp")
+                                    : firstTarga_ + ".bmp";
+    const bool firstReady = Prepare(firstTarga_, st_.FirstFramePath);
+    if (!Prepare(currentTarga_, BitmapPath(currentName_)))
+        return Outcome::Stopped("Neither of the first two frames is an uncompressed 24-bit Targa file:" +
+                                std::string(kCrLf) + firstTarga_ + kCrLf + currentTarga_ + kCrLf +
+                                "Reelcast reads only that kind.");
     if (!firstReady) // it takes the second frame's picture
-        Prepare(firstTarga, st_.FirstFramePath);
-    currentTarga_ = secondTarga;
+        Prepare(firstTarga_, st_.FirstFramePath);
 
-    // The first bitmap gives the movie its format.
     const std::string firstBitmap = host_.loadPic(st_.FirstFramePath, false, false, true);
     if (!st_.FrameDib->CreateFromFile(firstBitmap)) {
-        MsgBox("Could not load first bitmap file in list!", vbExclamation | vbOKOnly, kAppTitle);
-        firstNotLoaded_ = true;
-        return;
+        host_.ShowMessage("Could not load first bitmap file in list!", vbExclamation | vbOKOnly, kAppTitle);
+        return Outcome::Failed(AVIERR_FILEREAD, "Movie's creation stopped: the first bitmap could not be loaded.");
     }
     movieWidth_ = st_.FrameDib->Width();
     movieHeight_ = st_.FrameDib->Height();
+    return Outcome::GoOn();
+}
 
-    // The stream, the compressor and the format.
+// The stream, the compressor and the format, from the first bitmap.
+Outcome Run::CreateStream()
+{
     if (rate_ < kMinRate || rate_ > kMaxRate)
         rate_ = kDefaultRate;
     AVI_STREAM_INFO info;
@@ -222,36 +270,26 @@ void Run::SetUp()
     info.dwRate = std::clamp<std::uint32_t>(static_cast<std::uint32_t>(rate_), 1, kMaxHeaderRate);
     info.dwSuggestedBufferSize = static_cast<std::uint32_t>(st_.FrameDib->SizeImage());
     SetRect(&info.rcFrame, 0, 0, st_.FrameDib->Width(), st_.FrameDib->Height());
-    resultCode_ = AVIFileCreateStream(file_, &stream_, &info);
-    if (resultCode_ != 0)
-        return;
-    const int answer = AVISaveOptions(host_.OwnerWindow(), ICMF_CHOOSE_KEYFRAME | ICMF_CHOOSE_DATARATE, 1, &stream_,
-                                      optionsList_);
-    if (answer != 1) {
-        AVISaveOptionsFree(1, optionsList_);
-        resultCode_ = answer;
-        dialogRefused_ = true;
-        return;
+    REELCAST_CHECK(AVIFileCreateStream(file_, &stream_, &info));
+    optionsChosen_ = host_.ChooseCompressor(stream_, options_);
+    if (!optionsChosen_) {
+        FreeOptions();
+        return Outcome::Refused();
     }
-    optionsAccepted_ = true;
-    resultCode_ = AVIMakeCompressedStream(&compressed_, stream_, &options_, nullptr);
-    if (resultCode_ != 0)
-        return;
-    resultCode_ = AVIStreamSetFormat(compressed_, 0, st_.FrameDib->PointerToBitmapInfo(),
-                                     st_.FrameDib->SizeBitmapInfo());
-    if (resultCode_ != 0)
-        return;
+    REELCAST_CHECK(AVIMakeCompressedStream(&compressed_, stream_, &options_, nullptr));
+    REELCAST_CHECK(AVIStreamSetFormat(compressed_, 0, st_.FrameDib->PointerToBitmapInfo(),
+                                      st_.FrameDib->SizeBitmapInfo()));
 
     // The first bitmap has given the format; the frames follow.
     DeleteTemporary(st_.FirstFramePath);
     host_.ShowProgress(1);
     if (Yield())
-        return;
-    host_.ShowProgress(static_cast<float>(0.0 / (count_ + 1) * 100));
-    FrameLoop();
+        return Outcome::Closed();
+    host_.ShowProgress(0);
+    return Outcome::GoOn();
 }
 
-void Run::FrameLoop()
+Outcome Run::FrameLoop()
 {
     position_ = 0;
     while (!currentName_.empty()) {
@@ -259,30 +297,30 @@ void Run::FrameLoop()
         host_.SetStatus("File's Creation Status: " +
                         host_.FormatPercent(static_cast<double>(position_) / (count_ + 1) * 100) + "%");
         if (Yield())
-            return;
+            return Outcome::Closed();
         const std::string bitmap = BitmapPath(currentName_);
         const std::string toLoad = host_.loadPic(bitmap, false, false, true);
         if (Yield())
-            return;
+            return Outcome::Closed();
         // A bitmap this run wrote that no longer loads has been reported by
         // cDIB; writing the previous frame again in its place would hide it.
         if (!st_.FrameDib->CreateFromFile(toLoad))
-            throw RunStop("Could not load the bitmap of frame " + std::to_string(position_ + 1) + ":" + kCrLf + toLoad);
+            return Outcome::Stopped("Could not load the bitmap of frame " + std::to_string(position_ + 1) + ":" +
+                                    kCrLf + toLoad);
         if (Yield())
-            return;
-        if (!SameSizeAsMovie()) {
+            return Outcome::Closed();
+        if (Outcome wrongSize = CheckSize(); !wrongSize.goesOn()) {
             DeleteTemporary(bitmap);
-            return;
+            return wrongSize;
         }
-        resultCode_ = AVIStreamWrite(compressed_, position_, 1, st_.FrameDib->PointerToBits(),
-                                     st_.FrameDib->SizeImage(), AVIIF_KEYFRAME, nullptr, nullptr);
-        if (resultCode_ == 0)
-            ++written_;
+        const HRESULT_AVI written = AVIStreamWrite(compressed_, position_, 1, st_.FrameDib->PointerToBits(),
+                                                   st_.FrameDib->SizeImage(), AVIIF_KEYFRAME, nullptr, nullptr);
         DeleteTemporary(bitmap);
-        if (resultCode_ != 0 || st_.CancelRequested) {
-            loopEnded_ = resultCode_ == 0;
-            return;
-        }
+        if (written != 0)
+            return Outcome::Failed(written);
+        ++written_;
+        if (st_.CancelRequested)
+            return Outcome::GoOn();
         currentName_ = GetNext(st_.Fle, st_.FrameIndex);
         if (!currentName_.empty()) {
             currentTarga_ = FramePath(currentName_);
@@ -291,15 +329,17 @@ void Run::FrameLoop()
         }
         for (int i = 0; i < 3; ++i)
             if (Yield())
-                return;
+                return Outcome::Closed();
         host_.ShowProgress(static_cast<float>(static_cast<double>(position_) / count_ * 100));
         host_.FramesWritten(written_, count_ - 1);
     }
-    loopEnded_ = true;
+    return Outcome::GoOn();
 }
 
-void Run::Ending()
+Outcome Run::Ending(Outcome outcome)
 {
+    if (outcome.kind == Outcome::Kind::Code)
+        resultCode_ = outcome.code;
     if (stream_)
         AVIStreamRelease(stream_);
     if (compressed_)
@@ -313,81 +353,94 @@ void Run::Ending()
         const HRESULT_AVI closed = AVIFileRelease(file_);
         if (resultCode_ == 0)
             resultCode_ = closed;
+        if (closed != 0 && outcome.goesOn())
+            outcome = Outcome::Failed(closed);
         // Position 0 only repeats the first written frame.
         if (counted && info.dwLength > 0 && (closed == AVIERR_OK || FileExist(st_.OutputPath)))
             inFile_ = static_cast<std::int64_t>(info.dwLength) - 1;
     }
-    if (optionsAccepted_)
-        AVISaveOptionsFree(1, optionsList_);
+    if (optionsChosen_)
+        FreeOptions();
     AVIFileExit();
 
-    // Temporary bitmaps never outlive the run, whichever way it ended.
+    // Temporary bitmaps never outlive the run, whichever way it ended; the
+    // first that cannot be deleted is reported unless something else was.
+    std::string undeleted;
     for (const std::string& path : temporaries_)
-        if (std::string why = TryDelete(path, "temporary bitmap"); stopMessage_.empty())
-            stopMessage_ = why;
+        if (std::string why = TryDelete(path, "temporary bitmap"); undeleted.empty())
+            undeleted = why;
     temporaries_.clear();
     std::string kept;
-    if (const int err = ReleaseRetiredBMP(kept); err != 0 && stopMessage_.empty())
-        stopMessage_ = CannotDelete(kept, "temporary bitmap", err);
+    if (const int err = ReleaseRetiredBMP(kept); err != 0 && undeleted.empty())
+        undeleted = CannotDelete(kept, "temporary bitmap", err);
+    if (!undeleted.empty() && outcome.kind != Outcome::Kind::Closed && outcome.kind != Outcome::Kind::Message)
+        outcome = Outcome::Stopped(undeleted);
     // A movie without a frame is no movie: no player opens it.
     if (file_ && inFile_ == 0)
         fileio::Delete(st_.OutputPath);
 
     host_.ShowProgress(100);
+    return outcome;
 }
 
-BuildResult Run::Go()
+BuildResult Run::Report(const Outcome& outcome)
 {
-    try {
-        SetUp();
-    } catch (const std::bad_alloc&) {
-        stopMessage_ = "Not enough memory for the frames.";
-    } catch (const std::exception& e) {
-        stopMessage_ = e.what();
-    }
-    Ending();
-
     BuildResult result;
     result.framesWritten = inFile_;
     result.resultCode = resultCode_;
-    if (closing_) {
+    switch (outcome.kind) {
+    case Outcome::Kind::Closed:
         result.outcome = BuildOutcome::Cancelled;
         result.status = "Movie's creation stopped: the window was closed.";
-    } else if (!stopMessage_.empty()) {
-        MsgBox(stopMessage_, vbCritical | vbOKOnly, kAppTitle);
+        break;
+    case Outcome::Kind::Message:
+        host_.ShowMessage(outcome.text, vbCritical | vbOKOnly, kAppTitle);
         result.outcome = BuildOutcome::Failed;
         result.status = "Movie's creation stopped after " + std::to_string(inFile_) + " frames.";
-    } else if (resultCode_ != 0) {
+        break;
+    case Outcome::Kind::Code:
         result.outcome = BuildOutcome::Failed;
-        result.status = resultCode_ == AVIERR_BADFORMAT || resultCode_ == AVIERR_INTERNAL
+        result.status = !outcome.text.empty() ? outcome.text
+                        : outcome.code == AVIERR_BADFORMAT || outcome.code == AVIERR_INTERNAL
                             ? "There was an error writing the file."
                             : "There was an error creating the AVI File.";
-    } else if (dialogRefused_) {
+        break;
+    case Outcome::Kind::Refused:
         result.outcome = BuildOutcome::NotStarted;
         result.status = "Movie's creation cancelled: no compressor chosen.";
-    } else if (firstNotLoaded_) {
-        result.outcome = BuildOutcome::Failed;
-        result.status = "Movie's creation stopped: the first bitmap could not be loaded.";
-    } else if (loopEnded_) {
+        break;
+    case Outcome::Kind::GoOn:
         result.outcome = st_.CancelRequested ? BuildOutcome::Cancelled : BuildOutcome::Created;
         result.status = "Movie's Creation Completed!";
+        break;
     }
-    if (!result.status.empty())
-        host_.SetStatus(result.status);
-    if (loopEnded_ && !closing_ && stopMessage_.empty() && resultCode_ == 0 &&
-        MsgBox(std::string("Movie's Creation Completed!") + kCrLf + "Do you want to watch it?", vbQuestion | vbYesNo,
-               "Open Avi File?") == vbYes)
-        host_.OpenMovie(st_.OutputPath);
-
+    host_.SetStatus(result.status);
+    if (outcome.goesOn())
+        host_.OfferToWatch(st_.OutputPath);
     st_.CancelRequested = true;
     host_.SetCreateCaption(kCreate);
     return result;
 }
 
-BuildResult EarlyExit(MovieBuildHost& host, const std::string& message, unsigned style, const std::string& title)
+BuildResult Run::Go()
+{
+    Outcome outcome = Guarded([this] { return OpenMovie(); });
+    if (outcome.goesOn())
+        outcome = Guarded([this] { return PrepareFirstFrames(); });
+    if (outcome.goesOn())
+        outcome = Guarded([this] { return CreateStream(); });
+    if (outcome.goesOn())
+        outcome = Guarded([this] { return FrameLoop(); });
+    return Report(Ending(std::move(outcome)));
+}
+
+#undef REELCAST_CHECK
+
+BuildResult EarlyExit(MovieBuildHost& host, const std::string& message = {}, unsigned style = 0,
+                      const std::string& title = {})
 {
     if (!message.empty())
-        MsgBox(message, style, title);
+        host.ShowMessage(message, style, title);
     host.SetCreateCaption(kCreate);
     BuildResult result;
     result.outcome = BuildOutcome::NotStarted;
@@ -442,9 +495,8 @@ BuildResult CmdCreate_Click(MovieBuildHost& host, BuildState& st, FrameImage& im
     st.FirstFramePath = JoinPath(host.DirectoryText(), GetNext(st.Fle, st.FrameIndex));
 
     if (FileExist(st.OutputPath)) {
-        if (MsgBox(st.OutputPath + " already exists." + kCrLf + "Overwrite it?", vbQuestion | vbYesNo,
-                   "Overwrite?") != vbYes)
-            return EarlyExit(host, {}, 0, {});
+        if (!host.ConfirmOverwrite(st.OutputPath))
+            return EarlyExit(host);
         if (std::string why = TryDelete(st.OutputPath, "existing movie"); !why.empty())
             return EarlyExit(host, why, vbCritical | vbOKOnly, kAppTitle);
     }

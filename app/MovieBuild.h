@@ -43,11 +43,22 @@ public:
     // Loads the picture and answers the bitmap file to hand to cDIB;
     // throws when the file cannot be read or decoded.
     virtual std::string loadPic(const std::string& sFile, bool showIm, bool clearImFirst, bool SaveBMP) = 0;
-    virtual AviOwnerWindow OwnerWindow() = 0;
-    // Hands the finished movie to the shell.
-    virtual void OpenMovie(const std::string& path) = 0;
     // True once the front end is going away: the run stops at its next yield.
     virtual bool Closing() const = 0;
+
+    // The run's questions and reports. The window asks its user; another
+    // front end answers from what it was told to do.
+    //
+    // Whether the existing movie at path may be replaced.
+    virtual bool ConfirmOverwrite(const std::string& path) = 0;
+    // The movie is complete: the front end may offer to show it.
+    virtual void OfferToWatch(const std::string& path) = 0;
+    // A report for the user; style holds MsgBox's icon and button bits.
+    virtual void ShowMessage(const std::string& text, unsigned style, const std::string& title) = 0;
+    // Fills options with the compressor for stream; false when none was chosen.
+    virtual bool ChooseCompressor(PAVISTREAM stream, AVICOMPRESSOPTIONS& options) = 0;
+    // Lets waiting events through; the run calls it between its steps.
+    virtual void ProcessEvents() = 0;
     // Called after each frame's write with the frames written and the frames
     // the movie will have; for front ends that show more than the bar.
     virtual void FramesWritten(std::int64_t done, std::int64_t total)

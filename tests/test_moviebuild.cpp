@@ -1,7 +1,6 @@
 // The movie build run, end to end, through a front end made of plain
 // members: generated Targa sequences in, movies read back with FFmpeg out.
 #include "AviMovieReader.h"
-#include "DoEvents.h"
 #include "MovieBuild.h"
 #include "TestSupport.h"
 #include "mdAVI.h"
@@ -23,8 +22,8 @@ using namespace testsupport;
 namespace {
 
 // A directory of frames (both origins in one movie), a front end of plain
-// members pointed at it, a directory for the movie, and answers to the
-// compression dialog and to every message box. What was written is kept, so
+// members pointed at it, a directory for the movie, and one answer to every
+// question of the run. What was written is kept, so
 // that any change to the frames, or anything left beside them, shows.
 class Build : public MovieBuildHost {
 public:
@@ -38,7 +37,10 @@ public:
     std::vector<std::string> statuses, captions, opened;
     std::vector<float> progress;
     BuildState state;
-    MsgBoxRecorder boxes;
+    // Questions and messages in order; a question's title is what it asks.
+    std::vector<MsgBoxRecorder::Shown> shown;
+    const int answer;
+    std::function<void()> atYield;
 
     std::string CreateCaption() const override { return caption; }
     void SetCreateCaption(const std::string& c) override { captions.push_back(caption = c); }
@@ -62,11 +64,38 @@ public:
             throw std::runtime_error("cannot load " + f);
         return f;
     }
-    AviOwnerWindow OwnerWindow() override { return nullptr; }
-    void OpenMovie(const std::string& p) override { opened.push_back(p); }
     bool Closing() const override { return closing; }
+    bool ConfirmOverwrite(const std::string& p) override
+    {
+        shown.push_back({p, vbYesNo, "overwrite"});
+        return answer == vbYes;
+    }
+    void OfferToWatch(const std::string& p) override
+    {
+        shown.push_back({p, vbYesNo, "watch"});
+        if (answer == vbYes)
+            opened.push_back(p);
+    }
+    void ShowMessage(const std::string& text, unsigned style, const std::string& title) override
+    {
+        shown.push_back({text, style, title});
+    }
+    bool ChooseCompressor(PAVISTREAM, AVICOMPRESSOPTIONS& o) override
+    {
+        ++dialogShown;
+        o.fccType = mmioStringToFOURCC("vids", 0);
+        for (const auto& c : AviCompressors())
+            if (c.name == codec)
+                o.fccHandler = c.fccHandler;
+        return acceptDialog;
+    }
+    void ProcessEvents() override
+    {
+        if (atYield)
+            atYield();
+    }
 
-    Build(int n, int width, int height, int answer) : boxes(answer)
+    Build(int n, int width, int height, int answer) : answer(answer)
     {
         for (int i = 0; i < n; ++i) {
             pictures.push_back(PatternPixels(width, height, static_cast<unsigned>(i * 5 + 1)));
@@ -77,29 +106,15 @@ public:
         // For the runs in unprivileged child processes.
         ::chmod(frames.path().c_str(), 0777);
         ::chmod(outDir.path().c_str(), 0777);
-        previousDialog_ = SetAviSaveOptionsProvider([this](AviOwnerWindow, std::uint32_t flags, AVICOMPRESSOPTIONS& o) {
-            ++dialogShown;
-            o.fccType = mmioStringToFOURCC("vids", 0);
-            for (const auto& c : AviCompressors())
-                if (c.name == codec)
-                    o.fccHandler = c.fccHandler;
-            // Asked for the key frames and the data rate: the run's settings.
-            return acceptDialog && flags == (ICMF_CHOOSE_KEYFRAME | ICMF_CHOOSE_DATARATE) ? 1 : 0;
-        });
-    }
-    ~Build() override
-    {
-        SetAviSaveOptionsProvider(previousDialog_);
-        SetDoEventsHandler(previousYield_);
     }
     // Runs action at the k-th yield from now: the run yields once before its
     // loop and six times a frame.
     void AtYield(int k, std::function<void()> action)
     {
-        previousYield_ = SetDoEventsHandler([=, count = 0]() mutable {
+        atYield = [=, count = 0]() mutable {
             if (++count == k)
                 action();
-        });
+        };
     }
     std::string Name(int i) const
     {
@@ -114,7 +129,7 @@ public:
     }
     BuildResult Press() { return CmdCreate_Click(*this, state, SharedFrameImage()); }
     avitest::Movie Movie() const { return avitest::ReadMovie(out); }
-    const MsgBoxRecorder::Shown& Box(std::size_t i) const { return boxes.shown().at(i); }
+    const MsgBoxRecorder::Shown& Box(std::size_t i) const { return shown.at(i); }
     std::string LastStatus() const { return statuses.empty() ? "" : statuses.back(); }
 
     // Temporary bitmaps, hidden or not, must never outlive the run.
@@ -130,10 +145,6 @@ public:
                    << (written.count(name) && written.at(name) == bytes ? " " : "* ");
         return result;
     }
-
-private:
-    AviSaveOptionsProvider previousDialog_;
-    std::function<void()> previousYield_;
 };
 
 // 0, or the number (from 1) of the first check that failed: what a run in a
@@ -166,9 +177,9 @@ TEST_P(LosslessRun, NFilesGiveNFramesWithFilesTwoToNAsPictures)
     EXPECT_EQ(run.progress, (std::vector<float>{1, 0, 20, 40, 60, 80, 100}));
     EXPECT_EQ(run.captions, (std::vector<std::string>{"Cancel", "Create !"}));
     EXPECT_TRUE(run.state.CancelRequested);
-    ASSERT_EQ(run.boxes.shown().size(), 1u);
-    EXPECT_EQ(run.Box(0).title, "Open Avi File?");
-    EXPECT_EQ(run.Box(0).prompt, "Movie's Creation Completed!\r\nDo you want to watch it?");
+    ASSERT_EQ(run.shown.size(), 1u);
+    EXPECT_EQ(run.Box(0).title, "watch");
+    EXPECT_EQ(run.Box(0).prompt, run.out);
     EXPECT_TRUE(run.opened.empty()); // answered no
 
     const auto movie = run.Movie();
@@ -239,7 +250,7 @@ TEST(MovieBuild, CancelOrCloseMidRunKeepsThePlayableMovieSoFar)
         EXPECT_TRUE(run.Intact());
         EXPECT_EQ(run.progress.back(), 100);
         EXPECT_EQ(run.LastStatus(), cancel ? "Movie's Creation Completed!" : "Movie's creation stopped: the window was closed.");
-        EXPECT_EQ(run.boxes.shown().size(), cancel ? 1u : 0u);
+        EXPECT_EQ(run.shown.size(), cancel ? 1u : 0u);
         EXPECT_EQ(run.opened, cancel ? std::vector<std::string>{run.out} : std::vector<std::string>{});
     }
 }
@@ -279,7 +290,7 @@ TEST(MovieBuild, EarlyExitsAndARefusedDialogCreateNothing)
         setUp(run);
         const BuildResult r = run.Press();
         EXPECT_EQ(std::tuple(r.outcome, r.framesWritten), std::tuple(outcome, 0));
-        ASSERT_EQ(run.boxes.shown().size(), message.empty() ? 0u : 1u);
+        ASSERT_EQ(run.shown.size(), message.empty() ? 0u : 1u);
         if (!message.empty()) {
             EXPECT_EQ(run.Box(0).prompt.rfind(message, 0), 0u) << run.Box(0).prompt;
             EXPECT_EQ(run.Box(0).title, outcome == notStarted ? "Error!" : "Reelcast");
@@ -321,7 +332,7 @@ TEST(MovieBuild, PassedOverFilesRepeatTheFrameBeforeThem)
                     EXPECT_EQ(frame, force ? movie.frames[k - 1] : source) << k;
                 }
             }
-            EXPECT_EQ(run.boxes.shown().size(), 1u); // the closing question only
+            EXPECT_EQ(run.shown.size(), 1u); // the closing question only
         }
     }
 }
@@ -336,7 +347,7 @@ TEST(MovieBuild, AFrameOfAnotherSizeEndsTheRunNamingIt)
     EXPECT_EQ(r.outcome, BuildOutcome::Failed);
     EXPECT_EQ(r.framesWritten, 2);
     EXPECT_EQ(run.LastStatus(), "There was an error creating the AVI File.");
-    ASSERT_EQ(run.boxes.shown().size(), 1u);
+    ASSERT_EQ(run.shown.size(), 1u);
     EXPECT_EQ(run.Box(0).title, "Reelcast");
     EXPECT_EQ(run.Box(0).prompt, "The frame " + run.Name(3) + " is 6 x 8 pixels, but the movie's frames are 8 x 6, "
                                  "the size of the first frame:\r\n" + run.Name(0));
@@ -394,7 +405,7 @@ TEST(MovieBuildFaults, UnreadableFrameEndsWithOneMessageAndKeepsTheFramesBefore)
     EXPECT_EQ(RunAsUnprivileged([&] {
                   const BuildResult r = run.Press();
                   return FirstFailed({r.outcome == BuildOutcome::Failed, r.framesWritten == 3, run.caption == "Create !",
-                                      run.boxes.shown().size() == 1 &&
+                                      run.shown.size() == 1 &&
                                           run.Box(0).prompt.find("shot0004.tga") != std::string::npos,
                                       run.Movie().frames.size() == 4});
               }),
@@ -414,7 +425,7 @@ TEST(MovieBuildFaults, TemporaryBitmapThatCannotBeDeletedStopsTheRunAfterItsFram
     EXPECT_EQ(RunAsUnprivileged([&] {
                   const BuildResult r = run.Press();
                   return FirstFailed(
-                      {r.outcome == BuildOutcome::Failed, run.boxes.shown().size() == 1,
+                      {r.outcome == BuildOutcome::Failed, run.shown.size() == 1,
                        run.Box(0).prompt.rfind("Cannot delete the temporary bitmap:\r\n" + stuck + "\r\n", 0) == 0,
                        r.framesWritten == 1, run.LastStatus() == "Movie's creation stopped after 1 frames.",
                        run.Movie().frames.size() == 2});
@@ -430,8 +441,8 @@ TEST(MovieBuildFaults, OutputThatCannotBeDeletedIsReported)
     ::chmod(run.out.c_str(), 0666);
     ::chmod(run.outDir.path().c_str(), 0755); // the file is writable, its directory is not
     EXPECT_EQ(RunAsUnprivileged([&] {
-                  return FirstFailed({run.Press().outcome == BuildOutcome::NotStarted, run.boxes.shown().size() == 2,
-                                      run.Box(0).title == "Overwrite?",
+                  return FirstFailed({run.Press().outcome == BuildOutcome::NotStarted, run.shown.size() == 2,
+                                      run.Box(0).title == "overwrite",
                                       run.Box(1).prompt.rfind("Cannot delete the existing movie:\r\n" + run.out, 0) == 0});
               }),
               0);

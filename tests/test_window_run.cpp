@@ -28,8 +28,10 @@ protected:
     {
         QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
         QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, QString::fromStdString(config_.file("")));
-        previousProvider_ = SetAviSaveOptionsProvider([this](AviOwnerWindow owner, std::uint32_t, AVICOMPRESSOPTIONS& o) {
+        previousProvider_ = SetAviSaveOptionsProvider([this](AviOwnerWindow owner, std::uint32_t flags, AVICOMPRESSOPTIONS& o) {
             owners_.push_back(owner);
+            // The dialog offers the key frames and the data rate.
+            EXPECT_EQ(flags, ICMF_CHOOSE_KEYFRAME | ICMF_CHOOSE_DATARATE);
             o.fccType = mmioStringToFOURCC("vids", 0);
             o.fccHandler = mmioStringToFOURCC("FFV1", 0);
             return 1;
@@ -152,11 +154,21 @@ TEST_F(WindowRun, InstalledWindowUsesTheUsersFoldersAndTakesDrops)
         ASSERT_EQ(movie.frames.size(), 4u) << movie.error;
         EXPECT_EQ(movie.frames[3], pictures[3]);
         EXPECT_EQ(Leftovers(), 0u);
+        // The same movie again: the window asks before replacing it, and a
+        // No leaves it as it was.
+        const Bytes made = ReadFile(out);
+        w.CmdCreate->click();
+        EXPECT_EQ(ReadFile(out), made);
+        ASSERT_EQ(boxes.shown().size(), 2u);
+        EXPECT_EQ(boxes.shown()[1].prompt, out + " already exists.\r\nOverwrite it?");
+        EXPECT_EQ(boxes.shown()[1].title, "Overwrite?");
+        EXPECT_EQ(boxes.shown()[1].style, vbQuestion | vbYesNo);
         w.DropPath(home.path().string());
         EXPECT_EQ(w.TxtDir->text().toStdString(), home.path().string());
     }
     ::unsetenv("XDG_CONFIG_HOME");
     ::setenv("HOME", wasHome.c_str(), 1);
-    ASSERT_EQ(boxes.shown().size(), 1u); // the closing question only
+    EXPECT_EQ(boxes.shown()[0].prompt, "Movie's Creation Completed!\r\nDo you want to watch it?");
     EXPECT_EQ(boxes.shown()[0].title, "Open Avi File?");
+    EXPECT_EQ(boxes.shown()[0].style, vbQuestion | vbYesNo);
 }
