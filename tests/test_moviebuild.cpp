@@ -7,7 +7,6 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
@@ -23,8 +22,8 @@ namespace {
 
 // A directory of frames (both origins in one movie), a front end of plain
 // members pointed at it, a directory for the movie, and one answer to every
-// question of the run. What was written is kept, so
-// that any change to the frames, or anything left beside them, shows.
+// question of the run. What was written is kept, so that any change to the
+// frames, or anything left beside them, shows.
 class Build : public MovieBuildHost {
 public:
     TempDir frames, outDir;
@@ -39,7 +38,7 @@ public:
     BuildState state;
     // Questions and messages in order; a question's title is what it asks.
     std::vector<MsgBoxRecorder::Shown> shown;
-    const int answer;
+    const bool yes;
     std::function<void()> atYield;
 
     std::string CreateCaption() const override { return caption; }
@@ -68,12 +67,12 @@ public:
     bool ConfirmOverwrite(const std::string& p) override
     {
         shown.push_back({p, vbYesNo, "overwrite"});
-        return answer == vbYes;
+        return yes;
     }
     void OfferToWatch(const std::string& p) override
     {
         shown.push_back({p, vbYesNo, "watch"});
-        if (answer == vbYes)
+        if (yes)
             opened.push_back(p);
     }
     void ShowMessage(const std::string& text, unsigned style, const std::string& title) override
@@ -95,7 +94,7 @@ public:
             atYield();
     }
 
-    Build(int n, int width, int height, int answer) : answer(answer)
+    Build(int n, int width, int height, bool yes = false) : yes(yes)
     {
         for (int i = 0; i < n; ++i) {
             pictures.push_back(PatternPixels(width, height, static_cast<unsigned>(i * 5 + 1)));
@@ -157,49 +156,46 @@ int FirstFailed(std::initializer_list<bool> checks)
 
 } // namespace
 
-class LosslessRun : public ::testing::TestWithParam<std::string> {};
-
-TEST_P(LosslessRun, NFilesGiveNFramesWithFilesTwoToNAsPictures)
+// N files give N frames, files 2 to N as pictures; the status text divides
+// by N + 1, the bar by N.
+TEST(MovieBuild, NFilesGiveNFramesWithFilesTwoToNAsPictures)
 {
-    Build run(5, 33, 17, vbNo);
-    run.codec = GetParam();
-    run.fps = "25";
-    const BuildResult result = run.Press();
-    EXPECT_EQ(result.outcome, BuildOutcome::Created);
-    EXPECT_EQ(result.framesWritten, 4);
-    EXPECT_EQ(run.dialogShown, 1);
-    EXPECT_EQ(AviSaveOptionsPending(), 0);
-    // The status text divides by N + 1, the bar by N.
-    EXPECT_EQ(run.statuses,
-              (std::vector<std::string>{"File's Creation Status: 16.7%", "File's Creation Status: 33.3%",
-                                        "File's Creation Status: 50.0%", "File's Creation Status: 66.7%",
-                                        "Movie's Creation Completed!"}));
-    EXPECT_EQ(run.progress, (std::vector<float>{1, 0, 20, 40, 60, 80, 100}));
-    EXPECT_EQ(run.captions, (std::vector<std::string>{"Cancel", "Create !"}));
-    EXPECT_TRUE(run.state.CancelRequested);
-    ASSERT_EQ(run.shown.size(), 1u);
-    EXPECT_EQ(run.Box(0).title, "watch");
-    EXPECT_EQ(run.Box(0).prompt, run.out);
-    EXPECT_TRUE(run.opened.empty()); // answered no
+    for (const char* codec : {"raw", "ffv1", "utvideo"}) {
+        SCOPED_TRACE(codec);
+        Build run(5, 33, 17);
+        run.codec = codec;
+        run.fps = "25";
+        const BuildResult result = run.Press();
+        EXPECT_EQ(std::tuple(result.outcome, result.framesWritten), std::tuple(BuildOutcome::Created, 4));
+        EXPECT_EQ(std::tuple(run.dialogShown, AviSaveOptionsPending()), std::tuple(1, 0));
+        EXPECT_EQ(run.statuses,
+                  (std::vector<std::string>{"File's Creation Status: 16.7%", "File's Creation Status: 33.3%",
+                                            "File's Creation Status: 50.0%", "File's Creation Status: 66.7%",
+                                            "Movie's Creation Completed!"}));
+        EXPECT_EQ(run.progress, (std::vector<float>{1, 0, 20, 40, 60, 80, 100}));
+        EXPECT_EQ(run.captions, (std::vector<std::string>{"Cancel", "Create !"}));
+        EXPECT_TRUE(run.state.CancelRequested);
+        ASSERT_EQ(run.shown.size(), 1u);
+        EXPECT_EQ(std::tuple(run.Box(0).title, run.Box(0).prompt), std::tuple("watch", run.out));
 
-    const auto movie = run.Movie();
-    EXPECT_EQ(std::tuple(movie.width, movie.height, movie.rateNum * 1.0 / movie.rateDen), std::tuple(33, 17, 25.0))
-        << movie.error;
-    ASSERT_EQ(movie.frames.size(), 5u);
-    for (std::size_t k = 1; k < movie.frames.size(); ++k)
-        EXPECT_EQ(movie.frames[k], run.pictures[k]) << "movie frame " << k;
-    EXPECT_TRUE(movie.warnings.empty()) << movie.warnings.front();
-    EXPECT_TRUE(run.Intact());
+        const auto movie = run.Movie();
+        EXPECT_EQ(std::tuple(movie.width, movie.height, movie.rateNum * 1.0 / movie.rateDen),
+                  std::tuple(33, 17, 25.0))
+            << movie.error;
+        ASSERT_EQ(movie.frames.size(), 5u);
+        for (std::size_t k = 1; k < movie.frames.size(); ++k)
+            EXPECT_EQ(movie.frames[k], run.pictures[k]) << "movie frame " << k;
+        EXPECT_TRUE(movie.warnings.empty()) << movie.warnings.front();
+        EXPECT_TRUE(run.Intact());
+    }
 }
-
-INSTANTIATE_TEST_SUITE_P(Compressors, LosslessRun, ::testing::Values("raw", "ffv1", "huffyuv", "utvideo", "zmbv"));
 
 TEST(MovieBuild, RateAndSizeTextsGiveTheHeader)
 {
     const std::pair<const char*, int> rates[] = {{"", 15},  {"0", 15},   {"-3", 15},   {"51", 15},  {"60", 15},
                                                  {"40", 30}, {"50", 30}, {"31", 30},  {"30", 30},  {"25", 25},
                                                  {"15.5", 16}, {"14.5", 14}, {"12abc", 12}, {"1 0", 10}};
-    Build run(3, 40, 30, vbNo);
+    Build run(3, 40, 30);
     const auto press = [&] {
         std::filesystem::remove(run.out);
         EXPECT_EQ(run.Press().outcome, BuildOutcome::Created);
@@ -232,7 +228,7 @@ TEST(MovieBuild, CancelOrCloseMidRunKeepsThePlayableMovieSoFar)
 {
     for (const bool cancel : {true, false}) {
         SCOPED_TRACE(cancel ? "cancel" : "close");
-        Build run(8, 16, 8, vbYes);
+        Build run(8, 16, 8, true);
         run.codec = "ffv1";
         run.AtYield(1 + 6 * 2 + (cancel ? 2 : 1), [&] {
             ASSERT_EQ(run.caption, "Cancel");
@@ -242,22 +238,20 @@ TEST(MovieBuild, CancelOrCloseMidRunKeepsThePlayableMovieSoFar)
             run.closing = !cancel;
         });
         const BuildResult result = run.Press();
-        EXPECT_EQ(result.outcome, BuildOutcome::Cancelled);
-        EXPECT_EQ(result.framesWritten, cancel ? 3 : 2);
+        EXPECT_EQ(std::tuple(result.outcome, result.framesWritten), std::tuple(BuildOutcome::Cancelled, cancel ? 3 : 2));
         const auto movie = run.Movie();
         ASSERT_EQ(movie.frames.size(), cancel ? 4u : 3u) << movie.error;
         EXPECT_EQ(movie.frames.back(), run.pictures[movie.frames.size() - 1]);
         EXPECT_TRUE(run.Intact());
         EXPECT_EQ(run.progress.back(), 100);
         EXPECT_EQ(run.LastStatus(), cancel ? "Movie's Creation Completed!" : "Movie's creation stopped: the window was closed.");
-        EXPECT_EQ(run.shown.size(), cancel ? 1u : 0u);
         EXPECT_EQ(run.opened, cancel ? std::vector<std::string>{run.out} : std::vector<std::string>{});
     }
 }
 
-// Nothing is created, nothing is left beside the frames, and the window is
-// ready for the next press.
-TEST(MovieBuild, EarlyExitsAndARefusedDialogCreateNothing)
+// Runs that end early: the message (its start, and its title, if any), the
+// status, what the movie holds, and nothing left beside the frames.
+TEST(MovieBuild, RunsThatEndEarlySayWhyAndLeaveNothingBehind)
 {
     const std::string noFiles = "There's no TGA files in:\r\n", badSize = "The forced movie dimensions";
     const auto badTarga = [](Build& r) { // 32-bit Targa files are not read
@@ -267,41 +261,50 @@ TEST(MovieBuild, EarlyExitsAndARefusedDialogCreateNothing)
             r.Put(i, f);
         }
     };
-    constexpr auto notStarted = BuildOutcome::NotStarted;
-    // What, the set-up, the outcome, how the message box starts (none when
-    // empty) and the status line.
-    const std::tuple<const char*, std::function<void(Build&)>, BuildOutcome, std::string, std::string> cases[] = {
-        {"no files", [](Build& r) { std::filesystem::create_directory(r.dir += "/empty"); }, notStarted, noFiles, ""},
-        {"missing directory", [](Build& r) { r.dir += "/gone"; }, notStarted, noFiles, ""},
-        {"one file", [](Build& r) { std::filesystem::create_directory(r.dir += "/one");
-                                    std::filesystem::copy(r.Name(0), r.dir); },
-         notStarted, "There's only one TGA file in:\r\n", ""},
-        {"zero width", [](Build& r) { r.chkF = 1; r.w = ""; }, notStarted, badSize, ""},
-        {"negative height", [](Build& r) { r.chkF = 1; r.h = "-384"; }, notStarted, badSize, ""},
-        {"absurd size", [](Build& r) { r.chkF = 1; r.w = r.h = "100000"; }, notStarted, badSize, ""},
-        {"no supported Targa", badTarga, BuildOutcome::Failed,
-         "Neither of the first two frames is an uncompressed 24-bit Targa file", "Movie's creation stopped after 0 frames."},
-        {"refused dialog", [](Build& r) { r.acceptDialog = false; }, notStarted, "",
-         "Movie's creation cancelled: no compressor chosen."},
-    };
-    for (const auto& [what, setUp, outcome, message, status] : cases) {
+    const auto otherSize = [](Build& r) { r.Put(2, MakeTarga(4, 6, PatternPixels(4, 6))); };
+    constexpr auto notStarted = BuildOutcome::NotStarted, failed = BuildOutcome::Failed;
+    const std::string frame2 = "The frame ", creating = "There was an error creating the AVI File.";
+    const std::tuple<const char*, std::function<void(Build&)>, BuildOutcome, std::string, const char*, std::string,
+                     int>
+        cases[] = {
+            {"no files", [](Build& r) { std::filesystem::create_directory(r.dir += "/empty"); }, notStarted, noFiles,
+             "Error!", "", 0},
+            {"missing directory", [](Build& r) { r.dir += "/gone"; }, notStarted, noFiles, "Error!", "", 0},
+            {"one file", [](Build& r) { std::filesystem::create_directory(r.dir += "/one");
+                                        std::filesystem::copy(r.Name(0), r.dir); },
+             notStarted, "There's only one TGA file in:\r\n", "Error!", "", 0},
+            {"zero width", [](Build& r) { r.chkF = 1; r.w = ""; }, notStarted, badSize, "Error!", "", 0},
+            {"negative height", [](Build& r) { r.chkF = 1; r.h = "-384"; }, notStarted, badSize, "Error!", "", 0},
+            {"absurd size", [](Build& r) { r.chkF = 1; r.w = r.h = "100000"; }, notStarted, badSize, "Error!", "", 0},
+            {"no supported Targa", badTarga, failed, "Neither of the first two frames is an uncompressed 24-bit Targa file",
+             "Reelcast", "Movie's creation stopped after 0 frames.", 0},
+            {"refused dialog", [](Build& r) { r.acceptDialog = false; }, notStarted, "", "",
+             "Movie's creation cancelled: no compressor chosen.", 0},
+            {"frame of another size", otherSize, failed, frame2, "Reelcast", creating, 1},
+        };
+    for (const auto& [what, setUp, outcome, message, title, status, frames] : cases) {
         SCOPED_TRACE(what);
-        Build run(3, 4, 4, vbOK);
+        Build run(4, 6, 4);
         setUp(run);
         const BuildResult r = run.Press();
-        EXPECT_EQ(std::tuple(r.outcome, r.framesWritten), std::tuple(outcome, 0));
+        EXPECT_EQ(std::tuple(r.outcome, r.framesWritten), std::tuple(outcome, frames));
         ASSERT_EQ(run.shown.size(), message.empty() ? 0u : 1u);
         if (!message.empty()) {
             EXPECT_EQ(run.Box(0).prompt.rfind(message, 0), 0u) << run.Box(0).prompt;
-            EXPECT_EQ(run.Box(0).title, outcome == notStarted ? "Error!" : "Reelcast");
+            EXPECT_EQ(run.Box(0).title, title);
         }
         EXPECT_EQ(run.LastStatus(), status);
         EXPECT_EQ(run.progress.empty(), status.empty());
-        EXPECT_FALSE(std::filesystem::exists(run.out));
+        EXPECT_EQ(std::filesystem::exists(run.out), frames > 0);
         EXPECT_TRUE(run.Intact()); // the temporary bitmaps gone too
         EXPECT_EQ(run.caption, "Create !");
-        EXPECT_EQ(run.dialogShown, run.acceptDialog ? 0 : 1);
+        EXPECT_EQ(run.dialogShown, run.acceptDialog ? frames > 0 : 1);
         EXPECT_EQ(AviSaveOptionsPending(), 0);
+        if (frames > 0) {
+            EXPECT_EQ(run.Movie().frames.size(), 2u);
+            EXPECT_EQ(run.Box(0).prompt, "The frame " + run.Name(2) + " is 4 x 6 pixels, but the movie's frames are "
+                                         "6 x 4, the size of the first frame:\r\n" + run.Name(0));
+        }
     }
 }
 
@@ -312,7 +315,7 @@ TEST(MovieBuild, PassedOverFilesRepeatTheFrameBeforeThem)
     for (const int force : {0, 1}) {
         for (const int skipped : {1, 2, 4}) { // the second, the third and the last file
             SCOPED_TRACE("file " + std::to_string(skipped) + (force ? " forced" : ""));
-            Build run(5, 6, 4, vbNo);
+            Build run(5, 6, 4);
             run.chkF = force;
             run.w = "12";
             run.h = "8";
@@ -337,29 +340,24 @@ TEST(MovieBuild, PassedOverFilesRepeatTheFrameBeforeThem)
     }
 }
 
-// A frame of another size ends the run with a message naming it and both
-// sizes; the movie keeps the frames before it.
-TEST(MovieBuild, AFrameOfAnotherSizeEndsTheRunNamingIt)
-{
-    Build run(6, 8, 6, vbNo);
-    run.Put(3, MakeTarga(6, 8, PatternPixels(6, 8)));
-    const BuildResult r = run.Press();
-    EXPECT_EQ(r.outcome, BuildOutcome::Failed);
-    EXPECT_EQ(r.framesWritten, 2);
-    EXPECT_EQ(run.LastStatus(), "There was an error creating the AVI File.");
-    ASSERT_EQ(run.shown.size(), 1u);
-    EXPECT_EQ(run.Box(0).title, "Reelcast");
-    EXPECT_EQ(run.Box(0).prompt, "The frame " + run.Name(3) + " is 6 x 8 pixels, but the movie's frames are 8 x 6, "
-                                 "the size of the first frame:\r\n" + run.Name(0));
-    EXPECT_EQ(run.Movie().frames.size(), 3u);
-    EXPECT_TRUE(run.Intact());
-}
-
 // A frame directory that cannot be written still converts: the temporary
-// bitmaps go to a folder of the run's own, which goes with the run.
-TEST(MovieBuild, ReadOnlyFrameDirectoryConvertsAndStaysUntouched)
+// bitmaps go to a folder of the run's own, which goes with the run. A hidden
+// bitmap kept by a run whose process is gone is removed by the next run in
+// its directory; one of a live process is not touched.
+TEST(MovieBuild, TemporaryBitmapsGoWhereTheyCanAndOrphansAreRemoved)
 {
-    Build run(4, 8, 6, vbNo);
+    Build run(4, 8, 6);
+    pid_t dead = 4194000;
+    while (::kill(dead, 0) == 0 || errno != ESRCH)
+        --dead;
+    const std::string orphan = run.frames.file(".reelcast-" + std::to_string(dead) + ".bmp.part"),
+                      alive = run.frames.file(".reelcast-" + std::to_string(::getppid()) + ".bmp.part");
+    WriteFile(orphan, Bytes(10, 1));
+    WriteFile(alive, run.written[alive] = Bytes(10, 3));
+    EXPECT_EQ(run.Press().outcome, BuildOutcome::Created);
+    EXPECT_FALSE(std::filesystem::exists(orphan));
+    EXPECT_TRUE(run.Intact());
+
     const ReadOnlyView view(run.frames.path());
     if (!view.ok())
         GTEST_SKIP() << "cannot mount a read-only view here";
@@ -368,6 +366,7 @@ TEST(MovieBuild, ReadOnlyFrameDirectoryConvertsAndStaysUntouched)
     const std::string before = was ? was : "";
     ::setenv("XDG_RUNTIME_DIR", runtime.path().c_str(), 1);
     run.dir = view.path();
+    run.out = run.outDir.file("second.avi");
     const BuildResult r = run.Press();
     was ? ::setenv("XDG_RUNTIME_DIR", before.c_str(), 1) : ::unsetenv("XDG_RUNTIME_DIR");
     EXPECT_EQ(r.outcome, BuildOutcome::Created);
@@ -378,74 +377,55 @@ TEST(MovieBuild, ReadOnlyFrameDirectoryConvertsAndStaysUntouched)
     EXPECT_TRUE(std::filesystem::is_empty(runtime.path()));
 }
 
-// A hidden bitmap kept by a run whose process is gone is removed by the next
-// run in that directory; one of a live process is not touched.
-TEST(MovieBuild, HiddenBitmapsOfDeadProcessesAreRemoved)
-{
-    Build run(3, 4, 4, vbNo);
-    pid_t dead = 4194000;
-    while (::kill(dead, 0) == 0 || errno != ESRCH)
-        --dead;
-    const std::string orphan = run.frames.file(".reelcast-" + std::to_string(dead) + ".bmp.part"),
-                      alive = run.frames.file(".reelcast-" + std::to_string(::getppid()) + ".bmp.part");
-    WriteFile(orphan, Bytes(10, 1));
-    WriteFile(alive, Bytes(10, 3));
-    run.written[alive] = Bytes(10, 3);
-    EXPECT_EQ(run.Press().outcome, BuildOutcome::Created);
-    EXPECT_FALSE(std::filesystem::exists(orphan));
-    EXPECT_TRUE(run.Intact());
-}
-
 // Permission faults hold for root only in an unprivileged child process,
-// which reports by exit code what FirstFailed answers.
-TEST(MovieBuildFaults, UnreadableFrameEndsWithOneMessageAndKeepsTheFramesBefore)
+// which reports by exit code what FirstFailed answers: an unreadable frame,
+// a temporary bitmap that cannot be deleted (its directory locked once
+// frame 1's bitmap is loaded), and an existing movie that cannot be deleted.
+TEST(MovieBuildFaults, PermissionFaultsStopTheRunWithOneMessageAndKeepTheFramesBefore)
 {
-    Build run(6, 8, 8, vbOK);
-    ::chmod(run.Name(4).c_str(), 0);
-    EXPECT_EQ(RunAsUnprivileged([&] {
-                  const BuildResult r = run.Press();
-                  return FirstFailed({r.outcome == BuildOutcome::Failed, r.framesWritten == 3, run.caption == "Create !",
-                                      run.shown.size() == 1 &&
+    {
+        Build run(6, 8, 8);
+        ::chmod(run.Name(4).c_str(), 0);
+        EXPECT_EQ(RunAsUnprivileged([&] {
+                      const BuildResult r = run.Press();
+                      return FirstFailed({r.outcome == BuildOutcome::Failed, r.framesWritten == 3,
+                                          run.caption == "Create !", run.shown.size() == 1,
                                           run.Box(0).prompt.find("shot0004.tga") != std::string::npos,
-                                      run.Movie().frames.size() == 4});
-              }),
-              0);
-    ::chmod(run.Name(4).c_str(), 0644);
-    EXPECT_TRUE(run.Intact());
-}
-
-TEST(MovieBuildFaults, TemporaryBitmapThatCannotBeDeletedStopsTheRunAfterItsFrame)
-{
-    Build run(5, 8, 8, vbOK);
-    const std::string stuck = run.Name(1) + ".bmp";
-    // The unprivileged run must own the directory to lock it.
-    ASSERT_TRUE(::geteuid() != 0 || ::chown(run.frames.path().c_str(), 65534, 65534) == 0);
-    // Read-only from inside frame 1 on, once its bitmap is loaded.
-    run.AtYield(1 + 2, [&] { ::chmod(run.frames.path().c_str(), 0555); });
-    EXPECT_EQ(RunAsUnprivileged([&] {
-                  const BuildResult r = run.Press();
-                  return FirstFailed(
-                      {r.outcome == BuildOutcome::Failed, run.shown.size() == 1,
-                       run.Box(0).prompt.rfind("Cannot delete the temporary bitmap:\r\n" + stuck + "\r\n", 0) == 0,
-                       r.framesWritten == 1, run.LastStatus() == "Movie's creation stopped after 1 frames.",
-                       run.Movie().frames.size() == 2});
-              }),
-              0);
-    EXPECT_TRUE(std::filesystem::exists(stuck));
-}
-
-TEST(MovieBuildFaults, OutputThatCannotBeDeletedIsReported)
-{
-    Build run(3, 8, 8, vbYes);
-    WriteFile(run.out, Bytes(5, 'k'));
-    ::chmod(run.out.c_str(), 0666);
-    ::chmod(run.outDir.path().c_str(), 0755); // the file is writable, its directory is not
-    EXPECT_EQ(RunAsUnprivileged([&] {
-                  return FirstFailed({run.Press().outcome == BuildOutcome::NotStarted, run.shown.size() == 2,
-                                      run.Box(0).title == "overwrite",
-                                      run.Box(1).prompt.rfind("Cannot delete the existing movie:\r\n" + run.out, 0) == 0});
-              }),
-              0);
-    EXPECT_EQ(ReadFile(run.out), Bytes(5, 'k'));
-    EXPECT_TRUE(run.Intact());
+                                          run.Movie().frames.size() == 4});
+                  }),
+                  0);
+        ::chmod(run.Name(4).c_str(), 0644);
+        EXPECT_TRUE(run.Intact());
+    }
+    {
+        Build run(5, 8, 8);
+        const std::string stuck = run.Name(1) + ".bmp";
+        ASSERT_TRUE(::geteuid() != 0 || ::chown(run.frames.path().c_str(), 65534, 65534) == 0);
+        run.AtYield(1 + 2, [&] { ::chmod(run.frames.path().c_str(), 0555); });
+        EXPECT_EQ(RunAsUnprivileged([&] {
+                      const BuildResult r = run.Press();
+                      return FirstFailed(
+                          {r.outcome == BuildOutcome::Failed, run.shown.size() == 1,
+                           run.Box(0).prompt.rfind("Cannot delete the temporary bitmap:\r\n" + stuck + "\r\n", 0) == 0,
+                           r.framesWritten == 1, run.LastStatus() == "Movie's creation stopped after 1 frames.",
+                           run.Movie().frames.size() == 2});
+                  }),
+                  0);
+        EXPECT_TRUE(std::filesystem::exists(stuck));
+    }
+    {
+        Build run(3, 8, 8, true);
+        WriteFile(run.out, Bytes(5, 'k'));
+        ::chmod(run.out.c_str(), 0666);
+        ::chmod(run.outDir.path().c_str(), 0755); // the file is writable, its directory is not
+        EXPECT_EQ(RunAsUnprivileged([&] {
+                      return FirstFailed(
+                          {run.Press().outcome == BuildOutcome::NotStarted, run.shown.size() == 2,
+                           run.Box(0).title == "overwrite",
+                           run.Box(1).prompt.rfind("Cannot delete the existing movie:\r\n" + run.out, 0) == 0});
+                  }),
+                  0);
+        EXPECT_EQ(ReadFile(run.out), Bytes(5, 'k'));
+        EXPECT_TRUE(run.Intact());
+    }
 }
