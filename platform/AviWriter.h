@@ -36,15 +36,8 @@ struct Settings {
     std::uint32_t scale = 0;
 };
 
-// Looks a compressor of this build up by the FourCC of the options (letter
-// case ignored; 0 and "DIB " name the uncompressed frames, "FMP4" and "DIVX"
-// the MPEG-4 Part 2 one). Null when this build has no such compressor.
-const AviCompressor* FindCompressor(std::uint32_t fccHandler);
-// The compressors of AviCompressors().
-const std::vector<AviCompressor>& CompressorList();
 // What AviSetLibraryLog() does.
 void SetLibraryLog(bool on);
-bool IsUncompressed(const AviCompressor& compressor);
 
 class Writer {
 public:

@@ -6,6 +6,7 @@
 
 #include "LittleEndian.h"
 
+#include "AviCompressorTable.h"
 #include "AviWriter.h"
 
 #include <cctype>
