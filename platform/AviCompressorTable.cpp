@@ -157,10 +157,4 @@ const AviCompressor* FindCompressor(std::uint32_t fccHandler)
     return nullptr;
 }
 
-bool IsUncompressed(const AviCompressor& compressor)
-{
-    const CompressorEntry* e = EntryOf(&compressor);
-    return e && !e->encoder;
-}
-
 } // namespace avi

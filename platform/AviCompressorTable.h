@@ -39,7 +39,6 @@ struct CompressorEntry {
 const AviCompressor* FindCompressor(std::uint32_t fccHandler);
 // The compressors of AviCompressors().
 const std::vector<AviCompressor>& CompressorList();
-bool IsUncompressed(const AviCompressor& compressor);
 // The entry behind a compressor that FindCompressor() answered; null for any
 // other.
 const CompressorEntry* EntryOf(const AviCompressor* compressor);

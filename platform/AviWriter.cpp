@@ -205,7 +205,11 @@ HRESULT_AVI Writer::Start(const Settings& s, const FrameFormat& format)
     if (m.fmt->pb->error < 0)
         return MuxError(m.fmt->pb->error);
     m.headerWritten = true;
-    return m.worker.Start(m.fmt.get(), m.encoder.get(), m.stream, m.path);
+    // Without its worker no frame could ever be written: the writer fails
+    // here, so that a write answers instead of waiting on a queue nobody empties.
+    if (const HRESULT_AVI hr = m.worker.Start(m.fmt.get(), m.encoder.get(), m.stream, m.path); hr != AVIERR_OK)
+        m.Fail(hr);
+    return m.failure;
 }
 
 HRESULT_AVI Writer::Impl::StartRaw()
@@ -289,7 +293,9 @@ HRESULT_AVI Writer::Impl::StartEncoder(const Settings& s)
     const int pictureBytes = av_image_get_buffer_size(encPixFmt, format.width, format.height, kPictureAlign);
     if (pictureBytes < 0)
         return AVIERR_BADFORMAT;
-    picturePool.reset(av_buffer_pool_init(static_cast<std::size_t>(pictureBytes), av_buffer_alloc));
+    // Zeroed: the converter leaves the alignment padding alone, and some
+    // encoders read it, so unzeroed memory would change the movie run to run.
+    picturePool.reset(av_buffer_pool_init(static_cast<std::size_t>(pictureBytes), av_buffer_allocz));
     picture.reset(av_frame_alloc());
     return picturePool && picture ? AVIERR_OK : AVIERR_MEMORY;
 }
@@ -484,7 +490,7 @@ HRESULT_AVI Writer::Finish()
             complete = false;
         }
     }
-    if (m.fmt->pb) {
+    if (m.fmt && m.fmt->pb) {
         avio_flush(m.fmt->pb);
         if (m.fmt->pb->error < 0) {
             m.Fail(MuxError(m.fmt->pb->error));
