@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <stdexcept>
 #include <tuple>
 
@@ -13,23 +14,16 @@ using namespace testsupport;
 
 namespace {
 
-void Put(Bytes& b, std::size_t at, std::uint32_t v, int bytes = 4)
+// A bitmap file of any kind (compression 3 here); the pixel bytes count up
+// from 1, the colour table fills the space up to offBits.
+Bytes Dib(int w, int h, int bitCount, std::uint32_t offBits, std::uint32_t sizeImage, std::size_t pixelBytes)
 {
-    for (int i = 0; i < bytes; ++i)
-        b[at + i] = static_cast<std::uint8_t>(v >> (8 * i));
-}
-
-// A bitmap file of any kind (compression 3 here); the pixel bytes count up from 1.
-Bytes BitmapFile(int w, int h, int bitCount, std::uint32_t offBits, std::uint32_t sizeImage, std::size_t pixelBytes)
-{
-    Bytes f(offBits + pixelBytes, 0);
-    f[0] = 'B', f[1] = 'M';
-    Put(f, 2, static_cast<std::uint32_t>(f.size())), Put(f, 10, offBits), Put(f, 14, 40);
-    Put(f, 18, static_cast<std::uint32_t>(w)), Put(f, 22, static_cast<std::uint32_t>(h)), Put(f, 26, 1, 2);
-    Put(f, 28, static_cast<std::uint32_t>(bitCount), 2), Put(f, 30, 3), Put(f, 34, sizeImage);
+    Bytes info = InfoHeader(w, h, bitCount, sizeImage), pixels(pixelBytes);
+    info[16] = 3;
+    info.resize(offBits - 14);
     for (std::size_t i = 0; i < pixelBytes; ++i)
-        f[offBits + i] = static_cast<std::uint8_t>(i + 1);
-    return f;
+        pixels[i] = static_cast<std::uint8_t>(i + 1);
+    return BitmapFile(info, pixels);
 }
 
 } // namespace
@@ -44,7 +38,7 @@ TEST(cDIB, TakesAnyBitmapAsItIsAndComputesAMissingPixelSize)
         {4, 4, 8, 1078, 16, 16}};
     MsgBoxRecorder boxes;
     for (const auto& [w, h, bitCount, offBits, sizeImage, pixels] : cases) {
-        const Bytes file = BitmapFile(w, h, bitCount, offBits, sizeImage, pixels);
+        const Bytes file = Dib(w, h, bitCount, offBits, sizeImage, pixels);
         WriteFile(dir.file("f.bmp"), file);
         cDIB dib;
         ASSERT_TRUE(dib.CreateFromFile(dir.file("f.bmp"))) << bitCount;
@@ -64,7 +58,7 @@ TEST(cDIB, TakesAnyBitmapAsItIsAndComputesAMissingPixelSize)
 TEST(cDIB, FilesItCannotTakeAreReportedAndThePreviousBitmapStays)
 {
     TempDir dir;
-    const Bytes previous = BitmapFile(5, 3, 24, 54, 0, 48);
+    const Bytes previous = Dib(5, 3, 24, 54, 0, 48);
     WriteFile(dir.file("ok.bmp"), previous);
     WriteFile(dir.file("pic.png"), {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n', 0, 0, 0, 13, 'I', 'H', 'D', 'R'});
     cDIB dib;
@@ -99,19 +93,19 @@ TEST(cDIB, FilesItCannotTakeAreReportedAndThePreviousBitmapStays)
 TEST(cDIB, HeadersThatCannotDescribeTheFileAreCatchableErrors)
 {
     TempDir dir;
-    Bytes tiny = BitmapFile(1, 1, 24, 54, 0, 0);
+    Bytes tiny = Dib(1, 1, 24, 54, 0, 0);
     tiny.resize(20);
     std::vector<std::pair<const char*, Bytes>> cases = {
-        {"pixel data past the end", BitmapFile(4, 4, 24, 54, 0x7FFFFFF0, 6)},
-        {"size overflows", BitmapFile(0x7FFFFFFF, 0x7FFFFFFF, 24, 54, 0, 6)},
-        {"top-down, size 0", BitmapFile(4, -4, 24, 54, 0, 64)},
-        {"negative size", BitmapFile(4, 4, 24, 54, 0xFFFFFF00, 64)},
+        {"pixel data past the end", Dib(4, 4, 24, 54, 0x7FFFFFF0, 6)},
+        {"size overflows", Dib(0x7FFFFFFF, 0x7FFFFFFF, 24, 54, 0, 6)},
+        {"top-down, size 0", Dib(4, -4, 24, 54, 0, 64)},
+        {"negative size", Dib(4, 4, 24, 54, 0xFFFFFF00, 64)},
         {"20-byte file", tiny}};
     const std::pair<const char*, std::uint32_t> offsets[] = {
         {"offset past the end", 0x7FFFFF00u}, {"info block of 0 bytes", 14u}, {"negative offset", 0xFFFFFFF0u}};
     for (const auto& [what, offBits] : offsets) {
-        cases.push_back({what, BitmapFile(2, 2, 24, 54, 16, 16)});
-        Put(cases.back().second, 10, offBits);
+        cases.push_back({what, Dib(2, 2, 24, 54, 16, 16)});
+        std::memcpy(&cases.back().second[10], &offBits, 4); // little-endian, as the machines this runs on
     }
     for (const auto& [what, file] : cases) {
         WriteFile(dir.file("bad.bmp"), file);
@@ -130,7 +124,7 @@ TEST(cDIB, PackedDibOfSixteenBitsAndSomePixelsIsTakenOver)
     const std::tuple<unsigned, unsigned, bool> cases[] = {
         {16, 600, true}, {24, 0x7FFFFFD0u, false}, {24, 0, false}, {8, 100, false}, {32, 1, true}};
     for (const auto& [bits, size, taken] : cases) {
-        Bytes file = BitmapFile(10, 30, int(bits), 54, size, 600);
+        Bytes file = Dib(10, 30, int(bits), 54, size, 600);
         file[54] = static_cast<std::uint8_t>(bits);
         EXPECT_EQ(dib.CreateFromPackedDIBPointer(file.data() + 14), taken) << bits << " bits, " << size << " bytes";
         EXPECT_EQ(unsigned(dib.PointerToBits()[0]), taken ? bits : 16u) << bits;
