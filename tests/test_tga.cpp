@@ -147,9 +147,9 @@ TEST(ReadBMPRows, DeclinesEveryOtherFileBeforeAskingForRows)
     }
 }
 
-TEST(RetireBMP, OneKeptFileTakesTheNextBitmapsWholeAndGoesOnRelease)
+TEST(RetireBMP, OneKeptFileTakesTheNextBitmapsWholeIsNeverWrittenThroughALinkAndGoesOnRelease)
 {
-    TempDir dir;
+    TempDir dir, elsewhere;
     FrameImage first{40, 30, 24, {}, PatternPixels(40, 30)};
     WriteBMP(dir.file("a.bmp"), first);
     ASSERT_EQ(RetireBMP(dir.file("a.bmp")), 0);
@@ -163,6 +163,18 @@ TEST(RetireBMP, OneKeptFileTakesTheNextBitmapsWholeAndGoesOnRelease)
         EXPECT_EQ(ReadFile(dir.file(name)), Bmp(w, h, 24, PatternPixels(w, h, 2)));
         ASSERT_EQ(RetireBMP(dir.file(name)), 0);
     }
+    // The kept file swapped for a link: the link goes, its target stays.
+    WriteFile(elsewhere.file("victim"), Bytes(100, 0x5A));
+    const std::string kept = dir.file(Names(dir)[0]);
+    ASSERT_EQ(::unlink(kept.c_str()), 0);
+    ASSERT_EQ(::symlink(elsewhere.file("victim").c_str(), kept.c_str()), 0);
+    FrameImage again{40, 30, 24, {}, PatternPixels(40, 30)}; // WriteBMP leaves the rows reversed
+    WriteBMP(dir.file("d.bmp"), again);
+    EXPECT_EQ(ReadFile(elsewhere.file("victim")), Bytes(100, 0x5A));
+    EXPECT_EQ(ReadFile(dir.file("d.bmp")), Bmp(40, 30, 24, PatternPixels(40, 30)));
+    EXPECT_EQ(Names(dir), std::vector<std::string>{"d.bmp"});
+
+    ASSERT_EQ(RetireBMP(dir.file("d.bmp")), 0);
     WriteFile(dir.file("second.bmp"), Bytes(10, 1));
     EXPECT_EQ(RetireBMP(dir.file("second.bmp")), 0);
     EXPECT_EQ(RetireBMP(dir.file("never-written.bmp")), 0);
@@ -171,20 +183,4 @@ TEST(RetireBMP, OneKeptFileTakesTheNextBitmapsWholeAndGoesOnRelease)
     EXPECT_EQ(ReleaseRetiredBMP(failed), 0);
     EXPECT_TRUE(Names(dir).empty());
     EXPECT_EQ(ReleaseRetiredBMP(failed), 0) << "nothing left to release";
-}
-
-TEST(RetireBMP, AKeptFileSwappedForALinkIsNeverWrittenThrough)
-{
-    TempDir dir;
-    WriteFile(dir.file("victim"), Bytes(100, 0x5A));
-    FrameImage image{4, 4, 24, {}, PatternPixels(4, 4)}, again = image;
-    WriteBMP(dir.file("a.bmp"), image);
-    ASSERT_EQ(RetireBMP(dir.file("a.bmp")), 0);
-    const std::string kept = dir.file(Names(dir)[0]);
-    ASSERT_EQ(::unlink(kept.c_str()), 0);
-    ASSERT_EQ(::symlink(dir.file("victim").c_str(), kept.c_str()), 0);
-    WriteBMP(dir.file("b.bmp"), again);
-    EXPECT_EQ(ReadFile(dir.file("victim")), Bytes(100, 0x5A));
-    EXPECT_EQ(ReadFile(dir.file("b.bmp")), Bmp(4, 4, 24, PatternPixels(4, 4)));
-    EXPECT_EQ(Names(dir), (std::vector<std::string>{"b.bmp", "victim"}));
 }
