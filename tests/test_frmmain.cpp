@@ -73,7 +73,7 @@ TEST_F(FrmMainTest, StartProposesTheFirstFreeDemoNumberInTheFirstOutputFolderItC
     }
     // Numbers from..to taken. All 999 taken: the last is proposed, and the
     // build asks before it replaces it.
-    const std::tuple<int, int, int> cases[] = {{0, 1, 2}, {1, 1, 0}, {0, 41, 42}, {1, 999, 0}};
+    const std::tuple<int, int, int> cases[] = {{0, 1, 2}, {1, 1, 0}, {0, 41, 42}, {0, 998, 998}, {1, 999, 0}};
     for (const auto& [from, to, proposed] : cases) {
         const QString out = Root() + "/app" + QString::number(from + to) + "/OutPut/";
         ASSERT_TRUE(QDir().mkpath(out));
