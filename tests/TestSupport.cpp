@@ -61,10 +61,10 @@ Bytes PatternPixels(int width, int height, unsigned seed)
 Bytes MakeTarga(int width, int height, const Bytes& topDownRows, const TargaOptions& o)
 {
     const int cmap = o.colorMapLength;
-    Bytes f{o.idLength, static_cast<std::uint8_t>(cmap ? 1 : 0), o.imageType, 0, 0, static_cast<std::uint8_t>(cmap),
+    Bytes f{o.idLength, static_cast<std::uint8_t>(cmap ? 1 : 0), 2, 0, 0, static_cast<std::uint8_t>(cmap),
             static_cast<std::uint8_t>(cmap >> 8), static_cast<std::uint8_t>(cmap ? 24 : 0), 0, 0, 0, 0,
             static_cast<std::uint8_t>(width), static_cast<std::uint8_t>(width >> 8), static_cast<std::uint8_t>(height),
-            static_cast<std::uint8_t>(height >> 8), o.depth, static_cast<std::uint8_t>(o.topFirst ? 0x20 : 0x00)};
+            static_cast<std::uint8_t>(height >> 8), 24, static_cast<std::uint8_t>(o.topFirst ? 0x20 : 0x00)};
     for (int i = 0; i < o.idLength; ++i)
         f.push_back(static_cast<std::uint8_t>('A' + i % 26));
     for (int i = 0; i < cmap * 3; ++i)
@@ -91,12 +91,39 @@ Bytes BitmapRows(int width, int height, const Bytes& topDownRows, int bytesPerPi
     return out;
 }
 
-MsgBoxRecorder::MsgBoxRecorder(int answer) : MsgBoxRecorder([answer](const Shown&) { return answer; }) {}
+namespace {
 
-MsgBoxRecorder::MsgBoxRecorder(std::function<int(const Shown&)> answer)
+void PutLE(Bytes& b, std::size_t at, std::uint32_t v, int bytes = 4)
+{
+    for (int i = 0; i < bytes; ++i)
+        b[at + i] = static_cast<std::uint8_t>(v >> (8 * i));
+}
+
+} // namespace
+
+Bytes InfoHeader(int width, int height, int bitCount, std::uint32_t sizeImage, std::uint32_t clrUsed)
+{
+    Bytes h(40, 0);
+    PutLE(h, 0, 40), PutLE(h, 4, static_cast<std::uint32_t>(width)), PutLE(h, 8, static_cast<std::uint32_t>(height));
+    PutLE(h, 12, 1, 2), PutLE(h, 14, static_cast<std::uint32_t>(bitCount), 2), PutLE(h, 20, sizeImage);
+    PutLE(h, 24, 2835), PutLE(h, 28, 2835), PutLE(h, 32, clrUsed);
+    return h;
+}
+
+Bytes BitmapFile(const Bytes& info, const Bytes& pixels)
+{
+    const auto offBits = static_cast<std::uint32_t>(14 + info.size());
+    Bytes f(offBits + pixels.size(), 0);
+    f[0] = 'B', f[1] = 'M';
+    PutLE(f, 2, static_cast<std::uint32_t>(f.size())), PutLE(f, 10, offBits);
+    std::copy(pixels.begin(), pixels.end(), std::copy(info.begin(), info.end(), f.begin() + 14));
+    return f;
+}
+
+MsgBoxRecorder::MsgBoxRecorder(int answer)
     : previous_(SetMsgBoxHandler([this, answer](const std::string& p, unsigned s, const std::string& t) {
           shown_.push_back({p, s, t});
-          return answer(shown_.back());
+          return answer;
       }))
 {
 }

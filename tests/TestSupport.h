@@ -40,19 +40,26 @@ struct TargaOptions {
     bool topFirst = false;       // descriptor bit 5
     std::uint8_t idLength = 0;   // bytes of image-ID field to add
     std::uint16_t colorMapLength = 0; // entries of 24-bit colour map to add
-    std::uint8_t imageType = 2;
-    std::uint8_t depth = 24;
     bool tga2Footer = false;     // a TGA 2.0 footer after the pixels
 };
 
-// A Targa file of the picture given by topDownRows (top row first).
+// An uncompressed 24-bit Targa file of the picture given by topDownRows
+// (top row first).
 Bytes MakeTarga(int width, int height, const Bytes& topDownRows, const TargaOptions& options = {});
 
 // The rows of topDownRows as a bitmap stores them: bottom row first, each
 // padded with zeros to a multiple of 4 bytes.
 Bytes BitmapRows(int width, int height, const Bytes& topDownRows, int bytesPerPixel = 3);
 
-// Answers every message box with a fixed answer (or a function) and keeps
+// A 40-byte bitmap info header at 72 dots per inch, from the format's
+// definition rather than the program's.
+Bytes InfoHeader(int width, int height, int bitCount, std::uint32_t sizeImage, std::uint32_t clrUsed = 0);
+
+// A bitmap file: the 14-byte file header, then info (header and colour
+// table) and the pixel bytes as given.
+Bytes BitmapFile(const Bytes& info, const Bytes& pixels);
+
+// Answers every message box with a fixed answer and keeps
 // what was shown, for as long as it lives.
 class MsgBoxRecorder {
 public:
@@ -62,7 +69,6 @@ public:
         std::string title;
     };
     explicit MsgBoxRecorder(int answer = vbOK);
-    explicit MsgBoxRecorder(std::function<int(const Shown&)> answer);
     ~MsgBoxRecorder();
     const std::vector<Shown>& shown() const { return shown_; }
 

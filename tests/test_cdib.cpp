@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <stdexcept>
 #include <tuple>
 
@@ -13,23 +14,16 @@ using namespace testsupport;
 
 namespace {
 
-void Put(Bytes& b, std::size_t at, std::uint32_t v, int bytes = 4)
+// A bitmap file of any kind (compression 3 here); the pixel bytes count up
+// from 1, the colour table fills the space up to offBits.
+Bytes Dib(int w, int h, int bitCount, std::uint32_t offBits, std::uint32_t sizeImage, std::size_t pixelBytes)
 {
-    for (int i = 0; i < bytes; ++i)
-        b[at + i] = static_cast<std::uint8_t>(v >> (8 * i));
-}
-
-// A bitmap file of any kind (compression 3 here); the pixel bytes count up from 1.
-Bytes BitmapFile(int w, int h, int bitCount, std::uint32_t offBits, std::uint32_t sizeImage, std::size_t pixelBytes)
-{
-    Bytes f(offBits + pixelBytes, 0);
-    f[0] = 'B', f[1] = 'M';
-    Put(f, 2, static_cast<std::uint32_t>(f.size())), Put(f, 10, offBits), Put(f, 14, 40);
-    Put(f, 18, static_cast<std::uint32_t>(w)), Put(f, 22, static_cast<std::uint32_t>(h)), Put(f, 26, 1, 2);
-    Put(f, 28, static_cast<std::uint32_t>(bitCount), 2), Put(f, 30, 3), Put(f, 34, sizeImage);
+    Bytes info = InfoHeader(w, h, bitCount, sizeImage), pixels(pixelBytes);
+    info[16] = 3;
+    info.resize(offBits - 14);
     for (std::size_t i = 0; i < pixelBytes; ++i)
-        f[offBits + i] = static_cast<std::uint8_t>(i + 1);
-    return f;
+        pixels[i] = static_cast<std::uint8_t>(i + 1);
+    return BitmapFile(info, pixels);
 }
 
 } // namespace
@@ -44,7 +38,7 @@ TEST(cDIB, TakesAnyBitmapAsItIsAndComputesAMissingPixelSize)
         {4, 4, 8, 1078, 16, 16}};
     MsgBoxRecorder boxes;
     for (const auto& [w, h, bitCount, offBits, sizeImage, pixels] : cases) {
-        const Bytes file = BitmapFile(w, h, bitCount, offBits, sizeImage, pixels);
+        const Bytes file = Dib(w, h, bitCount, offBits, sizeImage, pixels);
         WriteFile(dir.file("f.bmp"), file);
         cDIB dib;
         ASSERT_TRUE(dib.CreateFromFile(dir.file("f.bmp"))) << bitCount;
@@ -61,10 +55,11 @@ TEST(cDIB, TakesAnyBitmapAsItIsAndComputesAMissingPixelSize)
     EXPECT_TRUE(boxes.shown().empty());
 }
 
+// Each refusal is told, naming the file; the bitmap loaded before stays.
 TEST(cDIB, FilesItCannotTakeAreReportedAndThePreviousBitmapStays)
 {
     TempDir dir;
-    const Bytes previous = BitmapFile(5, 3, 24, 54, 0, 48);
+    const Bytes previous = Dib(5, 3, 24, 54, 0, 48);
     WriteFile(dir.file("ok.bmp"), previous);
     WriteFile(dir.file("pic.png"), {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n', 0, 0, 0, 13, 'I', 'H', 'D', 'R'});
     cDIB dib;
@@ -74,23 +69,12 @@ TEST(cDIB, FilesItCannotTakeAreReportedAndThePreviousBitmapStays)
     MsgBoxRecorder boxes;
     EXPECT_FALSE(dib.CreateFromFile(dir.file("pic.png")));
     EXPECT_FALSE(dib.CreateFromFile(dir.file("nothing.bmp")));
-    EXPECT_EQ(RunAsUnprivileged([&] {
-                  const bool loaded = cDIB().CreateFromFile(dir.file("ok.bmp"));
-                  const auto& b = boxes.shown().back();
-                  if (loaded || boxes.shown().size() != 3)
-                      return 1;
-                  return b.prompt == "File is locked - cannot access:\r\n" + dir.file("ok.bmp") && b.style == vbCritical
-                             ? 0
-                             : 2;
-              }),
+    const auto named = [&](std::size_t i, const std::string& name) {
+        return boxes.shown().size() > i && boxes.shown()[i].prompt.ends_with("\r\n" + dir.file(name));
+    };
+    EXPECT_EQ(RunAsUnprivileged([&] { return !cDIB().CreateFromFile(dir.file("ok.bmp")) && named(2, "ok.bmp") ? 0 : 1; }),
               0);
-    ASSERT_EQ(boxes.shown().size(), 2u) << "the locked file's box was in the child";
-    const std::tuple<std::string, unsigned> expected[] = {
-        {"File is not a supported bitmap format:\r\n" + dir.file("pic.png"), vbInformation},
-        {"File does not exist:\r\n" + dir.file("nothing.bmp"), vbCritical}};
-    for (int i = 0; i < 2; ++i)
-        EXPECT_EQ(std::tuple(boxes.shown()[i].prompt, boxes.shown()[i].style, boxes.shown()[i].title),
-                  std::tuple_cat(expected[i], std::tuple("Reelcast")));
+    EXPECT_TRUE(named(0, "pic.png") && named(1, "nothing.bmp") && boxes.shown().size() == 2);
     EXPECT_EQ(Bytes(dib.PointerToBits(), dib.PointerToBits() + 48), Bytes(previous.begin() + 54, previous.end()));
 }
 
@@ -99,19 +83,19 @@ TEST(cDIB, FilesItCannotTakeAreReportedAndThePreviousBitmapStays)
 TEST(cDIB, HeadersThatCannotDescribeTheFileAreCatchableErrors)
 {
     TempDir dir;
-    Bytes tiny = BitmapFile(1, 1, 24, 54, 0, 0);
+    Bytes tiny = Dib(1, 1, 24, 54, 0, 0);
     tiny.resize(20);
     std::vector<std::pair<const char*, Bytes>> cases = {
-        {"pixel data past the end", BitmapFile(4, 4, 24, 54, 0x7FFFFFF0, 6)},
-        {"size overflows", BitmapFile(0x7FFFFFFF, 0x7FFFFFFF, 24, 54, 0, 6)},
-        {"top-down, size 0", BitmapFile(4, -4, 24, 54, 0, 64)},
-        {"negative size", BitmapFile(4, 4, 24, 54, 0xFFFFFF00, 64)},
+        {"pixel data past the end", Dib(4, 4, 24, 54, 0x7FFFFFF0, 6)},
+        {"size overflows", Dib(0x7FFFFFFF, 0x7FFFFFFF, 24, 54, 0, 6)},
+        {"top-down, size 0", Dib(4, -4, 24, 54, 0, 64)},
+        {"negative size", Dib(4, 4, 24, 54, 0xFFFFFF00, 64)},
         {"20-byte file", tiny}};
     const std::pair<const char*, std::uint32_t> offsets[] = {
         {"offset past the end", 0x7FFFFF00u}, {"info block of 0 bytes", 14u}, {"negative offset", 0xFFFFFFF0u}};
     for (const auto& [what, offBits] : offsets) {
-        cases.push_back({what, BitmapFile(2, 2, 24, 54, 16, 16)});
-        Put(cases.back().second, 10, offBits);
+        cases.push_back({what, Dib(2, 2, 24, 54, 16, 16)});
+        std::memcpy(&cases.back().second[10], &offBits, 4); // little-endian, as the machines this runs on
     }
     for (const auto& [what, file] : cases) {
         WriteFile(dir.file("bad.bmp"), file);
@@ -130,7 +114,7 @@ TEST(cDIB, PackedDibOfSixteenBitsAndSomePixelsIsTakenOver)
     const std::tuple<unsigned, unsigned, bool> cases[] = {
         {16, 600, true}, {24, 0x7FFFFFD0u, false}, {24, 0, false}, {8, 100, false}, {32, 1, true}};
     for (const auto& [bits, size, taken] : cases) {
-        Bytes file = BitmapFile(10, 30, int(bits), 54, size, 600);
+        Bytes file = Dib(10, 30, int(bits), 54, size, 600);
         file[54] = static_cast<std::uint8_t>(bits);
         EXPECT_EQ(dib.CreateFromPackedDIBPointer(file.data() + 14), taken) << bits << " bits, " << size << " bytes";
         EXPECT_EQ(unsigned(dib.PointerToBits()[0]), taken ? bits : 16u) << bits;

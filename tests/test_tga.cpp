@@ -6,7 +6,6 @@
 
 #include <algorithm>
 #include <filesystem>
-#include <numeric>
 #include <tuple>
 
 #include <unistd.h>
@@ -15,23 +14,14 @@ using namespace testsupport;
 
 namespace {
 
-// A bitmap file from the format's definition: file header, info header at 72
-// dots per inch, palette, then the rows bottom row first, each padded to 4 bytes.
-Bytes BitmapFile(int width, int height, int bitCount, const Bytes& topDownRows, const Bytes& palette = {})
+// A bitmap file of the picture (top row first), palette included.
+Bytes Bmp(int width, int height, int bitCount, const Bytes& topDownRows, const Bytes& palette = {})
 {
     const Bytes rows = BitmapRows(width, height, topDownRows, bitCount / 8);
-    Bytes f;
-    const auto le = [&](std::uint32_t v, int bytes) {
-        for (int i = 0; i < bytes; ++i)
-            f.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
-    };
-    const auto offBits = static_cast<std::uint32_t>(54 + palette.size());
-    le('B' | 'M' << 8, 2), le(offBits + rows.size(), 4), le(0, 4), le(offBits, 4);
-    le(40, 4), le(width, 4), le(height, 4), le(1, 2), le(bitCount, 2), le(0, 4), le(rows.size(), 4);
-    le(2835, 4), le(2835, 4), le(palette.size() / 4, 4), le(0, 4);
-    f.insert(f.end(), palette.begin(), palette.end());
-    f.insert(f.end(), rows.begin(), rows.end());
-    return f;
+    Bytes info = InfoHeader(width, height, bitCount, static_cast<std::uint32_t>(rows.size()),
+                            static_cast<std::uint32_t>(palette.size() / 4));
+    info.insert(info.end(), palette.begin(), palette.end());
+    return BitmapFile(info, rows);
 }
 
 std::vector<std::string> Names(const TempDir& dir) // hidden ones included
@@ -53,9 +43,9 @@ TEST(TargaToBitmap, EveryStepHoldsThePictureByteForByte)
 {
     std::vector<std::tuple<int, int, TargaOptions>> cases = {
         {5, 1100, {}}, // more rows than one scattered read or write takes
-        {5, 4, {false, 17, 0, 2, 24, false}}, {5, 4, {true, 255, 4, 2, 24, true}}, {7, 1, {false, 0, 3, 2, 24, false}}};
+        {5, 4, {false, 17, 0, false}}, {5, 4, {true, 255, 4, true}}, {7, 1, {false, 0, 3, false}}};
     for (int w = 1; w <= 8; ++w)
-        cases.insert(cases.end(), {{w, 3, {}}, {w, 2, {true, 12, 0, 2, 24, true}}}); // the latter as FFmpeg writes
+        cases.insert(cases.end(), {{w, 3, {}}, {w, 2, {true, 12, 0, true}}}); // the latter as FFmpeg writes
     TempDir dir;
     const std::string tga = dir.file("f.tga"), bmp = dir.file("f.tga.bmp");
     FrameImage image; // as at program start: nothing read yet, nothing to write
@@ -65,7 +55,7 @@ TEST(TargaToBitmap, EveryStepHoldsThePictureByteForByte)
         ASSERT_EQ(boxes.shown().size(), 1u);
         EXPECT_EQ(std::tuple(boxes.shown()[0].prompt, boxes.shown()[0].title, boxes.shown()[0].style),
                   std::tuple("Image format unsupported", "Error", unsigned(vbCritical | vbOKOnly)));
-        EXPECT_EQ(ReadFile(bmp), BitmapFile(0, 0, 0, {}));
+        EXPECT_EQ(ReadFile(bmp), Bmp(0, 0, 0, {}));
     }
     for (const auto& [w, h, o] : cases) {
         SCOPED_TRACE(testing::Message() << w << "x" << h << " top " << o.topFirst << " id " << int(o.idLength));
@@ -77,8 +67,7 @@ TEST(TargaToBitmap, EveryStepHoldsThePictureByteForByte)
                   std::tuple(w, h, 24, 0u, picture));
 
         WriteBMP(bmp, image);
-        const Bytes file = BitmapFile(w, h, 24, picture);
-        EXPECT_EQ(ReadFile(bmp), file);
+        EXPECT_EQ(ReadFile(bmp), Bmp(w, h, 24, picture));
         EXPECT_TRUE(std::equal(picture.end() - w * 3, picture.end(), image.Bits.begin())) << "rows left reversed";
 
         const std::size_t row = w * 3u, stride = (row + 3) / 4 * 4;
@@ -93,17 +82,10 @@ TEST(TargaToBitmap, EveryStepHoldsThePictureByteForByte)
     }
 }
 
-TEST(WriteBMP, EightBitPicturesCarryTheirPaletteAndFailuresNeverTouchADirectory)
+TEST(WriteBMP, FailuresNeverTouchADirectory)
 {
     TempDir dir;
-    Bytes palette(1024), bits(15);
-    for (std::size_t i = 0; i < palette.size(); ++i)
-        palette[i] = static_cast<std::uint8_t>(i * 7);
-    std::iota(bits.begin(), bits.end(), 0);
-    FrameImage eight{5, 3, 8, palette, bits}, image{2, 2, 24, {}, PatternPixels(2, 2)};
-    WriteBMP(dir.file("eight.bmp"), eight);
-    EXPECT_EQ(ReadFile(dir.file("eight.bmp")), BitmapFile(5, 3, 8, bits, palette));
-
+    FrameImage image{2, 2, 24, {}, PatternPixels(2, 2)};
     EXPECT_THROW(WriteBMP(dir.file("no/such/dir/x.bmp"), image), FileError);
     std::filesystem::create_directories(dir.file("d.bmp/keep"));
     EXPECT_THROW(WriteBMP(dir.file("d.bmp"), image), FileError);
@@ -141,8 +123,8 @@ TEST(ReadTGA, FilesThatAreNoWholeTrueColourPictureArePassedOverAndAMissingOneIsA
 TEST(ReadBMPRows, DeclinesEveryOtherFileBeforeAskingForRows)
 {
     TempDir dir;
-    FrameImage eight{4, 2, 8, Bytes(1024, 0), Bytes(8, 1)}, image{4, 4, 24, {}, PatternPixels(4, 4)};
-    WriteBMP(dir.file("eight.bmp"), eight);
+    FrameImage image{4, 4, 24, {}, PatternPixels(4, 4)};
+    WriteFile(dir.file("eight.bmp"), Bmp(4, 2, 8, Bytes(8, 1), Bytes(1024, 0)));
     WriteBMP(dir.file("short.bmp"), image);
     Bytes cut = ReadFile(dir.file("short.bmp"));
     cut.pop_back();
@@ -157,9 +139,9 @@ TEST(ReadBMPRows, DeclinesEveryOtherFileBeforeAskingForRows)
     }
 }
 
-TEST(RetireBMP, OneKeptFileTakesTheNextBitmapsWholeAndGoesOnRelease)
+TEST(RetireBMP, OneKeptFileTakesTheNextBitmapsWholeIsNeverWrittenThroughALinkAndGoesOnRelease)
 {
-    TempDir dir;
+    TempDir dir, elsewhere;
     FrameImage first{40, 30, 24, {}, PatternPixels(40, 30)};
     WriteBMP(dir.file("a.bmp"), first);
     ASSERT_EQ(RetireBMP(dir.file("a.bmp")), 0);
@@ -170,9 +152,21 @@ TEST(RetireBMP, OneKeptFileTakesTheNextBitmapsWholeAndGoesOnRelease)
         FrameImage image{w, h, 24, {}, PatternPixels(w, h, 2)};
         WriteBMP(dir.file(name), image);
         EXPECT_EQ(Names(dir), std::vector<std::string>{name});
-        EXPECT_EQ(ReadFile(dir.file(name)), BitmapFile(w, h, 24, PatternPixels(w, h, 2)));
+        EXPECT_EQ(ReadFile(dir.file(name)), Bmp(w, h, 24, PatternPixels(w, h, 2)));
         ASSERT_EQ(RetireBMP(dir.file(name)), 0);
     }
+    // The kept file swapped for a link: the link goes, its target stays.
+    WriteFile(elsewhere.file("victim"), Bytes(100, 0x5A));
+    const std::string kept = dir.file(Names(dir)[0]);
+    ASSERT_EQ(::unlink(kept.c_str()), 0);
+    ASSERT_EQ(::symlink(elsewhere.file("victim").c_str(), kept.c_str()), 0);
+    FrameImage again{40, 30, 24, {}, PatternPixels(40, 30)}; // WriteBMP leaves the rows reversed
+    WriteBMP(dir.file("d.bmp"), again);
+    EXPECT_EQ(ReadFile(elsewhere.file("victim")), Bytes(100, 0x5A));
+    EXPECT_EQ(ReadFile(dir.file("d.bmp")), Bmp(40, 30, 24, PatternPixels(40, 30)));
+    EXPECT_EQ(Names(dir), std::vector<std::string>{"d.bmp"});
+
+    ASSERT_EQ(RetireBMP(dir.file("d.bmp")), 0);
     WriteFile(dir.file("second.bmp"), Bytes(10, 1));
     EXPECT_EQ(RetireBMP(dir.file("second.bmp")), 0);
     EXPECT_EQ(RetireBMP(dir.file("never-written.bmp")), 0);
@@ -181,20 +175,4 @@ TEST(RetireBMP, OneKeptFileTakesTheNextBitmapsWholeAndGoesOnRelease)
     EXPECT_EQ(ReleaseRetiredBMP(failed), 0);
     EXPECT_TRUE(Names(dir).empty());
     EXPECT_EQ(ReleaseRetiredBMP(failed), 0) << "nothing left to release";
-}
-
-TEST(RetireBMP, AKeptFileSwappedForALinkIsNeverWrittenThrough)
-{
-    TempDir dir;
-    WriteFile(dir.file("victim"), Bytes(100, 0x5A));
-    FrameImage image{4, 4, 24, {}, PatternPixels(4, 4)}, again = image;
-    WriteBMP(dir.file("a.bmp"), image);
-    ASSERT_EQ(RetireBMP(dir.file("a.bmp")), 0);
-    const std::string kept = dir.file(Names(dir)[0]);
-    ASSERT_EQ(::unlink(kept.c_str()), 0);
-    ASSERT_EQ(::symlink(dir.file("victim").c_str(), kept.c_str()), 0);
-    WriteBMP(dir.file("b.bmp"), again);
-    EXPECT_EQ(ReadFile(dir.file("victim")), Bytes(100, 0x5A));
-    EXPECT_EQ(ReadFile(dir.file("b.bmp")), BitmapFile(4, 4, 24, PatternPixels(4, 4)));
-    EXPECT_EQ(Names(dir), (std::vector<std::string>{"b.bmp", "victim"}));
 }
