@@ -81,6 +81,26 @@ Bytes MakeTarga(int width, int height, const Bytes& topDownRows, const TargaOpti
     return f;
 }
 
+std::vector<Bytes> WriteFrames(const TempDir& dir, int n, int width, int height)
+{
+    std::vector<Bytes> pictures;
+    for (int i = 0; i < n; ++i) {
+        pictures.push_back(PatternPixels(width, height, static_cast<unsigned>(i + 3)));
+        char name[32];
+        std::snprintf(name, sizeof name, "f%03d.tga", i);
+        WriteFile(dir.file(name), MakeTarga(width, height, pictures.back()));
+    }
+    return pictures;
+}
+
+bool OnlyFrames(const TempDir& dir)
+{
+    for (const auto& e : std::filesystem::directory_iterator(dir.path()))
+        if (e.path().extension() != ".tga")
+            return false;
+    return true;
+}
+
 Bytes BitmapRows(int width, int height, const Bytes& topDownRows, int bytesPerPixel)
 {
     const std::size_t row = static_cast<std::size_t>(width) * bytesPerPixel, stride = (row + 3) / 4 * 4;

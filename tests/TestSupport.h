@@ -47,6 +47,12 @@ struct TargaOptions {
 // (top row first).
 Bytes MakeTarga(int width, int height, const Bytes& topDownRows, const TargaOptions& options = {});
 
+// n pattern pictures of width x height written to dir as the Targa files
+// f000.tga, f001.tga, ...; answers the pictures.
+std::vector<Bytes> WriteFrames(const TempDir& dir, int n, int width, int height);
+// Whether dir holds nothing but Targa files: no temporary bitmap, hidden or not.
+bool OnlyFrames(const TempDir& dir);
+
 // The rows of topDownRows as a bitmap stores them: bottom row first, each
 // padded with zeros to a multiple of 4 bytes.
 Bytes BitmapRows(int width, int height, const Bytes& topDownRows, int bytesPerPixel = 3);

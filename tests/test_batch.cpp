@@ -24,18 +24,6 @@ using namespace testsupport;
 
 namespace {
 
-std::vector<Bytes> MakeFrames(const TempDir& dir, int n, int w, int h)
-{
-    std::vector<Bytes> pictures;
-    for (int i = 0; i < n; ++i) {
-        pictures.push_back(PatternPixels(w, h, static_cast<unsigned>(i + 3)));
-        char name[32];
-        std::snprintf(name, sizeof name, "f%03d.tga", i);
-        WriteFile(dir.file(name), MakeTarga(w, h, pictures.back()));
-    }
-    return pictures;
-}
-
 struct Outcome {
     int code;
     std::string out, err;
@@ -105,21 +93,12 @@ long FramesSaid(const std::string& err)
     return at == std::string::npos ? -1 : std::stol(err.substr(at + 10));
 }
 
-// Names in dir that are not frames: temporary bitmaps, hidden or not.
-bool NothingLeft(const TempDir& dir)
-{
-    for (const auto& e : std::filesystem::directory_iterator(dir.path()))
-        if (e.path().extension() != ".tga")
-            return false;
-    return true;
-}
-
 } // namespace
 
 TEST(Batch, CommandLineErrorsWriteNothingAndARunBuildsTheMovieTheWindowWould)
 {
     TempDir frames, outDir;
-    const auto pictures = MakeFrames(frames, 6, 21, 9);
+    const auto pictures = WriteFrames(frames, 6, 21, 9);
     const std::string dir = frames.path().string(), out = outDir.file("m.avi");
     const std::tuple<std::vector<std::string>, int, std::string> errors[] = {
         {{dir}, 2, "expected FRAMES_DIR and OUTPUT.avi"},
@@ -186,11 +165,11 @@ TEST(BatchProgram, StopSignalsKeepAnIndexedMovieAndLeaveNothingBehind)
     const std::string exe = home.file("reelcast-batch");
     std::filesystem::copy_file(REELCAST_BATCH_EXE, exe);
     ::setenv("XDG_CONFIG_HOME", home.file("config").c_str(), 1);
-    MakeFrames(few, 3, 8, 8);
+    WriteFrames(few, 3, 8, 8);
     EXPECT_EQ(Finish(Start({few.path().string(), home.file("movie.avi"), "--codec", "huffyuv"}, -1, exe)).code, 0);
     EXPECT_EQ(avitest::ReadMovie(home.file("movie.avi")).frames.size(), 3u);
 
-    MakeFrames(many, 300, 320, 240);
+    WriteFrames(many, 300, 320, 240);
     for (const int sig : {SIGHUP, SIGTERM, SIGINT, SIGQUIT}) {
         SCOPED_TRACE(strsignal(sig));
         const std::string out = home.file("stopped.avi");
@@ -204,7 +183,7 @@ TEST(BatchProgram, StopSignalsKeepAnIndexedMovieAndLeaveNothingBehind)
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
         ::kill(run.pid, sig);
         const Outcome r = Finish(run);
-        EXPECT_TRUE(NothingLeft(many));
+        EXPECT_TRUE(OnlyFrames(many));
         const auto movie = avitest::ReadMovie(out);
         ASSERT_TRUE(movie.opened) << movie.error;
         EXPECT_TRUE(movie.warnings.empty()) << movie.warnings.front(); // indexed: nothing to scan
@@ -228,7 +207,7 @@ TEST(BatchProgram, FailedWritesAnywhereNeverClaimAFrameTheMovieDoesNotHold)
 {
     TempDir frames, outDir, mountPoint;
     const int n = 30;
-    const auto pictures = MakeFrames(frames, n, 96, 64);
+    const auto pictures = WriteFrames(frames, n, 96, 64);
     const bool mounted = ::mount("reelcast-test", mountPoint.path().c_str(), "tmpfs", 0, "size=300k") == 0;
     const bool gstreamer = std::system("command -v gst-launch-1.0 >/dev/null 2>&1") == 0;
     const long kb = 1024, full = -2; // full: no limit, on the small file system
@@ -244,7 +223,7 @@ TEST(BatchProgram, FailedWritesAnywhereNeverClaimAFrameTheMovieDoesNotHold)
             std::filesystem::remove(movie);
             const Outcome r = Finish(Start({frames.path().string(), movie, "--codec", codec}, limit == full ? -1 : limit));
             EXPECT_TRUE(r.code == 0 || r.code == 1) << r.code << " " << r.err;
-            EXPECT_TRUE(NothingLeft(frames));
+            EXPECT_TRUE(OnlyFrames(frames));
             const auto m = avitest::ReadMovie(movie);
             if (r.code == 0) {
                 ++succeeded;

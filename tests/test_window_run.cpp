@@ -48,26 +48,6 @@ protected:
         SetAviSaveOptionsProvider(previousProvider_);
     }
 
-    std::vector<Bytes> MakeFrames(int n, int w, int h)
-    {
-        std::vector<Bytes> pictures;
-        for (int i = 0; i < n; ++i) {
-            pictures.push_back(PatternPixels(w, h, static_cast<unsigned>(i * 3)));
-            char name[32];
-            std::snprintf(name, sizeof name, "demo%03d.tga", i);
-            WriteFile(frames_.file(name), MakeTarga(w, h, pictures.back()));
-        }
-        return pictures;
-    }
-    // Temporary bitmaps, hidden or not, must never outlive the run.
-    std::size_t Leftovers() const
-    {
-        std::size_t n = 0;
-        for (const auto& e : std::filesystem::directory_iterator(frames_.path()))
-            n += e.path().extension() != ".tga";
-        return n;
-    }
-
     TempDir appDir_, frames_, config_;
     std::vector<AviOwnerWindow> owners_;
     std::function<void()> onYield_; // for the run's yields: set it after the window's start-up
@@ -83,7 +63,7 @@ private:
 // the run stops at its next yield with its movie indexed, and nothing is left.
 TEST_F(WindowRun, StopSignalsCloseTheWindowAndTheMovie)
 {
-    const auto pictures = MakeFrames(10, 8, 8);
+    const auto pictures = WriteFrames(frames_, 10, 8, 8);
     const StopSignals stopSignals;
     for (const int sig : {SIGHUP, SIGTERM}) {
         SCOPED_TRACE(strsignal(sig));
@@ -111,7 +91,7 @@ TEST_F(WindowRun, StopSignalsCloseTheWindowAndTheMovie)
         ASSERT_EQ(movie.frames.size(), 3u) << movie.error;
         EXPECT_TRUE(movie.warnings.empty()) << movie.warnings.front();
         EXPECT_EQ(movie.frames[2], pictures[2]);
-        EXPECT_EQ(Leftovers(), 0u);
+        EXPECT_TRUE(OnlyFrames(frames_));
     }
 }
 
@@ -138,8 +118,8 @@ TEST_F(WindowRun, InstalledWindowUsesTheUsersFoldersAndTakesDrops)
         const std::string out = w.TxtOut->text().toStdString();
         EXPECT_EQ(out, home.file("Videos/Reelcast/Demo000.avi"));
 
-        const auto pictures = MakeFrames(4, 24, 10);
-        w.DropPath(frames_.file("demo001.tga"));
+        const auto pictures = WriteFrames(frames_, 4, 24, 10);
+        w.DropPath(frames_.file("f001.tga"));
         EXPECT_EQ(w.TxtDir->text().toStdString(), frames_.path().string());
         std::vector<std::string> statuses;
         onYield_ = [&] { statuses.push_back(w.Status->text().toStdString()); };
@@ -153,7 +133,7 @@ TEST_F(WindowRun, InstalledWindowUsesTheUsersFoldersAndTakesDrops)
         const auto movie = avitest::ReadMovie(out);
         ASSERT_EQ(movie.frames.size(), 4u) << movie.error;
         EXPECT_EQ(movie.frames[3], pictures[3]);
-        EXPECT_EQ(Leftovers(), 0u);
+        EXPECT_TRUE(OnlyFrames(frames_));
         // The same movie again: the window asks before replacing it, and a
         // No leaves it as it was.
         const Bytes made = ReadFile(out);
