@@ -1,0 +1,72 @@
+#include "FrameBlend.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <tuple>
+#include <vector>
+
+using Bytes = std::vector<std::uint8_t>;
+
+TEST(FrameBlend, AveragesInLinearLightWithinOneOfTheExactCurve)
+{
+    // The sRGB curve in double precision, independent of the blend's tables.
+    const auto linear = [](int c) {
+        const double v = std::uint8_t(c) / 255.0;
+        return v <= 0.04045 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4);
+    };
+    std::vector<int> ramp;
+    for (int v = 0; v < 256; v += 4)
+        ramp.push_back(v);
+    FrameBlend blend;
+    FrameImage out;
+    for (const auto& values : std::vector<std::vector<int>>{{1, 2}, {10, 100, 200}, {3, 7, 30, 128, 254}, ramp, {0, 255, 0, 255}}) {
+        // Pictures of 2 x 1 pixels whose 6 samples each run through their own values.
+        blend.Start();
+        for (int v : values) {
+            FrameImage picture{2, 1, 24, {}, Bytes(6)};
+            for (int s = 0; s < 6; ++s)
+                picture.Bits[s] = std::uint8_t(v + 37 * s);
+            ASSERT_TRUE(blend.Add(picture));
+        }
+        ASSERT_TRUE(blend.Result(out));
+        for (int s = 0; s < 6; ++s) {
+            double l = 0;
+            for (int v : values)
+                l += linear(v + 37 * s) / values.size();
+            const double exact = 255 * (l <= 0.0031308 ? 12.92 * l : 1.055 * std::pow(l, 1 / 2.4) - 0.055);
+            EXPECT_NEAR(out.Bits.at(s), exact, 1.0) << values.size() << " pictures, sample " << s;
+        }
+    }
+    // Black and white alternating: half the light, far brighter than the bytes' mean.
+    EXPECT_EQ(out.Bits[0], 188);
+}
+
+TEST(FrameBlend, IdenticalPicturesComeBackExactlyAndOthersAreRefused)
+{
+    // Every byte value in every channel, no two pixels alike; 24-bit and through a palette.
+    FrameImage colours{16, 16, 24, {}, {}}, paletted{16, 16, 8, {}, Bytes(256)};
+    for (int i = 0; i < 256; ++i) {
+        const std::uint8_t bgr[] = {std::uint8_t(i), std::uint8_t(255 - i), std::uint8_t(i * 97)};
+        colours.Bits.insert(colours.Bits.end(), bgr, bgr + 3);
+        paletted.Palette.insert(paletted.Palette.end(), {bgr[0], bgr[1], bgr[2], 0});
+        paletted.Bits[i] = std::uint8_t(i);
+    }
+    const FrameImage refused[] = {{16, 15, 24, {}, Bytes(720)}, {15, 16, 24, {}, Bytes(720)},
+                                  {16, 16, 32, {}, Bytes(1024)}, {16, 16, 8, {}, Bytes(256)}, {16, 16, 24, {}, Bytes(767)}};
+    FrameBlend blend;
+    for (const FrameImage* same : {&colours, &paletted})
+        for (int n : {1, 5, 25, 64, FrameBlend::kMaxCount}) {
+            blend.Start();
+            for (int i = 0; i < n; ++i)
+                ASSERT_TRUE(blend.Add(*same));
+            // Refused pictures, and one past the most, leave the sums as they were.
+            for (const FrameImage& other : refused)
+                EXPECT_FALSE(blend.Add(other)) << &other - refused;
+            EXPECT_EQ(blend.Add(*same), n < FrameBlend::kMaxCount);
+            FrameImage out{1, 1, 8, Bytes(1024), {}};
+            ASSERT_TRUE(blend.Result(out));
+            EXPECT_EQ(std::tuple(out.Width, out.Height, out.BitCount, out.Palette.size(), out.Bits),
+                      std::tuple(16, 16, 24, 0u, colours.Bits)) << n << " pictures";
+        }
+}
