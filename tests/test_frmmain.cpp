@@ -71,7 +71,8 @@ TEST_F(FrmMainTest, PickersFillTheirBoxOrChangeNothingAndLoadPicNamesTheBitmapOr
     w.cDialog.SetInitialDirectory("/");
     w.CmdBrowse2->click();
     ASSERT_EQ(requests.size(), 3u);
-    EXPECT_EQ(std::tuple(requests[2].save, requests[2].title, requests[2].defaultExtension, requests[2].initialDirectory),
+    const FileDialogRequest& r = requests[2];
+    EXPECT_EQ(std::tuple(r.save, r.title, r.defaultExtension, r.initialDirectory),
               std::tuple(true, "Select Output Avi File...", "*.avi", (app + "/OutPut").toStdString()));
 
     const Bytes picture = PatternPixels(5, 3, 4);
@@ -100,7 +101,8 @@ TEST_F(FrmMainTest, StartProposesTheFirstFreeDemoNumberInTheFirstOutputFolderItC
     // Numbers from..to taken (none: the folder is made). All 999 taken: the
     // last is proposed, and the build asks before it replaces it. A trailing
     // separator is dropped.
-    const std::tuple<int, int, int> cases[] = {{0, -1, 0}, {0, 1, 2}, {1, 1, 0}, {0, 41, 42}, {0, 998, 998}, {1, 999, 0}};
+    const std::tuple<int, int, int> cases[] = {
+        {0, -1, 0}, {0, 1, 2}, {1, 1, 0}, {0, 41, 42}, {0, 998, 998}, {1, 999, 0}};
     for (const auto& [from, to, proposed] : cases) {
         const QString dir = root.filePath(QStringLiteral("app%1-%2").arg(from).arg(to)), out = dir + "/OutPut/";
         auto demo = [&](int n) { return out + QStringLiteral("Demo%1.avi").arg(n, 3, 10, QLatin1Char('0')); };

@@ -6,7 +6,6 @@
 #include "TestSupport.h"
 #include "TextValue.h"
 #include "cDIB.h"
-#include "mdFile.h"
 #include "modImageEffects.h"
 
 #include <gtest/gtest.h>
@@ -104,7 +103,8 @@ TEST(ReadTGA, FilesThatAreNoWholeTrueColourPictureArePassedOverAndAMissingOneIsA
     negativeHeight[15] = 0x80; // 32768 or more reads as negative
     const std::pair<const char*, Bytes> cases[] = {
         {"run-length encoded", rle}, {"32 bits", deep}, {"width 0", zeroWidth}, {"negative height", negativeHeight},
-        {"one byte short", Bytes(deep.begin(), deep.end() - 1)}, {"header only", Bytes(deep.begin(), deep.begin() + 18)},
+        {"one byte short", Bytes(deep.begin(), deep.end() - 1)},
+        {"header only", Bytes(deep.begin(), deep.begin() + 18)},
         {"shorter than a header", Bytes(10, 2)}, {"empty", Bytes()}};
     const FrameImage before{3, 2, 24, {}, PatternPixels(3, 2, 9)};
     FrameImage image = before;
@@ -173,7 +173,7 @@ TEST(WriteBMP, NeverWritesThroughADirectoryOrALinkAndKeepsOneRetiredFileUntilRel
     EXPECT_EQ(Names(dir), std::vector<std::string>{"d.bmp"});
     ASSERT_EQ(RetireBMP(dir.file("d.bmp")), 0);
     WriteFile(dir.file("second.bmp"), Bytes(10, 1));
-    EXPECT_EQ(std::tuple(RetireBMP(dir.file("second.bmp")), RetireBMP(dir.file("never-written.bmp"))), std::tuple(0, 0));
+    EXPECT_EQ(RetireBMP(dir.file("second.bmp")) | RetireBMP(dir.file("never-written.bmp")), 0);
     EXPECT_EQ(Names(dir).size(), 1u) << "one file is kept at most";
     std::string failed;
     EXPECT_EQ(ReleaseRetiredBMP(failed), 0);
@@ -221,8 +221,7 @@ TEST(cDIB, FilesItCannotTakeAreReportedAndThePreviousBitmapStays)
     const auto named = [&](std::size_t i, const std::string& name) {
         return boxes.shown().size() > i && boxes.shown()[i].prompt.ends_with("\r\n" + dir.file(name));
     };
-    EXPECT_EQ(RunAsUnprivileged([&] { return !cDIB().CreateFromFile(dir.file("ok.bmp")) && named(2, "ok.bmp") ? 0 : 1; }),
-              0);
+    EXPECT_EQ(RunAsUnprivileged([&] { return cDIB().CreateFromFile(dir.file("ok.bmp")) || !named(2, "ok.bmp"); }), 0);
     EXPECT_TRUE(named(0, "pic.png") && named(1, "nothing.bmp") && boxes.shown().size() == 2);
     EXPECT_EQ(Bytes(dib.PointerToBits(), dib.PointerToBits() + 48), Bytes(previous.begin() + 54, previous.end()));
 }
@@ -294,9 +293,6 @@ TEST(ResampleImage, OtherDepthsAreLeftAloneAndDegenerateSizesStayInsideTheArrays
         ResampleImage(image, 10, 10);
         EXPECT_EQ(std::tuple(image.Width, image.Height, image.Bits), std::tuple(3, 3, Bytes(36, 7))) << int(depth);
     }
-    FrameImage same{7, 5, 24, {}, PatternPixels(7, 5, 8)};
-    ResampleImage(same, 7, 5);
-    EXPECT_EQ(same.Bits, PatternPixels(7, 5, 8));
     // Both negative: a positive product, but no position inside the source.
     const std::tuple<int, int, std::size_t> cases[] = {{0, 384, 0}, {512, 0, 0}, {-5, 10, 0}, {-5, -5, 75},
                                                        {70000, 70000, 0}, {2147483647, 2147483647, 0}, {20, 20, 1200}};
@@ -330,16 +326,6 @@ TEST(FileListBox, ListsOnlyTargaFilesInCaseBlindOrderAndGetNextWalksPastTheEnd)
     fle.SetPath(dir.path().string());
     index = 4 + 32767;
     EXPECT_EQ(GetNext(fle, index), "shot32767.tga");
-}
-
-TEST(mdFile, ExtensionIsWhatFollowsTheLastDotOfTheName)
-{
-    const std::pair<const char*, const char*> extensions[] = {
-        {"D:\\frames\\f0001.tga.bmp", "bmp"}, {"/frames/f0001.tga.bmp", "bmp"}, {"f.BMP", "bmp"},
-        {".hidden", "hidden"}, {"D:\\my.dir\\file", ""}, {"/my.dir/file", ""}, {"C:name", ""}, {"name.", ""},
-        {"noext", ""}, {"", ""}};
-    for (const auto& [path, extension] : extensions)
-        EXPECT_EQ(GetExtension(path), extension) << path;
 }
 
 // The leading number, blanks ignored, 0 for none, with a full stop for the
@@ -408,7 +394,8 @@ TEST(Regressions, BitmapInputsAreLoadedWithinTheFileOrRefused)
         }
         EXPECT_TRUE(refused || !entry.path().filename().string().starts_with("refused_"));
         if (refused || !loaded) { // passed over only when the file is not a bitmap at all
-            EXPECT_TRUE(refused || (!(bytes.size() >= 2 && bytes[0] == 'B' && bytes[1] == 'M') && boxes.shown().size() == 1));
+            const bool bitmap = bytes.size() > 1 && bytes[0] == 'B' && bytes[1] == 'M';
+            EXPECT_TRUE(refused || (!bitmap && boxes.shown().size() == 1));
             continue;
         }
         ASSERT_TRUE(dib.SizeImage() > 0 && std::int64_t(offBits) + dib.SizeImage() <= std::int64_t(bytes.size()) &&

@@ -101,7 +101,7 @@ TEST(OpenLink, EachLinkReachesTheRightProgramAndNoPageIsLeftBehind)
         ASSERT_TRUE(record.open(QIODevice::ReadOnly)) << "no program started";
         const QStringList launches = QString::fromUtf8(record.readAll()).split('\n', Qt::SkipEmptyParts);
         ASSERT_EQ(launches.size(), 1) << "one program started";
-        const QStringList launch = launches[0].split('\t'); // name, directory, page, link, and after the last tab nothing
+        const QStringList launch = launches[0].split('\t'); // name, directory, page, link, and nothing
         ASSERT_EQ(launch.size(), 5) << launches[0].toStdString();
         EXPECT_EQ(std::tuple(launch[0], launch[3]), std::tuple(QString(c.expected), c.link));
         if (launch[0] == "browser")
