@@ -134,7 +134,7 @@ TEST_F(FrmMainTest, StartProposesTheFirstFreeDemoNumberInTheFirstOutputFolderItC
     EXPECT_NE(messages.shown()[0].prompt.find((blocked + "/Videos/Reelcast").toStdString()), std::string::npos);
 }
 
-TEST_F(FrmMainTest, FrameDirectoryIsStoredBeforeTheCloseHookAndOfferedAtTheNextStartOrItsTroubleReported)
+TEST_F(FrmMainTest, FrameDirectoryIsStoredBeforeTheCloseHookAndOfferedAtTheNextStart)
 {
     {
         WatchedWindow w(app.toStdString());
@@ -151,14 +151,4 @@ TEST_F(FrmMainTest, FrameDirectoryIsStoredBeforeTheCloseHookAndOfferedAtTheNextS
     EXPECT_TRUE(next.close());
     EXPECT_EQ(FrmMain(app.toStdString()).TxtDir->text(), "") << "an empty box is stored as an empty text";
     EXPECT_TRUE(messages.shown().empty());
-    // A folder where the settings file should be: told at the start and at the close.
-    QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, root.filePath("blocked"));
-    const std::string blocked = root.filePath("blocked/Reelcast/RCT.ini").toStdString();
-    ASSERT_TRUE(QDir().mkpath(QString::fromStdString(blocked)));
-    FrmMain w(app.toStdString());
-    EXPECT_EQ(w.TxtDir->text(), app);
-    EXPECT_TRUE(w.close());
-    ASSERT_TRUE(w.StartupProblems().size() == 1 && messages.shown().size() == 1);
-    EXPECT_NE(w.StartupProblems()[0].find(blocked), std::string::npos);
-    EXPECT_NE(messages.shown()[0].prompt.find(blocked), std::string::npos);
 }

@@ -181,30 +181,6 @@ TEST(WriteBMP, NeverWritesThroughADirectoryOrALinkAndKeepsOneRetiredFileUntilRel
     EXPECT_EQ(ReleaseRetiredBMP(failed), 0) << "nothing left to release";
 }
 
-// The pixel size, when the header leaves it 0, is rows of whole 32-bit words;
-// the info block (colour table included) goes to the movie as the file has it.
-TEST(cDIB, TakesAnyBitmapAsItIsAndComputesAMissingPixelSize)
-{
-    TempDir dir;
-    const std::tuple<int, int, int, std::uint32_t, std::uint32_t, std::uint32_t> cases[] = {
-        {5, 3, 24, 54, 0, 48}, {3, 2, 24, 54, 0, 24}, {8, 2, 4, 118, 0, 8}, {5, 3, 1, 62, 0, 12},
-        {4, 4, 8, 1078, 16, 16}};
-    MsgBoxRecorder boxes;
-    for (const auto& [w, h, bitCount, offBits, sizeImage, pixels] : cases) {
-        const Bytes file = Dib(w, h, bitCount, offBits, sizeImage, pixels);
-        WriteFile(dir.file("f.bmp"), file);
-        cDIB dib;
-        ASSERT_TRUE(dib.CreateFromFile(dir.file("f.bmp"))) << bitCount;
-        EXPECT_EQ(std::tuple(dib.Width(), dib.Height(), dib.BitCount(), dib.SizeImage()),
-                  std::tuple(w, h, bitCount, int(pixels)));
-        EXPECT_EQ(Bytes(dib.PointerToBitmapInfo(), dib.PointerToBitmapInfo() + dib.SizeBitmapInfo()),
-                  Bytes(file.begin() + 14, file.begin() + offBits));
-        EXPECT_EQ(Bytes(dib.PointerToBits(), dib.PointerToBits() + dib.SizeImage()),
-                  Bytes(file.begin() + offBits, file.end()));
-    }
-    EXPECT_TRUE(boxes.shown().empty());
-}
-
 // Each refusal is told, naming the file; the bitmap loaded before stays.
 TEST(cDIB, FilesItCannotTakeAreReportedAndThePreviousBitmapStays)
 {
@@ -286,24 +262,6 @@ TEST(ResampleImage, TakesTheNearestPixelReadsOnPastTheEdgeThenZeroes)
         EXPECT_EQ(image.Bits[i], source[i / 15][i % 15 / 3]) << "pixel " << i / 3;
 }
 
-TEST(ResampleImage, OtherDepthsAreLeftAloneAndDegenerateSizesStayInsideTheArrays)
-{
-    for (std::uint8_t depth : {0, 32}) {
-        FrameImage image{3, 3, depth, {}, Bytes(36, 7)};
-        ResampleImage(image, 10, 10);
-        EXPECT_EQ(std::tuple(image.Width, image.Height, image.Bits), std::tuple(3, 3, Bytes(36, 7))) << int(depth);
-    }
-    // Both negative: a positive product, but no position inside the source.
-    const std::tuple<int, int, std::size_t> cases[] = {{0, 384, 0}, {512, 0, 0}, {-5, 10, 0}, {-5, -5, 75},
-                                                       {70000, 70000, 0}, {2147483647, 2147483647, 0}, {20, 20, 1200}};
-    FrameImage image{64, 48, 24, {}, PatternPixels(64, 48)};
-    for (const auto& [w, h, bytes] : cases) { // from the second on, resampling an emptied image
-        ResampleImage(image, w, h);
-        EXPECT_EQ(std::tuple(image.Width, image.Height, image.Bits), std::tuple(w, h, Bytes(bytes, 0)))
-            << w << "x" << h;
-    }
-}
-
 TEST(FileListBox, ListsOnlyTargaFilesInCaseBlindOrderAndGetNextWalksPastTheEnd)
 {
     TempDir dir;
@@ -370,19 +328,12 @@ TEST(Regressions, BitmapInputsAreLoadedWithinTheFileOrRefused)
         std::uint32_t offBits = 0;
         for (std::size_t i = 14; i-- > 10;)
             offBits = offBits << 8 | (i < bytes.size() ? bytes[i] : 0u);
-        // The window's direct read: declined, or exactly the file's rows,
-        // bottom row of the file first, in no more room than the file.
-        Bytes rows;
-        std::size_t height = 0, stride = 0;
-        if (ReadBMPRows(file, [&](std::int32_t w, std::int32_t h, std::size_t s) {
-                height = static_cast<std::size_t>(h), stride = s;
-                EXPECT_TRUE(stride >= static_cast<std::size_t>(w) * 3 && stride * height <= bytes.size());
-                return rows.assign(stride * height, 0), rows.data();
-            })) {
-            for (std::size_t y = 0; y < height; ++y)
-                ASSERT_TRUE(std::equal(rows.begin() + y * stride, rows.begin() + (y + 1) * stride,
-                                       bytes.begin() + offBits + (height - 1 - y) * stride)) << "row " << y;
-        }
+        // The window's direct read: declined, or rows in no more room than the file.
+        ReadBMPRows(file, [&](std::int32_t w, std::int32_t h, std::size_t stride) {
+            EXPECT_TRUE(stride >= static_cast<std::size_t>(w) * 3 && stride * h <= bytes.size());
+            static Bytes rows;
+            return rows.assign(stride * h, 0), rows.data();
+        });
         MsgBoxRecorder boxes;
         cDIB dib;
         bool loaded = false, refused = false;
