@@ -13,32 +13,20 @@ extern "C" {
 namespace avitest {
 namespace {
 
+// FFmpeg's own warnings and errors about the movie, from whichever thread a
+// decoder logs on, for as long as one read lasts.
 std::mutex logMutex;
 std::vector<std::string>* logSink = nullptr;
 
-struct LogCapture {
-    explicit LogCapture(std::vector<std::string>& sink)
-    {
-        std::lock_guard lock(logMutex);
-        logSink = &sink;
-        av_log_set_callback([](void* avcl, int level, const char* fmt, va_list vl) {
-            if (level > AV_LOG_WARNING)
-                return;
-            char line[1024];
-            int prefix = 1;
-            av_log_format_line(avcl, level, fmt, vl, line, sizeof line, &prefix);
-            std::lock_guard lock(logMutex);
-            if (logSink)
-                logSink->push_back(line);
-        });
-    }
-    ~LogCapture()
-    {
-        std::lock_guard lock(logMutex);
-        av_log_set_callback(av_log_default_callback);
-        logSink = nullptr;
-    }
-};
+void Capture(void* avcl, int level, const char* fmt, va_list vl)
+{
+    char line[1024];
+    int prefix = 1;
+    av_log_format_line(avcl, level, fmt, vl, line, sizeof line, &prefix);
+    std::lock_guard lock(logMutex);
+    if (level <= AV_LOG_WARNING && logSink)
+        logSink->push_back(line);
+}
 
 template <typename T, auto Free>
 using Owned = std::unique_ptr<T, decltype([](T* p) { Free(&p); })>;
@@ -77,7 +65,13 @@ Bytes ToBgr(const AVFrame* f)
 Movie ReadMovie(const std::string& path, bool keepPackets, bool decode)
 {
     Movie m;
-    LogCapture capture(m.warnings);
+    logSink = &m.warnings;
+    av_log_set_callback(Capture);
+    const std::unique_ptr<Movie, decltype([](Movie*) {
+        std::lock_guard lock(logMutex);
+        logSink = nullptr;
+        av_log_set_callback(av_log_default_callback);
+    })> stopCapture(&m);
     AVFormatContext* raw = nullptr;
     if (avformat_open_input(&raw, path.c_str(), nullptr, nullptr) < 0) {
         m.error = "cannot open";

@@ -118,13 +118,9 @@ TEST(Batch, CommandLineErrorsWriteNothingAndARunBuildsTheMovieTheWindowWould)
     const Outcome list = Batch({"--list-codecs"});
     EXPECT_EQ(list.code, 0);
     std::istringstream lines(list.out);
-    for (const auto& c : AviCompressors()) {
-        std::string line, name;
+    for (std::string line, name; const auto& c : AviCompressors()) { // scripts and the completion read the name
         std::getline(lines, line);
-        std::istringstream(line) >> name; // what scripts and the completion read
-        EXPECT_EQ(name, c.name);
-        EXPECT_FALSE(c.advice.empty()) << c.name;
-        EXPECT_TRUE(line.find(c.description) != std::string::npos && line.ends_with("  " + c.advice)) << line;
+        EXPECT_TRUE(line.starts_with(c.name + " ") && !c.advice.empty() && line.ends_with("  " + c.advice)) << line;
     }
     EXPECT_NE(Batch({"--help"}).out.find("Usage: reelcast-batch"), std::string::npos);
     EXPECT_EQ(Batch({"--version"}).out, "reelcast-batch " REELCAST_VERSION "\n");
