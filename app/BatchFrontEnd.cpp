@@ -9,6 +9,8 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cmath>
+#include <numeric>
 #include <cstdio>
 #include <iomanip>
 #include <locale>
@@ -31,7 +33,12 @@ const char* const kUsage =
     "The first frame gives the movie its format; the frames after it are the movie.\n"
     "\n"
     "Options:\n"
-    "  --fps N             frames per second (default 15; 1 to 50, the movie header at most 30)\n"
+    "  --fps N             frames per second, as the window takes it (default 15; 1 to 50,\n"
+    "                      the movie header at most 30)\n"
+    "  --rate RATE         the exact rate instead: N (1 to 1000), N/D as in 30000/1001, or\n"
+    "                      audio (the frames last as long as the --audio sound)\n"
+    "  --audio FILE.wav    put the sound of a WAV file (PCM of 8, 16, 24 or 32 bits, or\n"
+    "                      32-bit float) in the movie, from its first frame on\n"
     "  --size WxH          force every frame to W x H pixels\n"
     "  --codec NAME        compressor (default raw); see --list-codecs\n"
     "  --keyframe-every N  a key frame every N frames, where the compressor has them\n"
@@ -41,12 +48,17 @@ const char* const kUsage =
     "  --verbose           show FFmpeg's own messages on standard error\n"
     "  --list-codecs       list the compressors of this build, with advice, and exit\n"
     "  --version           show the version and exit\n"
-    "  --help              show this help and exit\n";
+    "  --help              show this help and exit\n"
+    "\n"
+    "Example: a 60 fps recording and the game's sound, ending together:\n"
+    "  reelcast-batch demo/ demo.avi --audio demo/sound.wav --rate audio\n";
 
 struct Options {
     std::string framesDir;
     std::string output;
     std::string fps = "15";
+    std::optional<MovieBuildHost::ExactRate> rate; // none: --fps rules
+    std::string audio;
     std::optional<std::pair<std::string, std::string>> size;
     std::string codec = "raw";
     std::string keyFrameEvery;
@@ -62,6 +74,31 @@ struct Options {
 struct UsageError {
     std::string message;
 };
+
+// --rate: N, N/D or audio; a rate of 1 to 1000 frames a second.
+std::optional<MovieBuildHost::ExactRate> ParseRate(const std::string& text)
+{
+    if (text.empty())
+        return std::nullopt;
+    if (text == "audio")
+        return MovieBuildHost::ExactRate{{}, true};
+    const auto whole = [&](const std::string& part) -> std::uint64_t {
+        if (part.empty() || part.size() > 10 || part.find_first_not_of("0123456789") != std::string::npos)
+            throw UsageError{"--rate takes N, N/D or audio, as in 60 or 30000/1001, not \"" + text + "\""};
+        return std::stoull(part);
+    };
+    const auto slash = text.find('/');
+    const std::uint64_t n = whole(text.substr(0, slash));
+    const std::uint64_t d = slash == std::string::npos ? 1 : whole(text.substr(slash + 1));
+    if (n < d || n > 1000 * d || n > UINT32_MAX || d > UINT32_MAX)
+        throw UsageError{"--rate " + text + " is not 1 to 1000 frames a second"};
+    return MovieBuildHost::ExactRate{{static_cast<std::uint32_t>(n), static_cast<std::uint32_t>(d)}, false};
+}
+
+std::string RateText(const FrameRate& r)
+{
+    return r.scale == 1 ? std::to_string(r.rate) : std::to_string(r.rate) + "/" + std::to_string(r.scale);
+}
 
 Options ParseArguments(int argc, const char* const* argv)
 {
@@ -98,6 +135,10 @@ Options ParseArguments(int argc, const char* const* argv)
             o.overwrite = true;
         else if (arg == "--fps")
             o.fps = takeValue();
+        else if (arg == "--rate")
+            o.rate = ParseRate(takeValue());
+        else if (arg == "--audio")
+            o.audio = takeValue();
         else if (arg == "--codec")
             o.codec = takeValue();
         else if (arg == "--keyframe-every")
@@ -123,6 +164,8 @@ Options ParseArguments(int argc, const char* const* argv)
         throw UsageError{"expected FRAMES_DIR and OUTPUT.avi"};
     o.framesDir = positional[0];
     o.output = positional[1];
+    if (o.rate && o.rate->fromSound && o.audio.empty())
+        throw UsageError{"--rate audio needs --audio FILE"};
     return o;
 }
 
@@ -160,8 +203,9 @@ std::string WithNewlines(const std::string& text)
 // standard error, and a stop signal asks the run to stop as Cancel would.
 class BatchHost : public MovieBuildHost {
 public:
-    BatchHost(const Options& o, const AviCompressor& codec, BuildState& state, std::ostream& err, bool terminal)
-        : o_(o), codec_(codec), state_(state), err_(err), terminal_(terminal)
+    BatchHost(const Options& o, const AviCompressor& codec, const wav::Reader* sound, BuildState& state,
+              std::ostream& err, bool terminal)
+        : o_(o), codec_(codec), sound_(sound), state_(state), err_(err), terminal_(terminal)
     {
         try {
             locale_ = std::locale("");
@@ -198,6 +242,8 @@ public:
     }
 
     bool Closing() const override { return false; }
+    std::optional<ExactRate> HeaderRate() const override { return o_.rate; }
+    const wav::Reader* Sound() const override { return sound_; }
 
     bool ConfirmOverwrite(const std::string&) override
     {
@@ -270,6 +316,7 @@ public:
 private:
     const Options& o_;
     const AviCompressor& codec_;
+    const wav::Reader* sound_;
     BuildState& state_;
     std::ostream& err_;
     const bool terminal_;
@@ -293,8 +340,35 @@ int Build(const Options& o, std::ostream& out, std::ostream& err)
         return kExitUsage;
     }
 
+    // The sound is checked before anything is written.
+    std::optional<wav::Reader> sound;
+    if (!o.audio.empty()) {
+        try {
+            sound.emplace(o.audio);
+        } catch (const std::runtime_error& e) {
+            err << "reelcast-batch: " << e.what() << "\n";
+            return kExitNotCreated;
+        }
+    }
+    if (!o.rate) {
+        const double asked = TextValue(o.fps);
+        const FrameRate used = WindowRate(o.fps);
+        if (asked != used.PerSecond()) {
+            err << "reelcast-batch: --fps " << o.fps << " gives " << used.rate
+                << " frames a second, as the window would (1 to 50, the header at most 30)";
+            // The same number as a fraction --rate takes, where there is one.
+            for (std::uint32_t d = 1; d <= 1000 && asked >= 1 && asked <= 1000; d *= 10)
+                if (const double n = asked * d; n == std::floor(n)) {
+                    const auto whole = static_cast<std::uint32_t>(n), common = std::gcd(whole, d);
+                    err << "; --rate " << RateText({whole / common, d / common}) << " keeps " << o.fps;
+                    break;
+                }
+            err << "\n";
+        }
+    }
+
     BuildState state;
-    BatchHost host(o, *codec, state, err, fileio::StandardErrorIsTerminal());
+    BatchHost host(o, *codec, sound ? &*sound : nullptr, state, err, fileio::StandardErrorIsTerminal());
     // A stop signal asks the run to stop, as the window's Cancel button does:
     // the frame in hand is written and the movie closed properly.
     const StopSignals stopSignals;
@@ -315,6 +389,15 @@ int Build(const Options& o, std::ostream& out, std::ostream& err)
     }
     if (!host.status().empty())
         (result.outcome == BuildOutcome::Created ? out : err) << host.status() << "\n";
+    // The movie keeps all of both; the user learns the rate that would match them.
+    if (sound && result.rate.rate > 0) {
+        const double movieSeconds = result.movieFrames / result.rate.PerSecond();
+        if (std::abs(movieSeconds - sound->seconds()) > 1 / result.rate.PerSecond())
+            err << "reelcast-batch: the movie lasts " << movieSeconds << " s, its sound " << sound->seconds()
+                << " s; --rate "
+                << RateText(RateForSound(result.movieFrames, sound->frames(), sound->format().sampleRate))
+                << " (or --rate audio) makes them end together\n";
+    }
     // Counts come from the closed movie, so they are what a reader finds.
     const std::string held = result.framesWritten > 0 ? o.output + " holds the " +
                                                             std::to_string(result.framesWritten) + " frames written"

@@ -14,6 +14,7 @@
 #include <cstring>
 #include <filesystem>
 #include <limits>
+#include <numeric>
 #include <set>
 #include <stdexcept>
 
@@ -86,7 +87,7 @@ struct Outcome {
 class Run {
 public:
     Run(MovieBuildHost& host, BuildState& state, FrameImage& image, std::int32_t width, std::int32_t height,
-        std::int16_t rate, bool force)
+        FrameRate rate, bool force)
         : host_(host), st_(state), image_(image), forcedWidth_(width), forcedHeight_(height), rate_(rate),
           force_(force)
     {
@@ -98,6 +99,9 @@ private:
     Outcome OpenMovie();
     Outcome PrepareFirstFrames();
     Outcome CreateStream();
+    Outcome CreateSoundStream();
+    // Writes the sound track up to where `frames` frames of the movie end.
+    HRESULT_AVI WriteSound(std::int64_t frames);
     Outcome FrameLoop();
     // Closes the movie and removes what the run made; a failure here turns a
     // finished run into a failed one.
@@ -131,13 +135,16 @@ private:
     FrameImage& image_;
     const std::int32_t forcedWidth_;
     const std::int32_t forcedHeight_;
-    std::int16_t rate_;
+    FrameRate rate_;
     const bool force_;
     const std::int64_t count_ = st_.Fle.ListCount();
 
     PAVIFILE file_ = nullptr;
     PAVISTREAM stream_ = nullptr;
     PAVISTREAM compressed_ = nullptr;
+    PAVISTREAM sound_ = nullptr;
+    std::int64_t soundWritten_ = 0; // samples
+    std::vector<std::uint8_t> soundBuffer_;
     AVICOMPRESSOPTIONS options_{};
     bool optionsChosen_ = false;
     // The first failing call's code, or the release's: what BuildResult reports.
@@ -260,14 +267,16 @@ Outcome Run::PrepareFirstFrames()
 // The stream, the compressor and the format, from the first bitmap.
 Outcome Run::CreateStream()
 {
-    if (rate_ < kMinRate || rate_ > kMaxRate)
-        rate_ = kDefaultRate;
+    if (const auto exact = host_.HeaderRate())
+        rate_ = exact->fromSound && host_.Sound() ? RateForSound(count_, host_.Sound()->frames(),
+                                                                 host_.Sound()->format().sampleRate)
+                                                  : exact->rate;
     AVI_STREAM_INFO info;
     std::memset(&info, 0, sizeof info);
     info.fccType = mmioStringToFOURCC("vids", 0);
     info.fccHandler = 0;
-    info.dwScale = 1;
-    info.dwRate = std::clamp<std::uint32_t>(static_cast<std::uint32_t>(rate_), 1, kMaxHeaderRate);
+    info.dwScale = rate_.scale;
+    info.dwRate = rate_.rate;
     info.dwSuggestedBufferSize = static_cast<std::uint32_t>(st_.FrameDib->SizeImage());
     SetRect(&info.rcFrame, 0, 0, st_.FrameDib->Width(), st_.FrameDib->Height());
     REELCAST_CHECK(AVIFileCreateStream(file_, &stream_, &info));
@@ -277,6 +286,9 @@ Outcome Run::CreateStream()
         return Outcome::Refused();
     }
     REELCAST_CHECK(AVIMakeCompressedStream(&compressed_, stream_, &options_, nullptr));
+    if (host_.Sound())
+        if (Outcome made = CreateSoundStream(); !made.goesOn())
+            return made;
     REELCAST_CHECK(AVIStreamSetFormat(compressed_, 0, st_.FrameDib->PointerToBitmapInfo(),
                                       st_.FrameDib->SizeBitmapInfo()));
 
@@ -287,6 +299,51 @@ Outcome Run::CreateStream()
         return Outcome::Closed();
     host_.ShowProgress(0);
     return Outcome::GoOn();
+}
+
+// The sound's format goes into the header with the picture's, so its stream
+// comes first.
+Outcome Run::CreateSoundStream()
+{
+    const wav::Format& format = host_.Sound()->format();
+    AVI_STREAM_INFO info{};
+    info.fccType = mmioStringToFOURCC("auds", 0);
+    info.dwScale = format.blockAlign;
+    info.dwRate = format.bytesPerSecond;
+    info.dwSampleSize = format.blockAlign;
+    REELCAST_CHECK(AVIFileCreateStream(file_, &sound_, &info));
+    std::uint8_t waveFormat[wav::kWaveFormatExSize];
+    wav::PutWaveFormatEx(format, waveFormat);
+    REELCAST_CHECK(AVIStreamSetFormat(sound_, 0, waveFormat, sizeof waveFormat));
+    return Outcome::GoOn();
+}
+
+HRESULT_AVI Run::WriteSound(std::int64_t frames)
+{
+    if (!sound_)
+        return AVIERR_OK;
+    const wav::Reader& sound = *host_.Sound();
+    // Samples up to the end of those frames: frames * scale / rate seconds.
+    const std::uint64_t perFrame = static_cast<std::uint64_t>(rate_.scale) * sound.format().sampleRate;
+    const auto n = static_cast<std::uint64_t>(frames);
+    const std::uint64_t whole = perFrame / rate_.rate, part = perFrame % rate_.rate;
+    const bool beyond = whole > 0 && n > static_cast<std::uint64_t>(sound.frames()) / whole;
+    const std::int64_t end =
+        beyond ? sound.frames()
+               : std::min<std::int64_t>(static_cast<std::int64_t>(n * whole + n * part / rate_.rate), sound.frames());
+    // In pieces of at most a second, so that the rest of a long track after
+    // the last frame is no single huge chunk.
+    while (soundWritten_ < end) {
+        const std::int64_t count = std::min<std::int64_t>(end - soundWritten_, sound.format().sampleRate);
+        sound.Read(soundWritten_, count, soundBuffer_);
+        const HRESULT_AVI hr =
+            AVIStreamWrite(sound_, static_cast<std::int32_t>(soundWritten_), static_cast<std::int32_t>(count),
+                           soundBuffer_.data(), static_cast<std::int32_t>(soundBuffer_.size()), 0, nullptr, nullptr);
+        if (hr != AVIERR_OK)
+            return hr;
+        soundWritten_ += count;
+    }
+    return AVIERR_OK;
 }
 
 Outcome Run::FrameLoop()
@@ -319,6 +376,9 @@ Outcome Run::FrameLoop()
         if (written != 0)
             return Outcome::Failed(written);
         ++written_;
+        // The sound that plays with the frames in the movie so far, position
+        // 0 included: a stopped run keeps both in step.
+        REELCAST_CHECK(WriteSound(position_ + 1));
         if (st_.CancelRequested)
             return Outcome::GoOn();
         currentName_ = GetNext(st_.Fle, st_.FrameIndex);
@@ -333,6 +393,8 @@ Outcome Run::FrameLoop()
         host_.ShowProgress(static_cast<float>(static_cast<double>(position_) / count_ * 100));
         host_.FramesWritten(written_, count_ - 1);
     }
+    // Every frame is in: the whole sound track follows, however long.
+    REELCAST_CHECK(WriteSound(std::numeric_limits<std::int32_t>::max()));
     return Outcome::GoOn();
 }
 
@@ -344,6 +406,8 @@ Outcome Run::Ending(Outcome outcome)
         AVIStreamRelease(stream_);
     if (compressed_)
         AVIStreamRelease(compressed_);
+    if (sound_)
+        AVIStreamRelease(sound_);
     if (file_) {
         AVIFILEINFO info{};
         const bool counted = AVIFileInfo(file_, &info, sizeof info) == AVIERR_OK;
@@ -388,6 +452,8 @@ BuildResult Run::Report(const Outcome& outcome)
     BuildResult result;
     result.framesWritten = inFile_;
     result.resultCode = resultCode_;
+    result.rate = rate_;
+    result.movieFrames = count_;
     switch (outcome.kind) {
     case Outcome::Kind::Closed:
         result.outcome = BuildOutcome::Cancelled;
@@ -450,6 +516,26 @@ BuildResult EarlyExit(MovieBuildHost& host, const std::string& message = {}, uns
 
 } // namespace
 
+FrameRate WindowRate(const std::string& fpsText)
+{
+    int rate = RoundToInt16(TextValue(fpsText));
+    if (rate < kMinRate || rate > kMaxRate)
+        rate = kDefaultRate;
+    return {std::min<std::uint32_t>(static_cast<std::uint32_t>(rate), kMaxHeaderRate), 1};
+}
+
+FrameRate RateForSound(std::int64_t frames, std::int64_t samples, std::uint32_t sampleRate)
+{
+    std::uint64_t rate = static_cast<std::uint64_t>(std::max<std::int64_t>(frames, 1)) * sampleRate;
+    std::uint64_t scale = static_cast<std::uint64_t>(std::max<std::int64_t>(samples, 1));
+    const std::uint64_t common = std::gcd(rate, scale);
+    rate /= common, scale /= common;
+    // Beyond 32 bits the fraction is kept to the precision the fields hold.
+    while (rate > UINT32_MAX || scale > UINT32_MAX)
+        rate = (rate + 1) / 2, scale = (scale + 1) / 2;
+    return {static_cast<std::uint32_t>(rate), static_cast<std::uint32_t>(scale)};
+}
+
 FrameImage& SharedFrameImage()
 {
     static FrameImage image;
@@ -468,7 +554,7 @@ BuildResult CmdCreate_Click(MovieBuildHost& host, BuildState& st, FrameImage& im
 
     const std::int32_t width = RoundToInt32(TextValue(host.WidthText()));
     const std::int32_t height = RoundToInt32(TextValue(host.HeightText()));
-    const std::int16_t rate = RoundToInt16(TextValue(host.FpsText()));
+    const FrameRate rate = WindowRate(host.FpsText());
     const bool force = host.ForceValue() != 0;
 
     st.FrameIndex = 0;

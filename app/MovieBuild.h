@@ -3,13 +3,30 @@
 // whichever front end drives it: the window and the batch front end each
 // supply a MovieBuildHost (their controls) and keep a BuildState.
 #include "FileListBox.h"
+#include "WaveFile.h"
 #include "FrameImage.h"
 #include "cDIB.h"
 #include "mdAVI.h"
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
+
+// A stream header's rate: rate / scale frames a second.
+struct FrameRate {
+    std::uint32_t rate = 0;
+    std::uint32_t scale = 1;
+    double PerSecond() const { return static_cast<double>(rate) / scale; }
+};
+
+// The rate the window's frame-rate text gives the movie: whole numbers, 1 to
+// 50, of which the header takes at most 30; anything else gives 15.
+FrameRate WindowRate(const std::string& fpsText);
+
+// The rate at which `frames` frames last as long as `samples` samples at
+// `sampleRate`: as exact as 32-bit header fields allow.
+FrameRate RateForSound(std::int64_t frames, std::int64_t samples, std::uint32_t sampleRate);
 
 // What the run keeps on its front end between presses.
 struct BuildState {
@@ -66,6 +83,17 @@ public:
         (void)done;
         (void)total;
     }
+
+    // Beyond the window's controls, for reelcast-batch. The header's exact
+    // rate, instead of the frame-rate text's (fromSound: the rate at which
+    // the movie lasts as long as its sound track)...
+    struct ExactRate {
+        FrameRate rate;
+        bool fromSound = false;
+    };
+    virtual std::optional<ExactRate> HeaderRate() const { return std::nullopt; }
+    // ...and a sound track, from the movie's first frame on.
+    virtual const wav::Reader* Sound() const { return nullptr; }
 };
 
 enum class BuildOutcome {
@@ -81,6 +109,10 @@ struct BuildResult {
     std::string status;               // what the status line shows at the end
     std::int64_t framesWritten = 0;
     HRESULT_AVI resultCode = 0;
+    // The header's rate, once the stream was made; and the frames the movie
+    // was to have, position 0 included.
+    FrameRate rate;
+    std::int64_t movieFrames = 0;
 };
 
 // The program-wide frame every picture passes through.

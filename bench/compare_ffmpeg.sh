@@ -38,21 +38,8 @@ ffmpeg_codec() {
     esac
 }
 
-# Runs a command under GNU time; prints "seconds peak_kB".
-measure() {
-    local log
-    log=$(mktemp)
-    if ! /usr/bin/time -f '%e %M' -o "$log" "$@" >/dev/null 2>&1; then
-        echo "failed: $*" >&2
-        cat "$log" >&2
-        rm -f "$log"
-        exit 1
-    fi
-    tail -n 1 "$log"
-    rm -f "$log"
-}
-
-median() { sort -g | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
+# shellcheck source=bench/timing.sh
+source "$root/bench/timing.sh"
 
 printf '%-10s %-7s %12s %12s %7s %12s %12s\n' size codec "reelcast fps" "ffmpeg fps" ratio "reelcast MB" "ffmpeg MB"
 for sequence in 640x480:600 1920x1080:200; do

@@ -14,6 +14,7 @@ extern "C" {
 #include <atomic>
 #include <cerrno>
 #include <climits>
+#include <optional>
 #include <cstring>
 #include <utility>
 
@@ -87,6 +88,9 @@ struct Writer::Impl {
     const CompressorEntry* entry = nullptr;
     FrameFormat format;
     AVStream* stream = nullptr;
+    std::optional<wav::Format> soundFormat;
+    AVStream* sound = nullptr;
+    std::int64_t nextSample = 0;
     AVRational positionBase{1, 1}; // one position = dwScale / dwRate seconds
     std::int64_t nextPosition = 0;
     HRESULT_AVI failure = AVIERR_OK; // first failure, sticky
@@ -117,6 +121,7 @@ struct Writer::Impl {
     MuxWorker worker; // last: stopped before the handles it borrows go
 
     HRESULT_AVI StartRaw();
+    HRESULT_AVI StartSound();
     HRESULT_AVI StartEncoder(const Settings& s);
     HRESULT_AVI WriteRaw(std::int64_t position, const std::uint8_t* bits);
     HRESULT_AVI WriteEncoded(std::int64_t position, const std::uint8_t* bits);
@@ -192,6 +197,8 @@ HRESULT_AVI Writer::Start(const Settings& s, const FrameFormat& format)
     HRESULT_AVI hr = m.entry->encoder ? m.StartEncoder(s) : m.StartRaw();
     if (hr != AVIERR_OK)
         return hr;
+    if (m.soundFormat && (hr = m.StartSound()) != AVIERR_OK)
+        return hr;
 
     AVDictionary* opts = nullptr;
     // Bottom-up rows are what BI_RGB means in a BITMAPINFOHEADER with a
@@ -210,6 +217,87 @@ HRESULT_AVI Writer::Start(const Settings& s, const FrameFormat& format)
     if (const HRESULT_AVI hr = m.worker.Start(m.fmt.get(), m.encoder.get(), m.stream, m.path); hr != AVIERR_OK)
         m.Fail(hr);
     return m.failure;
+}
+
+HRESULT_AVI Writer::AddSound(const wav::Format& format)
+{
+    Impl& m = *impl_;
+    if (m.stream || m.finished || m.soundFormat)
+        return AVIERR_UNSUPPORTED;
+    if (!format.Usable())
+        return AVIERR_BADFORMAT;
+    m.soundFormat = format;
+    return AVIERR_OK;
+}
+
+// PCM as the WAV file stores it: the muxer writes the samples untouched and
+// names them by the same format tag.
+HRESULT_AVI Writer::Impl::StartSound()
+{
+    const wav::Format& f = *soundFormat;
+    sound = avformat_new_stream(fmt.get(), nullptr);
+    if (!sound)
+        return AVIERR_MEMORY;
+    AVCodecParameters* par = sound->codecpar;
+    par->codec_type = AVMEDIA_TYPE_AUDIO;
+    switch (f.bitsPerSample) {
+    case 8:
+        par->codec_id = AV_CODEC_ID_PCM_U8;
+        break;
+    case 16:
+        par->codec_id = AV_CODEC_ID_PCM_S16LE;
+        break;
+    case 24:
+        par->codec_id = AV_CODEC_ID_PCM_S24LE;
+        break;
+    default:
+        par->codec_id = f.tag == wav::kFormatFloat ? AV_CODEC_ID_PCM_F32LE : AV_CODEC_ID_PCM_S32LE;
+    }
+    av_channel_layout_default(&par->ch_layout, f.channels);
+    par->sample_rate = static_cast<int>(std::min<std::uint32_t>(f.sampleRate, INT_MAX));
+    par->bits_per_coded_sample = f.bitsPerSample;
+    par->block_align = f.blockAlign;
+    par->bit_rate = static_cast<std::int64_t>(f.bytesPerSecond) * 8;
+    sound->time_base = AVRational{1, par->sample_rate};
+    return AVIERR_OK;
+}
+
+HRESULT_AVI Writer::WriteSound(std::int64_t first, std::int64_t count, const void* data, std::size_t cb)
+{
+    Impl& m = *impl_;
+    if (!m.sound || !m.headerWritten || m.streamEnded)
+        return AVIERR_UNSUPPORTED;
+    if (m.failure != AVIERR_OK)
+        return m.failure;
+    if (first != m.nextSample || count < 0 || (count > 0 && !data))
+        return AVIERR_BADPARAM;
+    if (cb != static_cast<std::uint64_t>(count) * m.soundFormat->blockAlign || cb > INT_MAX / 2)
+        return AVIERR_BADSIZE;
+    if (count == 0)
+        return AVIERR_OK;
+    const auto size = static_cast<std::int64_t>(cb);
+    Job job;
+    job.fileBytes = 8 + size + (size & 1);
+    if (const HRESULT_AVI hr = m.worker.Admit(job.fileBytes, 1); hr != AVIERR_OK) {
+        m.Fail(hr);
+        return hr;
+    }
+    job.packet.reset(av_packet_alloc());
+    if (!job.packet || av_new_packet(job.packet.get(), static_cast<int>(cb)) < 0) {
+        m.Fail(AVIERR_MEMORY);
+        return AVIERR_MEMORY;
+    }
+    std::memcpy(job.packet->data, data, cb);
+    job.packet->stream_index = m.sound->index;
+    job.packet->pts = job.packet->dts = first;
+    job.packet->duration = count;
+    job.packet->flags = AV_PKT_FLAG_KEY;
+    if (const HRESULT_AVI hr = m.worker.Enqueue(std::move(job)); hr != AVIERR_OK) {
+        m.Fail(hr);
+        return hr;
+    }
+    m.nextSample = first + count;
+    return AVIERR_OK;
 }
 
 HRESULT_AVI Writer::Impl::StartRaw()
@@ -468,7 +556,7 @@ HRESULT_AVI Writer::EndStream()
 std::int64_t Writer::FramesInFile() const
 {
     const Impl& m = *impl_;
-    return m.finished ? m.framesInFile : m.worker.PacketsMuxed();
+    return m.finished ? m.framesInFile : m.worker.FramesMuxed();
 }
 
 HRESULT_AVI Writer::Finish()
@@ -503,7 +591,7 @@ HRESULT_AVI Writer::Finish()
         complete = false;
     }
     if (complete) {
-        m.framesInFile = m.worker.PacketsMuxed();
+        m.framesInFile = m.worker.FramesMuxed();
     } else {
         m.framesInFile = 0;
         if (m.failure == AVIERR_OK)

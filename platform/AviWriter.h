@@ -3,6 +3,7 @@
 // stream, and either the DIB bytes as they come or one of the encoders.
 // Private to the movie layer; mdAVI.cpp turns handles and records into calls
 // of this class.
+#include "WaveFormat.h"
 #include "mdAVI.h"
 
 #include <cstddef>
@@ -48,6 +49,10 @@ public:
     Writer(const Writer&) = delete;
     Writer& operator=(const Writer&) = delete;
 
+    // A sound track beside the picture, in samples as the format says; only
+    // before Start(), which writes it into the header.
+    HRESULT_AVI AddSound(const wav::Format& format);
+
     // Sets up the encoder and writes the file header. Once only.
     HRESULT_AVI Start(const Settings& settings, const FrameFormat& format);
     bool Started() const;
@@ -58,6 +63,11 @@ public:
     // would leave no room to close the file is refused here; any other
     // failure of an earlier frame that surfaced since is answered here.
     HRESULT_AVI Write(std::int64_t position, const void* bits, std::size_t cb);
+
+    // `count` samples of the sound track from sample `first` on, which must
+    // follow those written before. Copied before this returns; written
+    // between the frames in the order of the calls.
+    HRESULT_AVI WriteSound(std::int64_t first, std::int64_t count, const void* data, std::size_t cb);
 
     // No more frames: the worker finishes what is queued and the encoder
     // gives up the frames it holds, so that FramesInFile() is final short of

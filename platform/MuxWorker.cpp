@@ -76,6 +76,11 @@ std::int64_t MuxWorker::PacketsMuxed() const
     return shared_.Lock()->packetsMuxed;
 }
 
+std::int64_t MuxWorker::FramesMuxed() const
+{
+    return shared_.Lock()->framesMuxed;
+}
+
 bool MuxWorker::WriteBroken() const
 {
     return shared_.Lock()->writeBroken;
@@ -201,6 +206,8 @@ HRESULT_AVI MuxWorker::Mux(AVPacket* pkt)
     }
     s->goodEnd = end;
     ++s->packetsMuxed;
+    if (pkt->stream_index == stream_->index)
+        ++s->framesMuxed;
     return AVIERR_OK;
 }
 

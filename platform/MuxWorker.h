@@ -86,6 +86,8 @@ public:
     HRESULT_AVI Drain();
 
     std::int64_t PacketsMuxed() const;
+    // The packets of the picture's stream among them.
+    std::int64_t FramesMuxed() const;
     // A write reached the disk only in part: the muxer's picture of the file
     // no longer matches it, so no index written after could be trusted.
     bool WriteBroken() const;
@@ -99,6 +101,7 @@ private:
         std::int64_t goodEnd = 0;        // end of the last chunk known to be on disk
         // Each packet muxed costs an entry in the closing indexes.
         std::int64_t packetsMuxed = 0;
+        std::int64_t framesMuxed = 0;
         // Packets queued and not yet muxed, and the bytes they will add.
         std::int64_t queuedPackets = 0;
         std::int64_t queuedBytes = 0;

@@ -21,6 +21,7 @@ struct AviFile {
     AviStream* source = nullptr;
     AviStream* compressed = nullptr;
     AviStream* formatStream = nullptr; // the stream the frames go to
+    AviStream* sound = nullptr;
     AVI_STREAM_INFO info{};
 };
 
@@ -28,6 +29,8 @@ struct AviStream {
     AviFile* file = nullptr;               // null once the file is released
     const AviCompressor* compressor = nullptr; // null on the uncompressed stream
     AVICOMPRESSOPTIONS options{};
+    bool isSound = false;
+    std::uint16_t blockAlign = 0; // a sound stream's, once its format is set
 };
 
 namespace {
@@ -67,6 +70,20 @@ bool Live(AviStream* s)
 }
 
 constexpr std::uint32_t kStreamTypeVideo = le::FourCC("vids");
+constexpr std::uint32_t kStreamTypeAudio = le::FourCC("auds");
+
+// A sound stream: its format (a WAVEFORMATEX) goes into the header, so both
+// are set before the picture's format; its samples go between the frames.
+HRESULT_AVI SetSoundFormat(AviStream* pavi, const void* lpFormat, std::int32_t cbFormat)
+{
+    if (!lpFormat || cbFormat < static_cast<std::int32_t>(wav::kPcmFormatSize))
+        return AVIERR_BADFORMAT;
+    const wav::Format format = wav::ParseFormat(static_cast<const std::uint8_t*>(lpFormat));
+    const HRESULT_AVI hr = pavi->file->writer->AddSound(format);
+    if (hr == AVIERR_OK)
+        pavi->blockAlign = format.blockAlign;
+    return hr;
+}
 
 // Every entry point answers AVIERR_MEMORY instead of letting an allocation
 // failure escape into the caller.
@@ -144,6 +161,19 @@ HRESULT_AVI AVIFileCreateStream(PAVIFILE pfile, PAVISTREAM* ppavi, const AVI_STR
     *ppavi = nullptr;
     if (!Live(pfile))
         return AVIERR_BADHANDLE;
+    if (psi->fccType == kStreamTypeAudio) {
+        if (pfile->sound || pfile->writer->Started())
+            return AVIERR_UNSUPPORTED; // one sound track, described in the header
+        return Guarded([&] {
+            auto stream = std::make_unique<AviStream>();
+            stream->file = pfile;
+            stream->isSound = true;
+            LiveStreams().insert(stream.get());
+            pfile->sound = stream.get();
+            *ppavi = stream.release();
+            return AVIERR_OK;
+        });
+    }
     if (psi->fccType != kStreamTypeVideo)
         return AVIERR_UNSUPPORTED;
     if (psi->dwRate == 0 || psi->dwScale == 0)
@@ -238,6 +268,10 @@ HRESULT_AVI AVIStreamSetFormat(PAVISTREAM pavi, std::int32_t lPos, const void* l
     if (!Live(pavi) || !pavi->file)
         return AVIERR_BADHANDLE;
     AviFile* file = pavi->file;
+    if (pavi->isSound)
+        return lPos != 0 || pavi->blockAlign ? AVIERR_UNSUPPORTED : Guarded([&] {
+            return SetSoundFormat(pavi, lpFormat, cbFormat);
+        });
     if (lPos != 0 || file->formatStream)
         return AVIERR_UNSUPPORTED; // the format is set once, before any frame
     return Guarded([&] {
@@ -282,15 +316,18 @@ HRESULT_AVI AVIStreamWrite(PAVISTREAM pavi, std::int32_t lStart, std::int32_t lS
     if (!Live(pavi) || !pavi->file)
         return AVIERR_BADHANDLE;
     AviFile* file = pavi->file;
-    if (file->formatStream != pavi)
+    if (file->formatStream != pavi && !(pavi->isSound && pavi->blockAlign))
         return AVIERR_UNSUPPORTED;
-    if (lStart < 0 || lSamples != 1 || cbBuffer < 0)
+    if (lStart < 0 || lSamples < 0 || (!pavi->isSound && lSamples != 1) || cbBuffer < 0)
         return AVIERR_BADPARAM;
-    const HRESULT_AVI hr = Guarded(
-        [&] { return file->writer->Write(lStart, lpBuffer, static_cast<std::size_t>(cbBuffer)); });
+    const HRESULT_AVI hr = Guarded([&] {
+        const auto cb = static_cast<std::size_t>(cbBuffer);
+        return pavi->isSound ? file->writer->WriteSound(lStart, lSamples, lpBuffer, cb)
+                             : file->writer->Write(lStart, lpBuffer, cb);
+    });
     if (hr == AVIERR_OK) {
         if (plSampWritten)
-            *plSampWritten = 1;
+            *plSampWritten = lSamples;
         if (plBytesWritten)
             *plBytesWritten = cbBuffer;
     }
@@ -306,6 +343,8 @@ std::uint32_t AVIStreamRelease(PAVISTREAM pavi)
             file->source = nullptr;
         if (file->compressed == pavi)
             file->compressed = nullptr;
+        if (file->sound == pavi)
+            file->sound = nullptr;
         if (file->formatStream == pavi) {
             file->writer->EndStream();
             file->formatStream = nullptr;
@@ -324,7 +363,7 @@ HRESULT_AVI AVIFileInfo(PAVIFILE pfile, AVIFILEINFO* pfi, std::int32_t lSize)
         return AVIERR_BADHANDLE;
     AVIFILEINFO info{};
     const AVI_STREAM_INFO& s = pfile->info;
-    info.dwStreams = pfile->source ? 1 : 0;
+    info.dwStreams = (pfile->source ? 1 : 0) + (pfile->sound ? 1 : 0);
     info.dwSuggestedBufferSize = s.dwSuggestedBufferSize;
     info.dwWidth = static_cast<std::uint32_t>(s.rcFrame.right - s.rcFrame.left);
     info.dwHeight = static_cast<std::uint32_t>(s.rcFrame.bottom - s.rcFrame.top);

@@ -114,6 +114,10 @@ void AVIFileInit();
 HRESULT_AVI AVIFileOpen(PAVIFILE* ppfile, const char* szFile, std::uint32_t uMode, const void* lpHandler);
 std::uint32_t mmioStringToFOURCC(const char* sz, std::uint32_t uFlags);
 bool SetRect(RECT* lprc, int xLeft, int yTop, int xRight, int yBottom);
+// One "vids" stream, and at most one "auds" stream of PCM or float samples
+// (its format a WAVEFORMATEX), created and given its format before the
+// picture's format is set. Its samples are written with AVIStreamWrite,
+// between the frames they play with.
 HRESULT_AVI AVIFileCreateStream(PAVIFILE pfile, PAVISTREAM* ppavi, const AVI_STREAM_INFO* psi);
 // Answers 1 when the user accepted and the options were filled, else 0.
 int AVISaveOptions(AviOwnerWindow hwnd, std::uint32_t uiFlags, int nStreams, PAVISTREAM* ppavi,

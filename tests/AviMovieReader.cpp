@@ -13,32 +13,20 @@ extern "C" {
 namespace avitest {
 namespace {
 
+// FFmpeg's own warnings and errors about the movie, from whichever thread a
+// decoder logs on, for as long as one read lasts.
 std::mutex logMutex;
 std::vector<std::string>* logSink = nullptr;
 
-struct LogCapture {
-    explicit LogCapture(std::vector<std::string>& sink)
-    {
-        std::lock_guard lock(logMutex);
-        logSink = &sink;
-        av_log_set_callback([](void* avcl, int level, const char* fmt, va_list vl) {
-            if (level > AV_LOG_WARNING)
-                return;
-            char line[1024];
-            int prefix = 1;
-            av_log_format_line(avcl, level, fmt, vl, line, sizeof line, &prefix);
-            std::lock_guard lock(logMutex);
-            if (logSink)
-                logSink->push_back(line);
-        });
-    }
-    ~LogCapture()
-    {
-        std::lock_guard lock(logMutex);
-        av_log_set_callback(av_log_default_callback);
-        logSink = nullptr;
-    }
-};
+void Capture(void* avcl, int level, const char* fmt, va_list vl)
+{
+    char line[1024];
+    int prefix = 1;
+    av_log_format_line(avcl, level, fmt, vl, line, sizeof line, &prefix);
+    std::lock_guard lock(logMutex);
+    if (level <= AV_LOG_WARNING && logSink)
+        logSink->push_back(line);
+}
 
 template <typename T, auto Free>
 using Owned = std::unique_ptr<T, decltype([](T* p) { Free(&p); })>;
@@ -77,17 +65,38 @@ Bytes ToBgr(const AVFrame* f)
 Movie ReadMovie(const std::string& path, bool keepPackets, bool decode)
 {
     Movie m;
-    LogCapture capture(m.warnings);
+    logSink = &m.warnings;
+    av_log_set_callback(Capture);
+    const std::unique_ptr<Movie, decltype([](Movie*) {
+        std::lock_guard lock(logMutex);
+        logSink = nullptr;
+        av_log_set_callback(av_log_default_callback);
+    })> stopCapture(&m);
     AVFormatContext* raw = nullptr;
     if (avformat_open_input(&raw, path.c_str(), nullptr, nullptr) < 0) {
         m.error = "cannot open";
         return m;
     }
     Owned<AVFormatContext, avformat_close_input> in(raw);
-    if (avformat_find_stream_info(in.get(), nullptr) < 0 || in->nb_streams != 1 ||
-        in->streams[0]->codecpar->codec_type != AVMEDIA_TYPE_VIDEO) {
-        m.error = "not one video stream";
+    const int audio = avformat_find_stream_info(in.get(), nullptr) < 0
+                          ? -2 : av_find_best_stream(in.get(), AVMEDIA_TYPE_AUDIO, -1, -1, nullptr, 0);
+    if (audio == -2 || in->nb_streams != (audio >= 0 ? 2u : 1u) || in->streams[0]->codecpar->codec_type != AVMEDIA_TYPE_VIDEO) {
+        m.error = "not one video stream and at most one sound stream";
         return m;
+    }
+    Owned<AVCodecContext, avcodec_free_context> soundDec;
+    if (audio >= 0) {
+        const AVCodecParameters* a = in->streams[audio]->codecpar;
+        const AVCodec* codec = avcodec_find_decoder(a->codec_id);
+        soundDec.reset(codec ? avcodec_alloc_context3(codec) : nullptr);
+        if (!soundDec || avcodec_parameters_to_context(soundDec.get(), a) < 0 ||
+            avcodec_open2(soundDec.get(), codec, nullptr) < 0) {
+            m.error = "no sound decoder";
+            return m;
+        }
+        m.soundCodec = codec->name;
+        m.sampleRate = a->sample_rate;
+        m.channels = a->ch_layout.nb_channels;
     }
     const AVCodecParameters* par = in->streams[0]->codecpar;
     m.width = par->width;
@@ -118,6 +127,19 @@ Movie ReadMovie(const std::string& path, bool keepPackets, bool decode)
         }
     };
     while (av_read_frame(in.get(), pkt.get()) >= 0) {
+        if (pkt->stream_index == audio) {
+            if (m.soundStart < 0)
+                m.soundStart = static_cast<double>(pkt->pts) * av_q2d(in->streams[audio]->time_base);
+            avcodec_send_packet(soundDec.get(), pkt.get());
+            while (avcodec_receive_frame(soundDec.get(), frame.get()) >= 0) {
+                const int bytes = av_samples_get_buffer_size(nullptr, frame->ch_layout.nb_channels, frame->nb_samples,
+                                                             static_cast<AVSampleFormat>(frame->format), 1);
+                m.sound.insert(m.sound.end(), frame->data[0], frame->data[0] + bytes);
+                av_frame_unref(frame.get());
+            }
+            av_packet_unref(pkt.get());
+            continue;
+        }
         if (keepPackets)
             m.packets.emplace_back(pkt->data, pkt->data + pkt->size);
         m.keyFrames.push_back(pkt->flags & AV_PKT_FLAG_KEY);

@@ -20,6 +20,12 @@ struct Movie {
     std::vector<bool> keyFrames;  // one per packet
     std::vector<Bytes> frames;    // decoded: top row first, blue-green-red, no filler
     std::vector<std::string> warnings; // what FFmpeg logged at warning level or worse
+    // The sound track, if any: FFmpeg's decoder, and its samples as it gives
+    // them (interleaved), from the time the first one starts.
+    std::string soundCodec;
+    int sampleRate = 0, channels = 0;
+    double soundStart = -1;
+    Bytes sound;
 };
 
 Movie ReadMovie(const std::string& path, bool keepPackets = false, bool decode = true);

@@ -7,7 +7,10 @@
 
 #include <gtest/gtest.h>
 
+#include <bit>
 #include <chrono>
+#include <cmath>
+#include <optional>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -93,6 +96,29 @@ long FramesSaid(const std::string& err)
     return at == std::string::npos ? -1 : std::stol(err.substr(at + 10));
 }
 
+// A WAV file written here, independently of the program's reader: seconds
+// of samples whose bytes all differ from their neighbours', as a float or not.
+Bytes Wav(std::uint16_t tag, int channels, int rate, int bits, double seconds, Bytes* samples = nullptr)
+{
+    Bytes f{'R', 'I', 'F', 'F', 0, 0, 0, 0, 'W', 'A', 'V', 'E', 'f', 'm', 't', ' ', 16, 0, 0, 0};
+    const auto put = [&](std::uint64_t v, int n) {
+        for (int i = 0; i < n; ++i)
+            f.push_back(static_cast<std::uint8_t>(v >> 8 * i));
+    };
+    const int block = channels * bits / 8;
+    const auto bytes = static_cast<std::size_t>(rate * seconds) * block;
+    put(tag, 2), put(channels, 2), put(rate, 4), put(rate * block, 4), put(block, 2), put(bits, 2);
+    f.insert(f.end(), {'d', 'a', 't', 'a'}), put(bytes, 4);
+    for (std::size_t i = 0; i < bytes / 4 * 4; i += 4) // floats of -1 to 1 are whole words
+        put(tag == 3 ? std::bit_cast<std::uint32_t>(std::sin(i * 0.001f)) : i * 2654435761u >> 7, 4);
+    f.resize(44 + bytes, 0x5A);
+    for (int i = 0; i < 4; ++i)
+        f[4 + i] = static_cast<std::uint8_t>((f.size() - 8) >> 8 * i);
+    if (samples)
+        samples->assign(f.begin() + 44, f.end());
+    return f;
+}
+
 } // namespace
 
 TEST(Batch, CommandLineErrorsWriteNothingAndARunBuildsTheMovieTheWindowWould)
@@ -118,13 +144,9 @@ TEST(Batch, CommandLineErrorsWriteNothingAndARunBuildsTheMovieTheWindowWould)
     const Outcome list = Batch({"--list-codecs"});
     EXPECT_EQ(list.code, 0);
     std::istringstream lines(list.out);
-    for (const auto& c : AviCompressors()) {
-        std::string line, name;
+    for (std::string line, name; const auto& c : AviCompressors()) { // scripts and the completion read the name
         std::getline(lines, line);
-        std::istringstream(line) >> name; // what scripts and the completion read
-        EXPECT_EQ(name, c.name);
-        EXPECT_FALSE(c.advice.empty()) << c.name;
-        EXPECT_TRUE(line.find(c.description) != std::string::npos && line.ends_with("  " + c.advice)) << line;
+        EXPECT_TRUE(line.starts_with(c.name + " ") && !c.advice.empty() && line.ends_with("  " + c.advice)) << line;
     }
     EXPECT_NE(Batch({"--help"}).out.find("Usage: reelcast-batch"), std::string::npos);
     EXPECT_EQ(Batch({"--version"}).out, "reelcast-batch " REELCAST_VERSION "\n");
@@ -170,11 +192,14 @@ TEST(BatchProgram, StopSignalsKeepAnIndexedMovieAndLeaveNothingBehind)
     EXPECT_EQ(avitest::ReadMovie(home.file("movie.avi")).frames.size(), 3u);
 
     WriteFrames(many, 300, 320, 240);
+    // With a sound track that outlasts the frames: it stops with them.
+    WriteFile(home.file("s.wav"), Wav(1, 2, 44100, 16, 30));
     for (const int sig : {SIGHUP, SIGTERM, SIGINT, SIGQUIT}) {
         SCOPED_TRACE(strsignal(sig));
         const std::string out = home.file("stopped.avi");
         std::filesystem::remove(out); // so that the wait below sees this run's movie
-        const Started run = Start({many.path().string(), out, "--overwrite"}, -1, exe);
+        const Started run =
+            Start({many.path().string(), out, "--overwrite", "--rate", "60", "--audio", home.file("s.wav")}, -1, exe);
         // Stopped once the movie holds a few frames.
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
         std::error_code ec;
@@ -192,6 +217,7 @@ TEST(BatchProgram, StopSignalsKeepAnIndexedMovieAndLeaveNothingBehind)
         EXPECT_EQ(r.code, 130);
         EXPECT_EQ(static_cast<long>(movie.frames.size()), FramesSaid(r.err) + 1) << r.err;
         EXPECT_GT(movie.frames.size(), 1u);
+        EXPECT_NEAR(movie.sound.size() / (4 * 44100.0), movie.frames.size() / 60.0, 1 / 60.0);
     }
     ::unsetenv("XDG_CONFIG_HOME");
     EXPECT_FALSE(std::filesystem::exists(home.file("OutPut")));
@@ -252,4 +278,70 @@ TEST(BatchProgram, FailedWritesAnywhereNeverClaimAFrameTheMovieDoesNotHold)
     if (mounted)
         ::umount(mountPoint.path().c_str());
     EXPECT_GT(partial, 5);
+}
+
+// Exact rates, and sound tracks of each kind kept sample for sample, from
+// time 0, as long as the movie; a sound file that cannot be used stops the
+// program before anything is written.
+TEST(Batch, ExactRatesAndSoundTracksKeepEverySample)
+{
+    TempDir frames, outDir;
+    WriteFrames(frames, 120, 8, 6);
+    const std::string dir = frames.path().string(), out = outDir.file("m.avi"), wav = outDir.file("s.wav");
+    // The sound's tag, channels, rate, bits and seconds; --rate, the header's rate and FFmpeg's decoder.
+    const std::tuple<int, int, int, int, double, const char*, double, const char*> cases[] = {
+        {1, 2, 48000, 16, 2, "60", 60, "pcm_s16le"},
+        {1, 1, 22050, 16, 120 / (30000 / 1001.0), "30000/1001", 30000 / 1001.0, "pcm_s16le"},
+        {1, 2, 48000, 24, 2, "60", 60, "pcm_s24le"},
+        {3, 2, 48000, 32, 2, "60", 60, "pcm_f32le"},
+        {1, 2, 44100, 8, 1.5, "audio", 80, "pcm_u8"}};
+    for (const auto& [tag, channels, rate, bits, seconds, rateText, header, decoder] : cases) {
+        SCOPED_TRACE(std::string(decoder) + " " + rateText);
+        Bytes samples;
+        WriteFile(wav, Wav(tag, channels, rate, bits, seconds, &samples));
+        const Outcome r = Batch({dir, out, "--overwrite", "--rate", rateText, "--audio", wav});
+        EXPECT_EQ(std::tuple(r.code, r.err), std::tuple(0, "")) << r.err;
+        const auto m = avitest::ReadMovie(out, false, false);
+        EXPECT_DOUBLE_EQ(m.rateNum * 1.0 / m.rateDen, header);
+        EXPECT_EQ(std::tuple(m.soundCodec, m.sampleRate, m.channels, m.soundStart),
+                  std::tuple(decoder, rate, channels, 0.0)) << m.error;
+        EXPECT_NEAR(samples.size() / (channels * bits / 8.0) / rate, m.keyFrames.size() / header, 1 / header);
+        Bytes decoded = samples; // FFmpeg gives 24-bit samples as the top of 32 bits
+        for (std::size_t i = 0; bits == 24 && i < samples.size() / 3; ++i)
+            decoded.resize(4 * (i + 1)), decoded[4 * i] = 0,
+            std::copy_n(samples.begin() + 3 * i, 3, decoded.begin() + 4 * i + 1);
+        EXPECT_TRUE(m.sound == decoded) << m.sound.size() << " bytes decoded, " << decoded.size() << " expected";
+        const std::string gst = "gst-launch-1.0 -q filesrc location='" + out +
+                                "' ! avidemux name=d d.video_0 ! queue ! fakesink d.audio_0 ! queue ! fakesink";
+        EXPECT_TRUE(std::system("command -v gst-launch-1.0 >/dev/null") != 0 || std::system(gst.c_str()) == 0);
+    }
+    // A sound of another length than the movie, or a rate the window would
+    // change, is kept and told.
+    EXPECT_NE(Batch({dir, out, "--overwrite", "--rate", "60", "--audio", wav}).err.find(
+                  "the movie lasts 2 s, its sound 1.5 s; --rate 80 (or --rate audio) makes them end together"),
+              std::string::npos);
+    EXPECT_NE(Batch({dir, out, "--overwrite", "--fps", "60"}).err.find("--fps 60 gives 15 frames a second"),
+              std::string::npos);
+
+    Bytes cut = Wav(1, 2, 48000, 16, 1), contradicting = cut, noData = cut;
+    cut.resize(cut.size() - 10), contradicting[32] = 3, noData.resize(36);
+    noData[4] = 28, noData[5] = noData[6] = 0;
+    const std::tuple<const char*, std::optional<Bytes>, const char*> bad[] = {
+        {"missing", std::nullopt, "cannot be read: No such file"},
+        {"not a WAV file", Bytes{'R', 'I', 'F', 'F'}, "is not a WAV file"},
+        {"cut short", cut, "is cut short or its header is wrong"},
+        {"ADPCM", Wav(2, 2, 48000, 16, 1), "holds samples of format 2"},
+        {"a block size that contradicts the rest", contradicting,
+         "has a format Reelcast cannot use or that contradicts itself"},
+        {"no data chunk", noData, "has no sound data"}};
+    std::filesystem::remove(out);
+    for (const auto& [what, file, says] : bad) {
+        std::filesystem::remove(wav);
+        if (file)
+            WriteFile(wav, *file);
+        const Outcome r = Batch({dir, out, "--audio", wav});
+        EXPECT_EQ(r.code, 1) << what;
+        EXPECT_NE(r.err.find("The sound file " + wav + " " + says), std::string::npos) << r.err;
+        EXPECT_FALSE(std::filesystem::exists(out)) << what;
+    }
 }

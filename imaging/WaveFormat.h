@@ -1,0 +1,36 @@
+#pragma once
+// The WAVEFORMATEX record: how a WAV file's fmt chunk and a movie's sound
+// stream describe PCM and float samples.
+#include <cstddef>
+#include <cstdint>
+
+namespace wav {
+
+constexpr std::uint16_t kFormatPcm = 1;
+constexpr std::uint16_t kFormatFloat = 3;
+constexpr std::uint16_t kFormatExtensible = 0xFFFE;
+
+// The record's fixed part: up to the bit count (a PCM fmt chunk), and with
+// the size of what follows (cbSize).
+constexpr std::size_t kPcmFormatSize = 16;
+constexpr std::size_t kWaveFormatExSize = 18;
+
+struct Format {
+    std::uint16_t tag = 0; // kFormatPcm or kFormatFloat
+    std::uint16_t channels = 0;
+    std::uint32_t sampleRate = 0;
+    std::uint32_t bytesPerSecond = 0;
+    std::uint16_t blockAlign = 0; // bytes of one sample of every channel
+    std::uint16_t bitsPerSample = 0;
+
+    // PCM of 8, 16, 24 or 32 bits or 32-bit float, whose fields agree with
+    // one another.
+    bool Usable() const;
+};
+
+// Reads the fixed part; cb must be at least kPcmFormatSize.
+Format ParseFormat(const std::uint8_t* p);
+// The 18-byte WAVEFORMATEX of a usable format.
+void PutWaveFormatEx(const Format& format, std::uint8_t (&out)[kWaveFormatExSize]);
+
+} // namespace wav

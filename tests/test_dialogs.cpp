@@ -1,0 +1,185 @@
+// The platform layer's dialogs, driven as a user would: message boxes, the
+// "Video Compression" dialog and the Open/Save dialog with its name buffer.
+#include "AviSaveOptionsDialog.h"
+#include "DoEvents.h"
+#include "FileCommonDialog.h"
+#include "MsgBox.h"
+#include "QtMsgBox.h"
+#include "mdAVI.h"
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QCheckBox>
+#include <QDialogButtonBox>
+#include <QFileDialog>
+#include <QListWidget>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QSlider>
+#include <QSpinBox>
+#include <QTemporaryDir>
+#include <QTimer>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <functional>
+#include <tuple>
+
+using namespace std::string_literals;
+
+namespace {
+
+// Acts on the next modal dialog of type D as soon as it shows.
+template <class D>
+void OnNextModal(const std::function<void(D&)>& act)
+{
+    QTimer::singleShot(10, [act] {
+        if (auto* d = qobject_cast<D*>(QApplication::activeModalWidget()))
+            return act(*d);
+        OnNextModal<D>(act);
+    });
+}
+
+using B = QMessageBox;
+using Seen = std::tuple<QString, QString, Qt::TextFormat, B::Icon, B::StandardButtons, B::StandardButton>;
+
+// Notes what the next message box shows and presses `press` on it (NoButton:
+// closes it from its title bar).
+void PressOnNextBox(B::StandardButton press, Seen& seen)
+{
+    OnNextModal<B>([press, &seen](B& box) {
+        seen = {box.windowTitle(), box.text(), box.textFormat(), box.icon(), box.standardButtons(),
+                box.standardButton(box.defaultButton())};
+        press == B::NoButton ? void(box.close()) : box.button(press)->click();
+    });
+}
+
+// A buffer as the dialog leaves it: layout written over the prepared one.
+std::string Returned(const std::string& layout)
+{
+    std::string buffer = PreparedFileBuffer();
+    return buffer.replace(0, layout.size(), layout);
+}
+
+} // namespace
+
+TEST(QtMsgBox, StylesShowTheirIconAndButtonsAndAnswerTheButtonPressedAlsoThroughTheInstalledHandlers)
+{
+    const std::tuple<unsigned, const char*, B::StandardButton, int, B::Icon, B::StandardButtons> cases[] = {
+        {vbOKOnly, "", B::Ok, vbOK, B::NoIcon, B::Ok}, // an empty title shows the program's name
+        {vbCritical, "Error", B::NoButton, vbOK, B::Critical, B::Ok},
+        {vbExclamation, "Reelcast", B::Ok, vbOK, B::Warning, B::Ok},
+        {vbYesNo | vbQuestion, "Open Avi File?", B::Yes, vbYes, B::Question, B::Yes | B::No},
+        {vbYesNo | vbExclamation, "Reelcast", B::NoButton, vbNo, B::Warning, B::Yes | B::No},
+        {vbOKCancel | vbInformation, "Reelcast", B::Cancel, vbCancel, B::Information, B::Ok | B::Cancel},
+        };
+    const QString text = "<b>D:\\frames</b> & more"; // a path, never markup
+    Seen seen;
+    for (const auto& [style, title, press, answer, icon, buttons] : cases) {
+        PressOnNextBox(press, seen);
+        EXPECT_EQ(QtMsgBox(text.toStdString(), style, title), answer) << style;
+        EXPECT_EQ(seen, Seen(*title ? title : "Reelcast", text, Qt::PlainText, icon, buttons,
+                             buttons.testFlag(B::Yes) ? B::Yes : B::Ok))
+            << style << ": the first button is the default";
+    }
+    InstallQtMsgBox();
+    InstallQtDoEvents();
+    bool ran = false;
+    PressOnNextBox(B::Yes, seen);
+    EXPECT_EQ(MsgBox("Open the movie?", vbYesNo | vbQuestion, "Reelcast"), vbYes);
+    QTimer::singleShot(0, [&] { ran = true; });
+    DoEvents();
+    EXPECT_TRUE(ran && std::get<1>(seen) == "Open the movie?");
+    SetMsgBoxHandler({});
+    SetDoEventsHandler({});
+}
+
+// One test, in order, because the dialog remembers the last accepted choice
+// for as long as the program runs.
+TEST(AviSaveOptionsDialog, ChoosesRemembersAndCancels)
+{
+    InstallAviSaveOptionsDialog();
+    QWidget owner;
+    const auto& compressors = AviCompressors();
+    // Calls AVISaveOptions as the run does, with `user` acting on the dialog
+    // and then pressing OK or Cancel.
+    auto ask = [&](std::uint32_t flags, bool ok, const std::function<void(QDialog&)>& user) {
+        OnNextModal<QDialog>([&](QDialog& d) {
+            EXPECT_EQ(d.parentWidget(), &owner);
+            user(d);
+            d.findChild<QDialogButtonBox*>()->button(ok ? QDialogButtonBox::Ok : QDialogButtonBox::Cancel)->click();
+        });
+        AVICOMPRESSOPTIONS options{};
+        AVICOMPRESSOPTIONS* array[1] = {&options};
+        const int answer = AVISaveOptions(&owner, flags, 1, nullptr, array);
+        EXPECT_EQ(std::tuple(answer, AviSaveOptionsPending()), std::tuple(ok ? 1 : 0, ok ? 1 : 0));
+        AVISaveOptionsFree(answer, array);
+        return options;
+    };
+    const std::uint32_t both = ICMF_CHOOSE_KEYFRAME | ICMF_CHOOSE_DATARATE;
+    // One with every setting: a key frame every 10 frames, 300 KB/sec.
+    const auto full = std::find_if(compressors.begin(), compressors.end(),
+                                   [](const auto& c) { return c.hasKeyFrames && c.hasDataRate && c.hasQuality; });
+    ASSERT_NE(full, compressors.end());
+    AVICOMPRESSOPTIONS chosen = ask(both, true, [&](QDialog& d) {
+        d.findChild<QListWidget*>("compressors")->setCurrentRow(static_cast<int>(full - compressors.begin()));
+        d.findChild<QCheckBox*>("keyFrameCheck")->setChecked(true);
+        d.findChild<QSpinBox*>("keyFrames")->setValue(10);
+        d.findChild<QSlider*>("quality")->setValue(55);
+        d.findChild<QCheckBox*>("dataRateCheck")->setChecked(true);
+        d.findChild<QSpinBox*>("dataRate")->setValue(300);
+        EXPECT_FALSE(d.findChild<QSlider*>("quality")->isEnabled()) << "a data rate overrules the quality";
+    });
+    EXPECT_EQ(std::tuple(chosen.fccHandler, chosen.dwKeyFrameEvery, chosen.dwBytesPerSecond, chosen.dwQuality,
+                         chosen.dwFlags & (AVICOMPRESSF_KEYFRAMES | AVICOMPRESSF_DATARATE)),
+              std::tuple(full->fccHandler, 10u, 300u * 1024, 5500u, AVICOMPRESSF_KEYFRAMES | AVICOMPRESSF_DATARATE));
+    // Cancel fills nothing, and the next opening still shows the last accepted choice.
+    chosen = ask(both, false, [&](QDialog& d) {
+        auto* list = d.findChild<QListWidget*>("compressors");
+        EXPECT_EQ(list->currentItem()->data(Qt::UserRole).toUInt(), full->fccHandler);
+        list->setCurrentRow(0);
+    });
+    EXPECT_EQ(chosen.fccHandler, 0u);
+}
+
+// The program asks for one name; the fuzz target reads the multiple-selection layouts.
+TEST(WriteFileBuffer, WritesEachLayoutOverThePreparedBufferOrRefusesAndKeepsIt)
+{
+    const std::string prepared = PreparedFileBuffer(), longest = std::string("/").append(258, 'n');
+    EXPECT_EQ(prepared, "\0"s + std::string(259, ' '));
+    std::string buffer = prepared;
+    EXPECT_TRUE(WriteFileBuffer(buffer, {longest}, false));
+    EXPECT_EQ(std::tuple(buffer, NameBeforeNul(buffer)), std::tuple(Returned(longest + "\0"s), longest));
+    for (const std::string& noName : {prepared, "no nul here"s, ""s})
+        EXPECT_EQ(NameBeforeNul(noName), "");
+    const std::tuple<const char*, std::vector<std::string>, bool> refused[] = {
+        {"name too long", {longest + "n"}, false}, {"names too long together", {40, "/home/u/frame1000.tga"}, true},
+        {"two folders", {"/a/x.avi", "/b/y.avi"}, true},
+        {"several in a single selection", {"/a/x.avi", "/a/y.avi"}, false},
+        {"none", {}, false}};
+    for (const auto& [what, names, multiselect] : refused) {
+        std::string buffer = prepared;
+        EXPECT_FALSE(WriteFileBuffer(buffer, names, multiselect)) << what;
+        EXPECT_EQ(buffer, prepared) << what;
+    }
+}
+
+// The build asks before it replaces a movie; the dialog must not ask too.
+TEST(ShowQtFileDialog, SaveDialogShowsTheSettingsAddsTheSuffixAndReplacesWithoutAsking)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(QFile(dir.filePath("Demo000.avi")).open(QIODevice::WriteOnly));
+    const FileDialogRequest request{true, false, 0, nullptr, "Select Output Avi File...", dir.path().toStdString(),
+                                    "*.avi", {{"Avi Files (*.avi)", "*.avi"}, {"All Files", "*"}}, 1};
+    QStringList shown;
+    OnNextModal<QFileDialog>([&](QFileDialog& d) {
+        shown << d.windowTitle() << QDir(d.directory()).canonicalPath() << d.selectedNameFilter();
+        d.selectFile("Demo000");
+        d.testOption(QFileDialog::DontConfirmOverwrite) ? static_cast<QDialog&>(d).accept() : d.reject();
+    });
+    const FileDialogAnswer answer = ShowQtFileDialog(request);
+    EXPECT_EQ(shown, (QStringList{"Select Output Avi File...", QDir(dir.path()).canonicalPath(), "All Files (*)"}));
+    EXPECT_EQ(std::tuple(answer.accepted, answer.filterIndex, answer.paths),
+              std::tuple(true, 1u, std::vector<std::string>{dir.filePath("Demo000.avi").toStdString()}));
+}

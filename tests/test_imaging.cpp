@@ -1,0 +1,358 @@
+// The imaging module: Targa frames to bitmaps and back, the DIB object, the
+// resampler, the frame list and option values.
+#include "FileError.h"
+#include "FileListBox.h"
+#include "TGA.h"
+#include "TestSupport.h"
+#include "TextValue.h"
+#include "cDIB.h"
+#include "modImageEffects.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <clocale>
+#include <cstring>
+#include <stdexcept>
+#include <tuple>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+using namespace testsupport;
+
+namespace {
+
+// A 24-bit (or deeper, without palette) bitmap file of the picture, top row first.
+Bytes Bmp(int width, int height, int bitCount, const Bytes& topDownRows)
+{
+    const Bytes rows = BitmapRows(width, height, topDownRows, bitCount / 8);
+    return BitmapFile(InfoHeader(width, height, bitCount, static_cast<std::uint32_t>(rows.size())), rows);
+}
+
+// A bitmap file of any kind (compression 3 here); the pixel bytes count up
+// from 1, the colour table fills the space up to offBits.
+Bytes Dib(int w, int h, int bitCount, std::uint32_t offBits, std::uint32_t sizeImage, std::size_t pixelBytes)
+{
+    Bytes info = InfoHeader(w, h, bitCount, sizeImage), pixels(pixelBytes);
+    info[16] = 3;
+    info.resize(offBits - 14);
+    for (std::size_t i = 0; i < pixelBytes; ++i)
+        pixels[i] = static_cast<std::uint8_t>(i + 1);
+    return BitmapFile(info, pixels);
+}
+
+std::vector<std::string> Names(const TempDir& dir) // hidden ones included
+{
+    std::vector<std::string> names;
+    for (const auto& e : std::filesystem::directory_iterator(dir.path()))
+        names.push_back(e.path().filename().string());
+    return std::sort(names.begin(), names.end()), names;
+}
+
+} // namespace
+
+// Targa file -> frame -> bitmap file -> the window's direct read: each step
+// holds the picture byte for byte, whatever the padding, origin, ID field,
+// colour map or footer. One frame and one bitmap path serve every case in
+// turn, as in a run.
+TEST(TargaToBitmap, EveryStepHoldsThePictureByteForByte)
+{
+    std::vector<std::tuple<int, int, TargaOptions>> cases = {
+        {5, 1100, {}}, // more rows than one scattered read or write takes
+        {5, 4, {false, 17, 0, false}}, {5, 4, {true, 255, 4, true}}, {7, 1, {false, 0, 3, false}}};
+    for (int w = 1; w <= 8; ++w)
+        cases.insert(cases.end(), {{w, 3, {}}, {w, 2, {true, 12, 0, true}}}); // the latter as FFmpeg writes
+    TempDir dir;
+    const std::string tga = dir.file("f.tga"), bmp = dir.file("f.tga.bmp");
+    FrameImage image; // as at program start: nothing read yet, nothing to write
+    {
+        MsgBoxRecorder boxes;
+        WriteBMP(bmp, image);
+        EXPECT_EQ(boxes.shown().size() == 1 ? boxes.shown()[0].prompt : "", "Image format unsupported");
+        EXPECT_EQ(ReadFile(bmp), Bmp(0, 0, 0, {}));
+    }
+    for (const auto& [w, h, o] : cases) {
+        SCOPED_TRACE(testing::Message() << w << "x" << h << " top " << o.topFirst << " id " << int(o.idLength));
+        const Bytes picture = PatternPixels(w, h, static_cast<unsigned>(w + h));
+        WriteFile(tga, MakeTarga(w, h, picture, o));
+        image.Palette.assign(1024, 9);
+        ASSERT_TRUE(ReadTGA(tga, image));
+        EXPECT_EQ(std::tuple(image.Width, image.Height, image.BitCount, image.Palette.size(), image.Bits),
+                  std::tuple(w, h, 24, 0u, picture));
+        WriteBMP(bmp, image);
+        EXPECT_EQ(ReadFile(bmp), Bmp(w, h, 24, picture));
+        EXPECT_TRUE(std::equal(picture.end() - w * 3, picture.end(), image.Bits.begin())) << "rows left reversed";
+        const std::size_t row = w * 3u, stride = (row + 3) / 4 * 4;
+        Bytes rows;
+        ASSERT_TRUE(ReadBMPRows(bmp, [&](std::int32_t gotW, std::int32_t gotH, std::size_t gotStride) {
+            EXPECT_EQ(std::tuple(gotW, gotH, gotStride), std::tuple(w, h, stride));
+            return rows.assign(stride * h, 0xEE), rows.data();
+        }));
+        for (int r = 0; r < h; ++r)
+            ASSERT_TRUE(
+                std::equal(picture.begin() + r * row, picture.begin() + (r + 1) * row, rows.begin() + r * stride));
+    }
+}
+
+TEST(ReadTGA, FilesThatAreNoWholeTrueColourPictureArePassedOverAndAMissingOneIsAnError)
+{
+    TempDir dir;
+    Bytes rle = MakeTarga(4, 4, PatternPixels(4, 4, 1)), deep = rle, zeroWidth = rle, negativeHeight = rle;
+    rle[2] = 10, deep[16] = 32, zeroWidth[12] = 0, zeroWidth[13] = 0;
+    negativeHeight[15] = 0x80; // 32768 or more reads as negative
+    const std::pair<const char*, Bytes> cases[] = {
+        {"run-length encoded", rle}, {"32 bits", deep}, {"width 0", zeroWidth}, {"negative height", negativeHeight},
+        {"one byte short", Bytes(deep.begin(), deep.end() - 1)},
+        {"header only", Bytes(deep.begin(), deep.begin() + 18)},
+        {"shorter than a header", Bytes(10, 2)}, {"empty", Bytes()}};
+    const FrameImage before{3, 2, 24, {}, PatternPixels(3, 2, 9)};
+    FrameImage image = before;
+    for (const auto& [what, file] : cases) {
+        WriteFile(dir.file("x.tga"), file);
+        EXPECT_FALSE(ReadTGA(dir.file("x.tga"), image)) << what;
+        EXPECT_EQ(std::tuple(image.Width, image.Height, image.BitCount, image.Bits),
+                  std::tuple(before.Width, before.Height, before.BitCount, before.Bits)) << what;
+    }
+    try {
+        ReadTGA(dir.file("missing.tga"), image);
+        ADD_FAILURE() << "no error";
+    } catch (const FileError& e) {
+        EXPECT_EQ(e.path(), dir.file("missing.tga"));
+    }
+}
+
+TEST(ReadBMPRows, DeclinesEveryOtherFileBeforeAskingForRows)
+{
+    TempDir dir;
+    Bytes cut = Bmp(4, 4, 24, PatternPixels(4, 4));
+    cut.pop_back();
+    WriteFile(dir.file("short.bmp"), cut);
+    WriteFile(dir.file("eight.bmp"), Bmp(4, 2, 8, Bytes(8, 1)));
+    WriteFile(dir.file("frame.tga"), MakeTarga(4, 4, PatternPixels(4, 4)));
+    for (const char* name : {"eight.bmp", "short.bmp", "frame.tga", "missing.bmp"}) {
+        bool asked = false;
+        EXPECT_FALSE(ReadBMPRows(dir.file(name), [&](std::int32_t, std::int32_t, std::size_t) {
+            return asked = true, static_cast<std::uint8_t*>(nullptr);
+        })) << name;
+        EXPECT_FALSE(asked) << name;
+    }
+}
+
+// Bitmaps are never written through a directory or a link, and one retired
+// file is kept hidden, to take the next bitmap whole, until it is released.
+TEST(WriteBMP, NeverWritesThroughADirectoryOrALinkAndKeepsOneRetiredFileUntilReleased)
+{
+    TempDir dir, elsewhere;
+    FrameImage image{40, 30, 24, {}, PatternPixels(40, 30)};
+    EXPECT_THROW(WriteBMP(elsewhere.file("no/such/dir/x.bmp"), image), FileError);
+    std::filesystem::create_directories(elsewhere.file("d.bmp/keep"));
+    EXPECT_THROW(WriteBMP(elsewhere.file("d.bmp"), image), FileError);
+    EXPECT_TRUE(std::filesystem::exists(elsewhere.file("d.bmp/keep")));
+    WriteBMP(dir.file("a.bmp"), image);
+    ASSERT_EQ(RetireBMP(dir.file("a.bmp")), 0);
+    ASSERT_EQ(Names(dir).size(), 1u);
+    EXPECT_EQ(Names(dir)[0][0], '.') << "the name is gone; the file is kept hidden";
+    // Shrinking and then growing the kept file: each time what a fresh file holds.
+    for (const auto& [w, h, name] : {std::tuple(3, 2, "b.bmp"), std::tuple(40, 30, "c.bmp")}) {
+        image = {w, h, 24, {}, PatternPixels(w, h, 2)};
+        WriteBMP(dir.file(name), image);
+        EXPECT_EQ(Names(dir), std::vector<std::string>{name});
+        EXPECT_EQ(ReadFile(dir.file(name)), Bmp(w, h, 24, PatternPixels(w, h, 2)));
+        ASSERT_EQ(RetireBMP(dir.file(name)), 0);
+    }
+    // The kept file swapped for a link: the link goes, its target stays.
+    WriteFile(elsewhere.file("victim"), Bytes(100, 0x5A));
+    const std::string kept = dir.file(Names(dir)[0]);
+    ASSERT_EQ(::unlink(kept.c_str()), 0);
+    ASSERT_EQ(::symlink(elsewhere.file("victim").c_str(), kept.c_str()), 0);
+    image = {40, 30, 24, {}, PatternPixels(40, 30)}; // WriteBMP leaves the rows reversed
+    WriteBMP(dir.file("d.bmp"), image);
+    EXPECT_EQ(ReadFile(elsewhere.file("victim")), Bytes(100, 0x5A));
+    EXPECT_EQ(ReadFile(dir.file("d.bmp")), Bmp(40, 30, 24, PatternPixels(40, 30)));
+    EXPECT_EQ(Names(dir), std::vector<std::string>{"d.bmp"});
+    ASSERT_EQ(RetireBMP(dir.file("d.bmp")), 0);
+    WriteFile(dir.file("second.bmp"), Bytes(10, 1));
+    EXPECT_EQ(RetireBMP(dir.file("second.bmp")) | RetireBMP(dir.file("never-written.bmp")), 0);
+    EXPECT_EQ(Names(dir).size(), 1u) << "one file is kept at most";
+    std::string failed;
+    EXPECT_EQ(ReleaseRetiredBMP(failed), 0);
+    EXPECT_TRUE(Names(dir).empty());
+    EXPECT_EQ(ReleaseRetiredBMP(failed), 0) << "nothing left to release";
+}
+
+// Each refusal is told, naming the file; the bitmap loaded before stays.
+TEST(cDIB, FilesItCannotTakeAreReportedAndThePreviousBitmapStays)
+{
+    TempDir dir;
+    const Bytes previous = Dib(5, 3, 24, 54, 0, 48);
+    WriteFile(dir.file("ok.bmp"), previous);
+    WriteFile(dir.file("pic.png"), {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n', 0, 0, 0, 13, 'I', 'H', 'D', 'R'});
+    cDIB dib;
+    ASSERT_TRUE(dib.CreateFromFile(dir.file("ok.bmp")));
+    ::chmod(dir.path().c_str(), 0755);
+    ::chmod(dir.file("ok.bmp").c_str(), 0200); // unreadable for whoever runs the test, below
+    MsgBoxRecorder boxes;
+    EXPECT_FALSE(dib.CreateFromFile(dir.file("pic.png")) || dib.CreateFromFile(dir.file("nothing.bmp")));
+    const auto named = [&](std::size_t i, const std::string& name) {
+        return boxes.shown().size() > i && boxes.shown()[i].prompt.ends_with("\r\n" + dir.file(name));
+    };
+    EXPECT_EQ(RunAsUnprivileged([&] { return cDIB().CreateFromFile(dir.file("ok.bmp")) || !named(2, "ok.bmp"); }), 0);
+    EXPECT_TRUE(named(0, "pic.png") && named(1, "nothing.bmp") && boxes.shown().size() == 2);
+    EXPECT_EQ(Bytes(dib.PointerToBits(), dib.PointerToBits() + 48), Bytes(previous.begin() + 54, previous.end()));
+}
+
+// Found by fuzzing: a header must never make the load read or allocate
+// beyond the file. Below 16 bits, below 1 byte of pixels, or with a file size
+// past 32 bits, a packed bitmap is refused before a byte is copied.
+TEST(cDIB, HeadersThatCannotDescribeTheBitmapAreRefusedAndNothingIsTaken)
+{
+    TempDir dir;
+    std::vector<std::pair<const char*, Bytes>> cases = {
+        {"pixel data past the end", Dib(4, 4, 24, 54, 0x7FFFFFF0, 6)},
+        {"size overflows", Dib(0x7FFFFFFF, 0x7FFFFFFF, 24, 54, 0, 6)},
+        {"top-down, size 0", Dib(4, -4, 24, 54, 0, 64)},
+        {"negative size", Dib(4, 4, 24, 54, 0xFFFFFF00, 64)},
+        {"20-byte file", [] { Bytes tiny = Dib(1, 1, 24, 54, 0, 0); return tiny.resize(20), tiny; }()}};
+    const std::pair<const char*, std::uint32_t> offsets[] = {
+        {"offset past the end", 0x7FFFFF00u}, {"info block of 0 bytes", 14u}, {"negative offset", 0xFFFFFFF0u}};
+    for (const auto& [what, offBits] : offsets) {
+        cases.push_back({what, Dib(2, 2, 24, 54, 16, 16)});
+        std::memcpy(&cases.back().second[10], &offBits, 4); // little-endian, as the machines this runs on
+    }
+    for (const auto& [what, file] : cases) {
+        WriteFile(dir.file("bad.bmp"), file);
+        cDIB dib;
+        EXPECT_THROW(dib.CreateFromFile(dir.file("bad.bmp")), FileError) << what;
+        EXPECT_THROW(dib.PointerToBits(), std::out_of_range) << what;
+    }
+    cDIB dib;
+    const std::tuple<unsigned, unsigned, bool> packed[] = {
+        {16, 600, true}, {24, 0x7FFFFFD0u, false}, {24, 0, false}, {8, 100, false}, {32, 1, true}};
+    for (const auto& [bits, size, taken] : packed) {
+        Bytes file = Dib(10, 30, int(bits), 54, size, 600);
+        file[54] = static_cast<std::uint8_t>(bits);
+        EXPECT_EQ(dib.CreateFromPackedDIBPointer(file.data() + 14), taken) << bits << " bits, " << size << " bytes";
+        EXPECT_EQ(unsigned(dib.PointerToBits()[0]), taken ? bits : 16u) << bits;
+    }
+}
+
+// Nearest pixel, halves to even; positions past a row's end read on into the
+// next row, past the last row they give zero pixels.
+TEST(ResampleImage, TakesTheNearestPixelReadsOnPastTheEdgeThenZeroes)
+{
+    // Every pixel names its own source column (two bytes) and row.
+    FrameImage image{640, 480, 24, {}, {}};
+    for (int y = 0; y < 480; ++y)
+        for (int x = 0; x < 640; ++x)
+            image.Bits.insert(image.Bits.end(), {std::uint8_t(x), std::uint8_t(x >> 8), std::uint8_t(y)});
+    ResampleImage(image, 512, 384);
+    ASSERT_EQ(std::tuple(image.Width, image.Height, image.Bits.size()), std::tuple(512, 384, 512u * 384 * 3));
+    const int expected[] = {0, 1, 2, 4, 5, 6, 8, 9, 10, 11}; // source position 1.25 * i: 2.5 goes to 2, 7.5 to 8
+    for (int i = 0; i < 10; ++i) {
+        EXPECT_EQ(image.Bits[i * 3] | image.Bits[i * 3 + 1] << 8, expected[i]) << "column " << i;
+        EXPECT_EQ(image.Bits[i * 512 * 3 + 2], expected[i]) << "row " << i;
+    }
+    EXPECT_EQ(image.Bits[511 * 3] | image.Bits[511 * 3 + 1] << 8, 639);
+    image = {2, 2, 24, {}, {1, 1, 1, 2, 2, 2, 3, 3, 3, 4, 4, 4}};
+    ResampleImage(image, 5, 5);
+    const int source[5][5] = {{1, 1, 2, 2, 3}, {1, 1, 2, 2, 3}, {3, 3, 4, 4, 0}, {3, 3, 4, 4, 0}, {0, 0, 0, 0, 0}};
+    ASSERT_EQ(image.Bits.size(), 75u);
+    for (int i = 0; i < 75; ++i)
+        EXPECT_EQ(image.Bits[i], source[i / 15][i % 15 / 3]) << "pixel " << i / 3;
+}
+
+TEST(FileListBox, ListsOnlyTargaFilesInCaseBlindOrderAndGetNextWalksPastTheEnd)
+{
+    TempDir dir;
+    for (const char* name : {"clip2.tga", "Clip10.tga", "b.TGA", "a.Tga", "notes.txt", "x.tga.bmp", "tga", "c.tgax"})
+        WriteFile(dir.file(name), {});
+    std::filesystem::create_directory(dir.file("dir.tga"));
+    FileListBox fle;
+    fle.SetPath(dir.path().string() + "/");
+    std::vector<std::string> walked;
+    std::int64_t index = 0;
+    for (int i = 0; i < 6; ++i)
+        walked.push_back(GetNext(fle, index));
+    EXPECT_EQ(walked, (std::vector<std::string>{"a.Tga", "b.TGA", "Clip10.tga", "clip2.tga", "", ""}));
+    EXPECT_EQ(std::tuple(index, fle.Path(), fle.ListError()), std::tuple(6, dir.path().string(), ""));
+    fle.SetPath(dir.file("missing"));
+    EXPECT_TRUE(fle.ListCount() == 0 && !fle.ListError().empty());
+    // Frame numbers used to be counted in 16 bits.
+    for (int i = 0; i < 33000; ++i)
+        WriteFile(dir.file("shot" + std::to_string(100000 + i).substr(1) + ".tga"), {});
+    fle.SetPath(dir.path().string());
+    index = 4 + 32767;
+    EXPECT_EQ(GetNext(fle, index), "shot32767.tga");
+}
+
+// The leading number, blanks ignored, 0 for none, with a full stop for the
+// decimal point in any locale; rounding halves to even and clamps.
+TEST(TextValue, LeadingNumberInAnyLocaleRoundedHalfToEvenAndClamped)
+{
+    const std::pair<const char*, double> cases[] = {
+        {"15", 15}, {"5 12", 512}, {" \t1\n5 ", 15}, {"12abc", 12}, {"-3", -3}, {"+7", 7}, {"15.5", 15.5},
+        {".5", 0.5}, {"1.5e2", 150}, {"1.5D2", 150}, {"2E-1", 0.2}, {"2e", 2}, {"2e+x", 2}, {"1.2.3", 1.2},
+        {"1,5", 1}, {"&H1F", 31}, {"&hff", 255}, {"&O17", 15}, {"&o19", 1}, {"& H 1 0", 16}, {"&H", 0},
+        {"", 0}, {" ", 0}, {"abc", 0}, {"-", 0}, {".", 0}, {"e5", 0}, {"inf", 0}, {"nan", 0}, {"0x10", 0},
+        {"&", 0}, {"&X1", 0}, {"--1", 0}};
+    const std::string saved = std::setlocale(LC_NUMERIC, nullptr);
+    for (const char* locale : {"C", "de_DE.UTF-8", "fr_FR.UTF-8"}) { // those with a decimal comma where installed
+        if (!std::setlocale(LC_NUMERIC, locale))
+            continue;
+        for (const auto& [text, value] : cases)
+            EXPECT_DOUBLE_EQ(TextValue(text), value) << '"' << text << "\" in " << locale;
+    }
+    std::setlocale(LC_NUMERIC, saved.c_str());
+    const std::tuple<const char*, int, long> rounded[] = {
+        {"14.5", 14, 14}, {"15.5", 16, 16}, {"-2.5", -2, -2}, {"2.51", 3, 3}, {"100000", 32767, 100000},
+        {"-100000", -32768, -100000}, {"1e300", 32767, 2147483647}, {"-1e999", -32768, -2147483648L},
+        {"1e-999", 0, 0}};
+    for (const auto& [text, int16, int32] : rounded)
+        EXPECT_EQ(std::tuple(RoundToInt16(TextValue(text)), RoundToInt32(TextValue(text))), std::tuple(int16, int32))
+            << text;
+}
+
+// Every input that ever made a fuzz target fail, kept in
+// tests/data/regress/<target>/, fed again to its routines: one whose name
+// starts with "refused_" must be refused with a FileError, any other may also
+// be decoded within the file or passed over.
+TEST(Regressions, BitmapInputsAreLoadedWithinTheFileOrRefused)
+{
+    int inputs = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(REELCAST_TEST_DATA "/regress/fuzz_cdib")) {
+        const std::string file = entry.path().string();
+        SCOPED_TRACE(file);
+        ++inputs;
+        const Bytes bytes = ReadFile(file);
+        std::uint32_t offBits = 0;
+        for (std::size_t i = 14; i-- > 10;)
+            offBits = offBits << 8 | (i < bytes.size() ? bytes[i] : 0u);
+        // The window's direct read: declined, or rows in no more room than the file.
+        ReadBMPRows(file, [&](std::int32_t w, std::int32_t h, std::size_t stride) {
+            EXPECT_TRUE(stride >= static_cast<std::size_t>(w) * 3 && stride * h <= bytes.size());
+            static Bytes rows;
+            return rows.assign(stride * h, 0), rows.data();
+        });
+        MsgBoxRecorder boxes;
+        cDIB dib;
+        bool loaded = false, refused = false;
+        try {
+            loaded = dib.CreateFromFile(file);
+        } catch (const FileError& e) {
+            refused = true;
+            EXPECT_EQ(e.path(), file);
+        }
+        EXPECT_TRUE(refused || !entry.path().filename().string().starts_with("refused_"));
+        if (refused || !loaded) { // passed over only when the file is not a bitmap at all
+            const bool bitmap = bytes.size() > 1 && bytes[0] == 'B' && bytes[1] == 'M';
+            EXPECT_TRUE(refused || (!bitmap && boxes.shown().size() == 1));
+            continue;
+        }
+        ASSERT_TRUE(dib.SizeImage() > 0 && std::int64_t(offBits) + dib.SizeImage() <= std::int64_t(bytes.size()) &&
+                    dib.SizeBitmapInfo() == std::int64_t(offBits) - 14);
+        EXPECT_EQ(Bytes(dib.PointerToBits(), dib.PointerToBits() + dib.SizeImage()),
+                  Bytes(bytes.begin() + offBits, bytes.begin() + offBits + dib.SizeImage()));
+    }
+    EXPECT_GT(inputs, 0);
+}
