@@ -39,6 +39,8 @@ const char* const kUsage =
     "                      audio (the frames last as long as the --audio sound)\n"
     "  --audio FILE.wav    put the sound of a WAV file (PCM of 8, 16, 24 or 32 bits, or\n"
     "                      32-bit float) in the movie, from its first frame on\n"
+    "  --blend N           average each run of N files (2 to 64) into one frame, in linear\n"
+    "                      light: motion blur from a high-rate recording\n"
     "  --size WxH          force every frame to W x H pixels\n"
     "  --codec NAME        compressor (default raw); see --list-codecs\n"
     "  --keyframe-every N  a key frame every N frames, where the compressor has them\n"
@@ -51,7 +53,9 @@ const char* const kUsage =
     "  --help              show this help and exit\n"
     "\n"
     "Example: a 60 fps recording and the game's sound, ending together:\n"
-    "  reelcast-batch demo/ demo.avi --audio demo/sound.wav --rate audio\n";
+    "  reelcast-batch demo/ demo.avi --audio demo/sound.wav --rate audio\n"
+    "and a 300 fps one blended 5 to 1 into a 60 fps movie:\n"
+    "  reelcast-batch demo/ demo.avi --blend 5 --rate 60\n";
 
 struct Options {
     std::string framesDir;
@@ -59,6 +63,7 @@ struct Options {
     std::string fps = "15";
     std::optional<MovieBuildHost::ExactRate> rate; // none: --fps rules
     std::string audio;
+    int blend = 1;
     std::optional<std::pair<std::string, std::string>> size;
     std::string codec = "raw";
     std::string keyFrameEvery;
@@ -139,6 +144,12 @@ Options ParseArguments(int argc, const char* const* argv)
             o.rate = ParseRate(takeValue());
         else if (arg == "--audio")
             o.audio = takeValue();
+        else if (arg == "--blend") {
+            const std::string n = takeValue();
+            o.blend = n.size() <= 2 && n.find_first_not_of("0123456789") == std::string::npos ? std::stoi("0" + n) : 0;
+            if (o.blend < 2 || o.blend > 64)
+                throw UsageError{"--blend takes a number of files from 2 to 64, not \"" + n + "\""};
+        }
         else if (arg == "--codec")
             o.codec = takeValue();
         else if (arg == "--keyframe-every")
@@ -244,6 +255,7 @@ public:
     bool Closing() const override { return false; }
     std::optional<ExactRate> HeaderRate() const override { return o_.rate; }
     const wav::Reader* Sound() const override { return sound_; }
+    int BlendCount() const override { return o_.blend; }
 
     bool ConfirmOverwrite(const std::string&) override
     {

@@ -2,6 +2,7 @@
 
 #include "BitmapFormat.h"
 #include "FileIO.h"
+#include "FrameBlend.h"
 #include "MsgBox.h"
 #include "RunFolder.h"
 #include "TGA.h"
@@ -112,7 +113,15 @@ private:
     Outcome Guarded(Stage stage);
     // Lets events through; true when the front end is going away.
     bool Yield();
-    bool Prepare(const std::string& targa, const std::string& bitmap);
+    // Decodes a group of frame files (one, unless frames are blended) into
+    // the shared image and writes its temporary bitmap.
+    bool Prepare(const std::vector<std::string>& group, const std::string& bitmap);
+    // The next group of files of the list; empty when no whole group is left.
+    std::vector<std::string> NextGroup();
+    std::string GroupBitmap() const
+    {
+        return BitmapPath(std::filesystem::path(group_.front()).filename().string() + ".bmp");
+    }
     // Stops with a message naming the file when the frame in FrameDib is not
     // of the movie's size.
     Outcome CheckSize();
@@ -137,7 +146,10 @@ private:
     const std::int32_t forcedHeight_;
     FrameRate rate_;
     const bool force_;
-    const std::int64_t count_ = st_.Fle.ListCount();
+    // Files a frame: 1, or more when they are blended into one.
+    const int n_ = std::max(1, host_.BlendCount());
+    const std::int64_t count_ = st_.Fle.ListCount() / n_;
+    FrameBlend blend_;
 
     PAVIFILE file_ = nullptr;
     PAVISTREAM stream_ = nullptr;
@@ -151,8 +163,8 @@ private:
     HRESULT_AVI resultCode_ = 0;
     std::unique_ptr<RunFolder> runFolder_;
     std::string firstTarga_;
-    std::string currentName_;
-    std::string currentTarga_; // the frame file whose bitmap currentName_ names
+    std::vector<std::string> group_; // the files of the frame prepared next
+    std::string currentTarga_;       // the first of them
     std::int32_t position_ = 0;
     // Frames a reader finds in the movie once it is closed.
     std::int64_t inFile_ = 0;
@@ -191,12 +203,23 @@ void Run::DeleteTemporary(const std::string& path)
     temporaries_.erase(path);
 }
 
-// Decodes one frame file into the shared image and writes its temporary
-// bitmap. A file of another kind repeats the previous picture of this run;
-// with no such picture yet, nothing is written and the answer is false.
-bool Run::Prepare(const std::string& targa, const std::string& bitmap)
+// A file of another kind is left out of its group's average; a group with
+// no file that can be read repeats the previous picture of this run; with no
+// such picture yet, nothing is written and the answer is false.
+bool Run::Prepare(const std::vector<std::string>& group, const std::string& bitmap)
 {
-    const bool decoded = ReadTGA(targa, image_);
+    bool decoded = false;
+    if (group.size() == 1) {
+        decoded = ReadTGA(group.front(), image_);
+    } else {
+        blend_.Start();
+        for (const std::string& targa : group)
+            if (ReadTGA(targa, image_) && !blend_.Add(image_))
+                throw RunStop("The frame " + targa + " is " + std::to_string(image_.Width) + " x " +
+                              std::to_string(image_.Height) + " pixels, unlike the frames blended with it:" + kCrLf +
+                              group.front());
+        decoded = blend_.Result(image_);
+    }
     if (decoded)
         haveFrame_ = true;
     else if (haveFrame_)
@@ -210,6 +233,20 @@ bool Run::Prepare(const std::string& targa, const std::string& bitmap)
     temporaries_.insert(bitmap);
     WriteBMP(bitmap, image_);
     return true;
+}
+
+std::vector<std::string> Run::NextGroup()
+{
+    std::vector<std::string> group;
+    for (std::string name; static_cast<int>(group.size()) < n_ && !(name = GetNext(st_.Fle, st_.FrameIndex)).empty();)
+        group.push_back(FramePath(name));
+    if (!group.empty() && static_cast<int>(group.size()) < n_) {
+        host_.ShowMessage("The last " + std::to_string(group.size()) + " files, from " + group.front() +
+                              " on, make no whole group of " + std::to_string(n_) + " and are left out.",
+                          vbInformation | vbOKOnly, kAppTitle);
+        group.clear();
+    }
+    return group;
 }
 
 Outcome Run::CheckSize()
@@ -238,21 +275,23 @@ Outcome Run::PrepareFirstFrames()
     // The first goes first, so that the shared image holds the second's
     // picture when a passed-over third file repeats the frame before it.
     st_.FrameDib = std::make_unique<cDIB>();
-    currentName_ = GetNext(st_.Fle, st_.FrameIndex);
-    currentTarga_ = FramePath(currentName_);
-    currentName_ += ".bmp";
     firstTarga_ = st_.FirstFramePath;
+    std::vector<std::string> first{firstTarga_};
+    while (static_cast<int>(first.size()) < n_)
+        first.push_back(FramePath(GetNext(st_.Fle, st_.FrameIndex)));
+    group_ = NextGroup();
+    currentTarga_ = group_.front();
     if (!CanWriteIn(st_.Fle.Path()))
         runFolder_ = std::make_unique<RunFolder>();
     st_.FirstFramePath = runFolder_ ? BitmapPath(std::filesystem::path(firstTarga_).filename().string() + ".bmp")
                                     : firstTarga_ + ".bmp";
-    const bool firstReady = Prepare(firstTarga_, st_.FirstFramePath);
-    if (!Prepare(currentTarga_, BitmapPath(currentName_)))
+    const bool firstReady = Prepare(first, st_.FirstFramePath);
+    if (!Prepare(group_, GroupBitmap()))
         return Outcome::Stopped("Neither of the first two frames is an uncompressed 24-bit Targa file:" +
                                 std::string(kCrLf) + firstTarga_ + kCrLf + currentTarga_ + kCrLf +
                                 "Reelcast reads only that kind.");
     if (!firstReady) // it takes the second frame's picture
-        Prepare(firstTarga_, st_.FirstFramePath);
+        Prepare(first, st_.FirstFramePath);
 
     const std::string firstBitmap = host_.loadPic(st_.FirstFramePath, false, false, true);
     if (!st_.FrameDib->CreateFromFile(firstBitmap)) {
@@ -349,13 +388,13 @@ HRESULT_AVI Run::WriteSound(std::int64_t frames)
 Outcome Run::FrameLoop()
 {
     position_ = 0;
-    while (!currentName_.empty()) {
+    while (!group_.empty()) {
         ++position_;
         host_.SetStatus("File's Creation Status: " +
                         host_.FormatPercent(static_cast<double>(position_) / (count_ + 1) * 100) + "%");
         if (Yield())
             return Outcome::Closed();
-        const std::string bitmap = BitmapPath(currentName_);
+        const std::string bitmap = GroupBitmap();
         const std::string toLoad = host_.loadPic(bitmap, false, false, true);
         if (Yield())
             return Outcome::Closed();
@@ -381,11 +420,10 @@ Outcome Run::FrameLoop()
         REELCAST_CHECK(WriteSound(position_ + 1));
         if (st_.CancelRequested)
             return Outcome::GoOn();
-        currentName_ = GetNext(st_.Fle, st_.FrameIndex);
-        if (!currentName_.empty()) {
-            currentTarga_ = FramePath(currentName_);
-            currentName_ += ".bmp";
-            Prepare(currentTarga_, BitmapPath(currentName_));
+        group_ = NextGroup();
+        if (!group_.empty()) {
+            currentTarga_ = group_.front();
+            Prepare(group_, GroupBitmap());
         }
         for (int i = 0; i < 3; ++i)
             if (Yield())
@@ -566,10 +604,18 @@ BuildResult CmdCreate_Click(MovieBuildHost& host, BuildState& st, FrameImage& im
         return EarlyExit(host, message, vbExclamation | vbOKOnly, "Error!");
     }
     // The first file only gives the movie its format: one file makes no movie.
-    if (st.Fle.ListCount() == 1)
+    const int blend = std::max(1, host.BlendCount());
+    if (st.Fle.ListCount() == 1 && blend == 1)
         return EarlyExit(host,
                          "There's only one TGA file in:" + std::string(kCrLf) + host.DirectoryText() + kCrLf +
                              "A movie needs at least two: the first one only gives the movie its format.",
+                         vbExclamation | vbOKOnly, "Error!");
+    if (st.Fle.ListCount() < 2 * blend)
+        return EarlyExit(host,
+                         "There are " + std::to_string(st.Fle.ListCount()) + " TGA files in:" + kCrLf +
+                             host.DirectoryText() + kCrLf + "Blending " + std::to_string(blend) +
+                             " into each frame needs at least " + std::to_string(2 * blend) +
+                             ": the first group only gives the movie its format.",
                          vbExclamation | vbOKOnly, "Error!");
     if (force && !ForcedSizeFits(width, height))
         return EarlyExit(host,

@@ -92,8 +92,10 @@ public:
         bool fromSound = false;
     };
     virtual std::optional<ExactRate> HeaderRate() const { return std::nullopt; }
-    // ...and a sound track, from the movie's first frame on.
+    // ...a sound track, from the movie's first frame on...
     virtual const wav::Reader* Sound() const { return nullptr; }
+    // ...and how many consecutive files are averaged into each frame.
+    virtual int BlendCount() const { return 1; }
 };
 
 enum class BuildOutcome {

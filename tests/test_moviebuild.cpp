@@ -31,7 +31,7 @@ public:
     std::map<std::string, Bytes> written;
     std::string caption = "Create !", w = "512", h = "384", fps = "15", dir = frames.path().string(),
                 out = outDir.file("movie.avi"), codec = "raw";
-    int chkF = 0, dialogShown = 0;
+    int chkF = 0, dialogShown = 0, blend = 1;
     bool closing = false, acceptDialog = true;
     std::vector<std::string> statuses, captions, opened;
     std::vector<float> progress;
@@ -64,6 +64,7 @@ public:
         return f;
     }
     bool Closing() const override { return closing; }
+    int BlendCount() const override { return blend; }
     bool ConfirmOverwrite(const std::string& p) override
     {
         shown.push_back({p, vbYesNo, "overwrite"});
@@ -271,6 +272,8 @@ TEST(MovieBuild, RunsThatEndEarlySayWhyAndLeaveNothingBehind)
             {"refused dialog", [](Build& r) { r.acceptDialog = false; }, notStarted, "", "",
              "Movie's creation cancelled: no compressor chosen.", 0},
             {"frame of another size", otherSize, failed, frame2, "Reelcast", creating, 1},
+            {"fewer files than two groups", [](Build& r) { r.blend = 3; }, notStarted, "There are 4 TGA files in:",
+             "Error!", "", 0},
         };
     for (const auto& [what, setUp, outcome, message, title, status, frames] : cases) {
         SCOPED_TRACE(what);
@@ -327,6 +330,42 @@ TEST(MovieBuild, PassedOverFilesRepeatTheFrameBeforeThem)
             }
             EXPECT_EQ(run.shown.size(), 1u); // the closing question only
         }
+    }
+}
+
+// Groups of files stand in for files when frames are blended: each frame is
+// its group's average in linear light (black and white give 188, not 128), a
+// passed-over file is left out of its average, a group with none readable
+// repeats the frame before, forced dimensions apply to the average, and a
+// short last group is left out with a note.
+TEST(MovieBuild, BlendedGroupsStandInForFiles)
+{
+    for (const int force : {0, 1}) {
+        SCOPED_TRACE(force ? "forced to 4 x 4" : "as recorded");
+        Build run(14, 2, 2);
+        run.blend = 3, run.chkF = force, run.w = run.h = "4";
+        Bytes rle = MakeTarga(2, 2, run.pictures[0]);
+        rle[2] = 10;
+        for (const int i : {3, 4})
+            run.Put(i, MakeTarga(2, 2, Bytes(12, i == 3 ? 0 : 255)));
+        for (const int i : {5, 6, 7, 8})
+            run.Put(i, rle);
+        for (const int i : {9, 10, 11})
+            run.Put(i, MakeTarga(2, 2, run.pictures[9]));
+        EXPECT_EQ(run.Press().outcome, BuildOutcome::Created);
+        const auto movie = run.Movie();
+        ASSERT_EQ(movie.frames.size(), 4u) << movie.error;
+        // Forced, the top-left pixel stands for the rest (the resampler's own
+        // tests hold its edges).
+        const std::size_t n = force ? 3 : 12;
+        EXPECT_EQ(std::tuple(movie.width, movie.frames[1].size()), std::tuple(force ? 4 : 2, force ? 48u : 12u));
+        for (const std::size_t k : {1, 2})
+            EXPECT_EQ(Bytes(movie.frames[k].begin(), movie.frames[k].begin() + n), Bytes(n, 188)) << k;
+        EXPECT_TRUE(std::equal(run.pictures[9].begin(), run.pictures[9].begin() + n, movie.frames[3].begin()));
+        ASSERT_EQ(run.shown.size(), 2u);
+        EXPECT_EQ(run.Box(0).prompt, "The last 2 files, from " + run.Name(12) +
+                                         " on, make no whole group of 3 and are left out.");
+        EXPECT_TRUE(run.Intact());
     }
 }
 
