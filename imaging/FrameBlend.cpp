@@ -54,21 +54,6 @@ void Accumulate(std::uint32_t* sum, const std::uint8_t* bytes, std::size_t n, co
             sum[i] += linear[bytes[i]];
 }
 
-void AccumulatePalette(std::uint32_t* sum, const std::uint8_t* index, std::size_t pixels,
-                       const std::uint8_t* palette, const std::uint16_t* linear, bool first)
-{
-    // The palette in linear light once per picture rather than per pixel.
-    std::array<std::uint16_t, 256 * 3> entry;
-    for (int i = 0; i < 256; ++i)
-        for (int ch = 0; ch < 3; ++ch)
-            entry[i * 3 + ch] = linear[palette[i * 4 + ch]];
-    for (std::size_t p = 0; p < pixels; ++p) {
-        const std::uint16_t* e = &entry[index[p] * 3u];
-        for (int ch = 0; ch < 3; ++ch)
-            sum[p * 3 + ch] = (first ? 0 : sum[p * 3 + ch]) + e[ch];
-    }
-}
-
 } // namespace
 
 void FrameBlend::Start()
@@ -85,9 +70,7 @@ bool FrameBlend::Add(const FrameImage& picture)
     if (count_ > 0 && (picture.Width != width_ || picture.Height != height_))
         return false;
     const std::size_t pixels = std::size_t(picture.Width) * std::size_t(picture.Height);
-    const bool paletted = picture.BitCount == 8;
-    if (!(paletted || picture.BitCount == 24) || (paletted && picture.Palette.size() < 256 * 4) ||
-        picture.Bits.size() / (paletted ? 1 : 3) < pixels)
+    if (picture.BitCount != 24 || picture.Bits.size() / 3 < pixels)
         return false;
 
     const bool first = count_ == 0;
@@ -97,10 +80,7 @@ bool FrameBlend::Add(const FrameImage& picture)
         sum_.resize(pixels * 3);
     }
     const std::uint16_t* linear = Curve().linear.data();
-    if (paletted)
-        AccumulatePalette(sum_.data(), picture.Bits.data(), pixels, picture.Palette.data(), linear, first);
-    else
-        Accumulate(sum_.data(), picture.Bits.data(), pixels * 3, linear, first);
+    Accumulate(sum_.data(), picture.Bits.data(), pixels * 3, linear, first);
     ++count_;
     return true;
 }

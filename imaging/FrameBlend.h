@@ -21,10 +21,10 @@ public:
     // is kept for the next group of the same size.
     void Start();
 
-    // Adds one picture, 24-bit or 8-bit with its palette (read through the
-    // palette). False, with nothing added, for a picture whose size differs
-    // from the group's first, another depth, pixel bytes shorter than its
-    // size needs, no pixels at all, or a group already kMaxCount strong.
+    // Adds one 24-bit picture, the only kind a frame file gives. False, with
+    // nothing added, for a picture whose size differs from the group's
+    // first, another depth, pixel bytes shorter than its size needs, no
+    // pixels at all, or a group already kMaxCount strong.
     bool Add(const FrameImage& picture);
 
     int Count() const { return count_; }

@@ -45,14 +45,16 @@ bool AllPieces(const Piece* from, std::size_t count, Transfer transfer)
         iovec* at = pieces.data();
         while (batch > 0) {
             const ssize_t done = transfer(at, static_cast<int>(batch));
-            if (done < 0 && errno == EINTR)
-                continue;
-            if (done < 0)
-                return false;
+            // The end of the file first: errno may still say an earlier
+            // call was interrupted.
             if (done == 0) {
                 errno = 0;
                 return false;
             }
+            if (done < 0 && errno == EINTR)
+                continue;
+            if (done < 0)
+                return false;
             Advance(at, batch, static_cast<std::size_t>(done));
         }
     }

@@ -20,7 +20,8 @@ TEST(FrameBlend, AveragesInLinearLightWithinOneOfTheExactCurve)
         ramp.push_back(v);
     FrameBlend blend;
     FrameImage out;
-    for (const auto& values : std::vector<std::vector<int>>{{1, 2}, {10, 100, 200}, {3, 7, 30, 128, 254}, ramp, {0, 255, 0, 255}}) {
+    for (const auto& values :
+         std::vector<std::vector<int>>{{1, 2}, {10, 100, 200}, {3, 7, 30, 128, 254}, ramp, {0, 255, 0, 255}}) {
         // Pictures of 2 x 1 pixels whose 6 samples each run through their own values.
         blend.Start();
         for (int v : values) {
@@ -44,29 +45,26 @@ TEST(FrameBlend, AveragesInLinearLightWithinOneOfTheExactCurve)
 
 TEST(FrameBlend, IdenticalPicturesComeBackExactlyAndOthersAreRefused)
 {
-    // Every byte value in every channel, no two pixels alike; 24-bit and through a palette.
-    FrameImage colours{16, 16, 24, {}, {}}, paletted{16, 16, 8, {}, Bytes(256)};
+    // Every byte value in every channel, no two pixels alike.
+    FrameImage colours{16, 16, 24, {}, {}};
     for (int i = 0; i < 256; ++i) {
         const std::uint8_t bgr[] = {std::uint8_t(i), std::uint8_t(255 - i), std::uint8_t(i * 97)};
         colours.Bits.insert(colours.Bits.end(), bgr, bgr + 3);
-        paletted.Palette.insert(paletted.Palette.end(), {bgr[0], bgr[1], bgr[2], 0});
-        paletted.Bits[i] = std::uint8_t(i);
     }
     const FrameImage refused[] = {{16, 15, 24, {}, Bytes(720)}, {15, 16, 24, {}, Bytes(720)},
-                                  {16, 16, 32, {}, Bytes(1024)}, {16, 16, 8, {}, Bytes(256)}, {16, 16, 24, {}, Bytes(767)}};
+                                  {16, 16, 32, {}, Bytes(1024)}, {16, 16, 24, {}, Bytes(767)}};
     FrameBlend blend;
-    for (const FrameImage* same : {&colours, &paletted})
-        for (int n : {1, 5, 25, 64, FrameBlend::kMaxCount}) {
-            blend.Start();
-            for (int i = 0; i < n; ++i)
-                ASSERT_TRUE(blend.Add(*same));
-            // Refused pictures, and one past the most, leave the sums as they were.
-            for (const FrameImage& other : refused)
-                EXPECT_FALSE(blend.Add(other)) << &other - refused;
-            EXPECT_EQ(blend.Add(*same), n < FrameBlend::kMaxCount);
-            FrameImage out{1, 1, 8, Bytes(1024), {}};
-            ASSERT_TRUE(blend.Result(out));
-            EXPECT_EQ(std::tuple(out.Width, out.Height, out.BitCount, out.Palette.size(), out.Bits),
-                      std::tuple(16, 16, 24, 0u, colours.Bits)) << n << " pictures";
-        }
+    for (int n : {1, 5, 25, 64, FrameBlend::kMaxCount}) {
+        blend.Start();
+        for (int i = 0; i < n; ++i)
+            ASSERT_TRUE(blend.Add(colours));
+        // Refused pictures, and one past the most, leave the sums as they were.
+        for (const FrameImage& other : refused)
+            EXPECT_FALSE(blend.Add(other)) << &other - refused;
+        EXPECT_EQ(blend.Add(colours), n < FrameBlend::kMaxCount);
+        FrameImage out{1, 1, 8, Bytes(1024), {}};
+        ASSERT_TRUE(blend.Result(out));
+        EXPECT_EQ(std::tuple(out.Width, out.Height, out.BitCount, out.Palette.size(), out.Bits),
+                  std::tuple(16, 16, 24, 0u, colours.Bits)) << n << " pictures";
+    }
 }

@@ -5,6 +5,7 @@
 #include "FileCommonDialog.h"
 #include "MsgBox.h"
 #include "QtMsgBox.h"
+#include "Shell.h"
 #include "mdAVI.h"
 
 #include <QAbstractButton>
@@ -18,6 +19,7 @@
 #include <QSlider>
 #include <QSpinBox>
 #include <QTemporaryDir>
+#include <QThread>
 #include <QTimer>
 
 #include <gtest/gtest.h>
@@ -148,9 +150,12 @@ TEST(WriteFileBuffer, WritesEachLayoutOverThePreparedBufferOrRefusesAndKeepsIt)
 {
     const std::string prepared = PreparedFileBuffer(), longest = std::string("/").append(258, 'n');
     EXPECT_EQ(prepared, "\0"s + std::string(259, ' '));
-    std::string buffer = prepared;
+    std::string buffer = prepared, several = prepared;
     EXPECT_TRUE(WriteFileBuffer(buffer, {longest}, false));
     EXPECT_EQ(std::tuple(buffer, NameBeforeNul(buffer)), std::tuple(Returned(longest + "\0"s), longest));
+    EXPECT_TRUE(WriteFileBuffer(several, {"/home/u/a.avi", "/home/u/b.avi"}, true));
+    EXPECT_EQ(std::tuple(CountFiles(several), MultiFilename(several, 1), MultiFilename(several, 2), MultiFilename(several, 3)),
+              std::tuple(2, "/home/u/a.avi", "/home/u/b.avi", ""));
     for (const std::string& noName : {prepared, "no nul here"s, ""s})
         EXPECT_EQ(NameBeforeNul(noName), "");
     const std::tuple<const char*, std::vector<std::string>, bool> refused[] = {
@@ -182,4 +187,48 @@ TEST(ShowQtFileDialog, SaveDialogShowsTheSettingsAddsTheSuffixAndReplacesWithout
     EXPECT_EQ(shown, (QStringList{"Select Output Avi File...", QDir(dir.path()).canonicalPath(), "All Files (*)"}));
     EXPECT_EQ(std::tuple(answer.accepted, answer.filterIndex, answer.paths),
               std::tuple(true, 1u, std::vector<std::string>{dir.filePath("Demo000.avi").toStdString()}));
+}
+
+// In a private desktop: a program starts in the directory given, with its one
+// argument; a registered program is found only when its path and NUL fit.
+TEST(Shell, StartsInTheDirectoryGivenAndFindsOnlyProgramsWhosePathFits)
+{
+    QTemporaryDir root;
+    const QString home = root.path();
+    for (const char* name : {"XDG_DATA_HOME", "XDG_CONFIG_HOME", "XDG_DATA_DIRS", "XDG_CONFIG_DIRS"})
+        qputenv(name, (home + "/" + name).toUtf8());
+    qunsetenv("XDG_CURRENT_DESKTOP");
+    ASSERT_TRUE(QDir().mkpath(home + "/XDG_DATA_HOME/applications") && QDir().mkpath(home + "/XDG_CONFIG_HOME") &&
+                QDir().mkpath(home + "/p"));
+    QByteArray defaults = "[Default Applications]\n";
+    std::vector<std::string> programs;
+    for (const auto& [length, type] : {std::pair{254, "text/html"}, std::pair{255, "inode/directory"}}) {
+        const QString path = home + "/p/" + QString(length - home.size() - 3, QChar('x'));
+        QFile program(path), entry(home + "/XDG_DATA_HOME/applications/p" + QString::number(length) + ".desktop");
+        ASSERT_TRUE(program.open(QIODevice::WriteOnly) && entry.open(QIODevice::WriteOnly));
+        program.write("#!/bin/sh\necho \"$PWD $*\" > \"$0.ran\"\n");
+        program.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+        entry.write("[Desktop Entry]\nType=Application\nName=P\nExec=" + path.toUtf8() + " %f\nMimeType=" + type + ";\n");
+        defaults += QByteArray(type) + "=p" + QByteArray::number(length) + ".desktop\n";
+        programs.push_back(path.toStdString());
+    }
+    QFile mimeapps(home + "/XDG_CONFIG_HOME/mimeapps.list"), page(home + "/page.html");
+    ASSERT_TRUE(mimeapps.open(QIODevice::WriteOnly) && page.open(QIODevice::WriteOnly));
+    mimeapps.write(defaults);
+    mimeapps.close();
+    const std::string dir = home.toStdString();
+    std::string result(kExecutablePathSize, ' '), tooSmall(254, ' ');
+    EXPECT_GT(FindExecutableA("page.html", dir.c_str(), result), 32);
+    EXPECT_EQ(result, programs[0] + '\0');
+    EXPECT_EQ(std::tuple(FindExecutableA("page.html", dir.c_str(), tooSmall), tooSmall),
+              std::tuple(SE_ERR_NOASSOC, std::string(254, ' ')));
+    EXPECT_EQ(FindExecutableA(dir.c_str(), nullptr, result), SE_ERR_NOASSOC) << "a 255-character path";
+
+    const std::string relative = "p/" + programs[0].substr(programs[0].rfind('/') + 1);
+    EXPECT_GT(ShellExecuteA(nullptr, "open", relative.c_str(), "an argument", dir.c_str(), SW_SHOWNORMAL), 32);
+    QFile ran(QString::fromStdString(programs[0]) + ".ran");
+    for (int i = 0; i < 500 && !(ran.exists() && ran.size() > 0); ++i)
+        QThread::msleep(20);
+    ASSERT_TRUE(ran.open(QIODevice::ReadOnly));
+    EXPECT_EQ(ran.readAll().trimmed().toStdString(), dir + " an argument");
 }

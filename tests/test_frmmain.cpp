@@ -113,10 +113,8 @@ TEST_F(FrmMainTest, StartProposesTheFirstFreeDemoNumberInTheFirstOutputFolderItC
         EXPECT_EQ(std::tuple(w.TxtOut->text(), w.TxtDir->text(), QFileInfo(out).isDir(), w.StartupProblems().size()),
                   std::tuple(demo(proposed), dir, true, 0u));
     }
-    // A file where the application directory should be: nothing can be
-    // created under it, whoever runs the test. The user's videos folder takes
-    // its place silently; only when that cannot be made either is the user
-    // told, once the window shows.
+    // A file where the application directory should be: the user's videos
+    // folder takes its place silently; when that fails too, the user is told.
     const QString blocked = root.filePath("not-a-directory");
     WriteFile(blocked.toStdString(), {});
     const QByteArray home = qgetenv("HOME");

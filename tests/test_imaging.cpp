@@ -52,10 +52,8 @@ std::vector<std::string> Names(const TempDir& dir) // hidden ones included
 
 } // namespace
 
-// Targa file -> frame -> bitmap file -> the window's direct read: each step
-// holds the picture byte for byte, whatever the padding, origin, ID field,
-// colour map or footer. One frame and one bitmap path serve every case in
-// turn, as in a run.
+// Targa -> frame -> bitmap -> the window's direct read, byte for byte, whatever
+// the padding, origin, ID field, colour map or footer; one frame for all, as in a run.
 TEST(TargaToBitmap, EveryStepHoldsThePictureByteForByte)
 {
     std::vector<std::tuple<int, int, TargaOptions>> cases = {
@@ -156,8 +154,11 @@ TEST(WriteBMP, NeverWritesThroughADirectoryOrALinkAndKeepsOneRetiredFileUntilRel
     // Shrinking and then growing the kept file: each time what a fresh file holds.
     for (const auto& [w, h, name] : {std::tuple(3, 2, "b.bmp"), std::tuple(40, 30, "c.bmp")}) {
         image = {w, h, 24, {}, PatternPixels(w, h, 2)};
+        struct stat kept {}, taken {};
+        ASSERT_EQ(::stat(dir.file(Names(dir)[0]).c_str(), &kept), 0);
         WriteBMP(dir.file(name), image);
         EXPECT_EQ(Names(dir), std::vector<std::string>{name});
+        EXPECT_TRUE(::stat(dir.file(name).c_str(), &taken) == 0 && taken.st_ino == kept.st_ino) << "written over";
         EXPECT_EQ(ReadFile(dir.file(name)), Bmp(w, h, 24, PatternPixels(w, h, 2)));
         ASSERT_EQ(RetireBMP(dir.file(name)), 0);
     }
@@ -179,6 +180,11 @@ TEST(WriteBMP, NeverWritesThroughADirectoryOrALinkAndKeepsOneRetiredFileUntilRel
     EXPECT_EQ(ReleaseRetiredBMP(failed), 0);
     EXPECT_TRUE(Names(dir).empty());
     EXPECT_EQ(ReleaseRetiredBMP(failed), 0) << "nothing left to release";
+    MsgBoxRecorder boxes; // 8-bit pictures, with their palette, are bitmaps too
+    FrameImage paletted{4, 2, 8, Bytes(1024, 7), Bytes(8, 1)};
+    WriteBMP(elsewhere.file("p.bmp"), paletted);
+    EXPECT_EQ(std::tuple(boxes.shown().size(), std::filesystem::file_size(elsewhere.file("p.bmp"))),
+              std::tuple(0u, 14u + 40 + 1024 + 8));
 }
 
 // Each refusal is told, naming the file; the bitmap loaded before stays.
@@ -313,10 +319,8 @@ TEST(TextValue, LeadingNumberInAnyLocaleRoundedHalfToEvenAndClamped)
             << text;
 }
 
-// Every input that ever made a fuzz target fail, kept in
-// tests/data/regress/<target>/, fed again to its routines: one whose name
-// starts with "refused_" must be refused with a FileError, any other may also
-// be decoded within the file or passed over.
+// Inputs that once made a fuzz target fail (tests/data/regress/): "refused_"
+// ones are refused with a FileError, others decoded within the file or passed over.
 TEST(Regressions, BitmapInputsAreLoadedWithinTheFileOrRefused)
 {
     int inputs = 0;

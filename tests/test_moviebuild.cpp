@@ -20,10 +20,8 @@ using namespace testsupport;
 
 namespace {
 
-// A directory of frames (both origins in one movie), a front end of plain
-// members pointed at it, a directory for the movie, and one answer to every
-// question of the run. What was written is kept, so that any change to the
-// frames, or anything left beside them, shows.
+// Frames of both origins, a front end of plain members that answers every
+// question alike, and what was written, so that any change to it shows.
 class Build : public MovieBuildHost {
 public:
     TempDir frames, outDir;
@@ -190,31 +188,23 @@ TEST(MovieBuild, NFilesGiveNFramesWithFilesTwoToNAsPictures)
     }
 }
 
-TEST(MovieBuild, RateTextGivesTheHeader)
+// The window's rule for its rate text; the runs below show it reaches the
+// header. Unchecked, any width and height text is accepted and has no effect.
+TEST(MovieBuild, RateTextGivesTheHeaderRateAndUncheckedSizesDoNothing)
 {
-    const std::pair<const char*, int> rates[] = {{"", 15},  {"0", 15},   {"-3", 15},   {"51", 15},  {"60", 15},
-                                                 {"40", 30}, {"50", 30}, {"31", 30},  {"30", 30},  {"25", 25},
-                                                 {"15.5", 16}, {"14.5", 14}, {"12abc", 12}, {"1 0", 10}};
+    const std::pair<const char*, std::uint32_t> rates[] = {
+        {"", 15},  {"0", 15},  {"-3", 15}, {"51", 15}, {"60", 15},   {"40", 30},    {"50", 30},
+        {"31", 30}, {"30", 30}, {"25", 25}, {"15.5", 16}, {"14.5", 14}, {"12abc", 12}, {"1 0", 10}};
+    for (const auto& [text, rate] : rates)
+        EXPECT_EQ(std::tuple(WindowRate(text).rate, WindowRate(text).scale), std::tuple(rate, 1u)) << '"' << text << '"';
     Build run(3, 40, 30);
-    const auto press = [&] {
-        std::filesystem::remove(run.out);
-        EXPECT_EQ(run.Press().outcome, BuildOutcome::Created);
-        return run.Movie();
-    };
-    for (const auto& [text, rate] : rates) {
-        run.fps = text;
-        const auto movie = press();
-        EXPECT_EQ(movie.rateNum * 1.0 / movie.rateDen, rate) << '"' << text << '"';
-    }
-    // Unchecked, any width and height text is accepted and has no effect.
-    run.w = "abc";
-    run.h = "-7";
-    EXPECT_EQ(press().width, 40);
+    run.w = "abc", run.h = "-7", run.fps = "40";
+    EXPECT_EQ(run.Press().outcome, BuildOutcome::Created);
+    EXPECT_EQ(std::tuple(run.Movie().width, run.Movie().rateNum), std::tuple(40, 30));
 }
 
-// Cancel pressed inside frame 3: the frame in hand is still written. Closing
-// the window instead stops at the next yield, before frame 3's write, with no
-// offer to open a movie nobody sees.
+// Cancel inside frame 3 still writes the frame in hand; closing the window
+// stops before it, with no offer to open a movie nobody sees.
 TEST(MovieBuild, CancelOrCloseMidRunKeepsThePlayableMovieSoFar)
 {
     for (const bool cancel : {true, false}) {
@@ -333,11 +323,9 @@ TEST(MovieBuild, PassedOverFilesRepeatTheFrameBeforeThem)
     }
 }
 
-// Groups of files stand in for files when frames are blended: each frame is
-// its group's average in linear light (black and white give 188, not 128), a
-// passed-over file is left out of its average, a group with none readable
-// repeats the frame before, forced dimensions apply to the average, and a
-// short last group is left out with a note.
+// Blended, groups stand in for files: each frame is its group's linear-light
+// average (black and white give 188), without its passed-over files; a group
+// of none repeats the frame before; a short last group is left out.
 TEST(MovieBuild, BlendedGroupsStandInForFiles)
 {
     for (const int force : {0, 1}) {
@@ -369,10 +357,8 @@ TEST(MovieBuild, BlendedGroupsStandInForFiles)
     }
 }
 
-// A frame directory that cannot be written still converts: the temporary
-// bitmaps go to a folder of the run's own, which goes with the run. A hidden
-// bitmap kept by a run whose process is gone is removed by the next run in
-// its directory; one of a live process is not touched.
+// Hidden bitmaps of dead processes are removed, a live one's kept; a
+// read-only frame directory converts through a folder of the run's own.
 TEST(MovieBuild, TemporaryBitmapsGoWhereTheyCanAndOrphansAreRemoved)
 {
     Build run(4, 8, 6);
@@ -406,10 +392,8 @@ TEST(MovieBuild, TemporaryBitmapsGoWhereTheyCanAndOrphansAreRemoved)
     EXPECT_TRUE(std::filesystem::is_empty(runtime.path()));
 }
 
-// Permission faults hold for root only in an unprivileged child process,
-// which reports by exit code what FirstFailed answers: an unreadable frame,
-// and a temporary bitmap that cannot be deleted (its directory locked
-// once frame 1's bitmap is loaded).
+// In an unprivileged child (root passes permission checks): an unreadable
+// frame, and a temporary bitmap that cannot be deleted.
 TEST(MovieBuildFaults, PermissionFaultsStopTheRunWithOneMessageAndKeepTheFramesBefore)
 {
     {

@@ -20,13 +20,9 @@
 
 using namespace testsupport;
 
-// Installed where its directory cannot be written, the window keeps its
-// movies in the user's videos folder, starts on the home folder and says
-// nothing about it; a folder dropped on it, or a file inside one, sets the
-// frame directory. A run reports its progress on the window, the window asks
-// before replacing the movie, and a logout or a kill (SIGHUP, SIGTERM) closes
-// the window as the user would: the run stops at its next yield with its
-// movie indexed, and nothing is left.
+// Installed read-only, the window uses the user's folders, silently; drops set
+// the frame directory; a run shows its progress, a second asks before
+// replacing the movie; a stop signal closes the window as the user would.
 TEST(WindowRun, InstalledWindowRunsAsksAndClosesOnAStopSignal)
 {
     TempDir appDir, frames, config, home;
@@ -69,7 +65,9 @@ TEST(WindowRun, InstalledWindowRunsAsksAndClosesOnAStopSignal)
             EXPECT_EQ(out, home.file("Videos/Reelcast/Demo000.avi"));
             pictures = WriteFrames(frames, 10, 24, 10);
         }
+        w.TxtOut->setFocus();
         w.DropPath(frames.file("f001.tga"));
+        EXPECT_EQ(w.focusWidget(), w.PB) << "the path boxes show their ends";
         EXPECT_EQ(w.TxtDir->text().toStdString(), frames.path().string());
         w.TxtOut->setText(QString::fromStdString(out + (sig ? strsignal(sig) : "")));
         std::vector<std::string> statuses;
