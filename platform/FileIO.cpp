@@ -204,6 +204,7 @@ int ProcessId()
 
 bool ProcessIsGone(int pid)
 {
+    errno = 0; // what an earlier call left there must not count
     return pid > 0 && ::kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH;
 }
 

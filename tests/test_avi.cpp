@@ -282,6 +282,17 @@ TEST(AviFailures, EachFailureHasItsOwnCode)
     AVIStreamRelease(stream);
     EXPECT_EQ(AVIStreamSetFormat(stream, 0, frame.info.data(), 40), AVIERR_BADHANDLE) << "a released stream";
 
+    // A sound stream takes the 16-byte PCM record as well as the 18-byte one; less is refused.
+    AVI_STREAM_INFO auds{};
+    auds.fccType = mmioStringToFOURCC("auds", 0);
+    const std::uint8_t pcm[16] = {1, 0, 2, 0, 0x80, 0xBB, 0, 0, 0, 0xEE, 2, 0, 4, 0, 16, 0};
+    PAVISTREAM sound = nullptr;
+    ASSERT_EQ(Open(dir.file("sound.avi"), 4, 4, file, stream), AVIERR_OK);
+    ASSERT_EQ(AVIFileCreateStream(file, &sound, &auds), AVIERR_OK);
+    EXPECT_EQ(AVIStreamSetFormat(sound, 0, pcm, 15), AVIERR_BADFORMAT);
+    EXPECT_EQ(AVIStreamSetFormat(sound, 0, pcm, 16), AVIERR_OK);
+    AVIStreamRelease(sound), AVIStreamRelease(stream), AVIFileRelease(file);
+
     // Formats other than the two bitmap layouts the layer takes.
     const std::uint32_t size = 4 * 4 * 4;
     Bytes rle = InfoHeader(4, 4, 8, size), shortHeader = InfoHeader(4, 4, 24, size);

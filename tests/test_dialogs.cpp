@@ -129,6 +129,7 @@ TEST(AviSaveOptionsDialog, ChoosesRemembersAndCancels)
         d.findChild<QCheckBox*>("keyFrameCheck")->setChecked(true);
         d.findChild<QSpinBox*>("keyFrames")->setValue(10);
         d.findChild<QSlider*>("quality")->setValue(55);
+        EXPECT_TRUE(d.findChild<QSlider*>("quality")->isEnabled());
         d.findChild<QCheckBox*>("dataRateCheck")->setChecked(true);
         d.findChild<QSpinBox*>("dataRate")->setValue(300);
         EXPECT_FALSE(d.findChild<QSlider*>("quality")->isEnabled()) << "a data rate overrules the quality";
@@ -189,8 +190,7 @@ TEST(ShowQtFileDialog, SaveDialogShowsTheSettingsAddsTheSuffixAndReplacesWithout
               std::tuple(true, 1u, std::vector<std::string>{dir.filePath("Demo000.avi").toStdString()}));
 }
 
-// In a private desktop: a program starts in the directory given, with its one
-// argument; a registered program is found only when its path and NUL fit.
+// A program starts in the directory given; a registered one is found only when its path fits.
 TEST(Shell, StartsInTheDirectoryGivenAndFindsOnlyProgramsWhosePathFits)
 {
     QTemporaryDir root;

@@ -145,8 +145,7 @@ public:
     }
 };
 
-// 0, or the number (from 1) of the first check that failed: what a run in a
-// child process reports by its exit code.
+// 0, or the number of the first failed check: a child process's exit code.
 int FirstFailed(std::initializer_list<bool> checks)
 {
     const auto failed = std::find(checks.begin(), checks.end(), false);
@@ -155,8 +154,7 @@ int FirstFailed(std::initializer_list<bool> checks)
 
 } // namespace
 
-// N files give N frames, files 2 to N as pictures; the status text divides
-// by N + 1, the bar by N.
+// N files give N frames, files 2 to N as pictures; status by N + 1, bar by N.
 TEST(MovieBuild, NFilesGiveNFramesWithFilesTwoToNAsPictures)
 {
     for (const char* codec : {"raw", "ffv1", "utvideo"}) {
@@ -230,8 +228,7 @@ TEST(MovieBuild, CancelOrCloseMidRunKeepsThePlayableMovieSoFar)
     }
 }
 
-// Runs that end early: the message (its start, and its title, if any), the
-// status, what the movie holds, and nothing left beside the frames.
+// Runs that end early: message, title, status, what the movie holds; nothing left.
 TEST(MovieBuild, RunsThatEndEarlySayWhyAndLeaveNothingBehind)
 {
     const std::string noFiles = "There's no TGA files in:\r\n", badSize = "The forced movie dimensions";

@@ -65,9 +65,7 @@ TEST(WindowRun, InstalledWindowRunsAsksAndClosesOnAStopSignal)
             EXPECT_EQ(out, home.file("Videos/Reelcast/Demo000.avi"));
             pictures = WriteFrames(frames, 10, 24, 10);
         }
-        w.TxtOut->setFocus();
         w.DropPath(frames.file("f001.tga"));
-        EXPECT_EQ(w.focusWidget(), w.PB) << "the path boxes show their ends";
         EXPECT_EQ(w.TxtDir->text().toStdString(), frames.path().string());
         w.TxtOut->setText(QString::fromStdString(out + (sig ? strsignal(sig) : "")));
         std::vector<std::string> statuses;
