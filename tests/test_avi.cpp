@@ -126,7 +126,7 @@ std::uint32_t FccOf(const std::string& name)
         return ::testing::AssertionSuccess();
     const std::string log = path + ".log";
     const int rc = std::system(
-        ("gst-launch-1.0 -q filesrc location='" + path + "' ! avidemux ! decodebin ! fakesink >'" + log + "' 2>&1").c_str());
+        ("timeout 60 gst-launch-1.0 -q filesrc location='" + path + "' ! avidemux ! decodebin ! fakesink >'" + log + "' 2>&1").c_str());
     const Bytes out = testsupport::ReadFile(log);
     const std::string said(out.begin(), out.end());
     return rc == 0 && said.find("ERROR") == std::string::npos ? ::testing::AssertionSuccess()

@@ -265,7 +265,7 @@ TEST(BatchProgram, FailedWritesAnywhereNeverClaimAFrameTheMovieDoesNotHold)
             }
             // GStreamer has no decoder for Ut Video; its demuxer is what matters.
             const std::string sink = codec == "utvideo" ? " ! fakesink" : " ! decodebin ! fakesink";
-            const std::string gst = "gst-launch-1.0 -q filesrc location='" + movie + "' ! avidemux" + sink;
+            const std::string gst = "timeout 60 gst-launch-1.0 -q filesrc location='" + movie + "' ! avidemux" + sink;
             EXPECT_TRUE(!gstreamer || std::system((gst + " >/dev/null 2>&1").c_str()) == 0) << gst;
         }
         EXPECT_GT(succeeded, 0) << codec;
@@ -306,7 +306,7 @@ TEST(Batch, ExactRatesAndSoundTracksKeepEverySample)
             decoded.resize(4 * (i + 1)), decoded[4 * i] = 0,
             std::copy_n(samples.begin() + 3 * i, 3, decoded.begin() + 4 * i + 1);
         EXPECT_TRUE(m.sound == decoded) << m.sound.size() << " bytes decoded, " << decoded.size() << " expected";
-        const std::string gst = "gst-launch-1.0 -q filesrc location='" + out +
+        const std::string gst = "timeout 60 gst-launch-1.0 -q filesrc location='" + out +
                                 "' ! avidemux name=d d.video_0 ! queue ! fakesink d.audio_0 ! queue ! fakesink";
         EXPECT_TRUE(std::system("command -v gst-launch-1.0 >/dev/null") != 0 || std::system(gst.c_str()) == 0);
     }
