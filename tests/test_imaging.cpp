@@ -295,7 +295,7 @@ TEST(TextValue, LeadingNumberInAnyLocaleRoundedHalfToEvenAndClamped)
         {".5", 0.5}, {"1.5e2", 150}, {"1.5D2", 150}, {"2E-1", 0.2}, {"2e", 2}, {"2e+x", 2}, {"1.2.3", 1.2},
         {"1,5", 1}, {"&H1F", 31}, {"&hff", 255}, {"&O17", 15}, {"&o19", 1}, {"& H 1 0", 16}, {"&H", 0},
         {"", 0}, {" ", 0}, {"abc", 0}, {"-", 0}, {".", 0}, {"e5", 0}, {"inf", 0}, {"nan", 0}, {"0x10", 0},
-        {"&", 0}, {"&X1", 0}, {"--1", 0}};
+        {"&", 0}, {"&X1", 0}, {"--1", 0}, {"&ha", 10}, {"&HA", 10}};
     const std::string saved = std::setlocale(LC_NUMERIC, nullptr);
     for (const char* locale : {"C", "de_DE.UTF-8", "fr_FR.UTF-8"}) { // those with a decimal comma where installed
         if (!std::setlocale(LC_NUMERIC, locale))
