@@ -125,6 +125,7 @@ TEST(AviSaveOptionsDialog, ChoosesRemembersAndCancels)
                                    [](const auto& c) { return c.hasKeyFrames && c.hasDataRate && c.hasQuality; });
     ASSERT_NE(full, compressors.end());
     AVICOMPRESSOPTIONS chosen = ask(both, true, [&](QDialog& d) {
+        EXPECT_FALSE(d.findChild<QCheckBox*>("keyFrameCheck")->isChecked()) << "no key frames chosen yet";
         d.findChild<QListWidget*>("compressors")->setCurrentRow(static_cast<int>(full - compressors.begin()));
         d.findChild<QCheckBox*>("keyFrameCheck")->setChecked(true);
         d.findChild<QSpinBox*>("keyFrames")->setValue(10);
