@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# What a sound track costs: reelcast-batch on 600 raw 640 x 480 frames at 60
-# frames a second, without and with a 10-second 48 kHz stereo WAV, beside
+# What a sound track costs: reelcast-batch on 1800 raw 640 x 480 frames at 60
+# frames a second, without and with a 30-second 48 kHz stereo WAV, beside
 # ffmpeg muxing the same frames and sound (-c:v rawvideo -c:a copy). Prints
 # the median seconds of each and the sound's share of reelcast-batch's run.
 #
@@ -15,11 +15,11 @@ work=${REELCAST_SPEED_DIR:-/tmp/reelcast-speed}/sound
 # shellcheck source=bench/timing.sh
 source "$root/bench/timing.sh"
 mkdir -p "$work/frames"
-if [ "$(find "$work/frames" -name '*.tga' | wc -l)" -ne 600 ]; then
-    ffmpeg -loglevel error -y -f lavfi -i "testsrc2=size=640x480:rate=60" -frames:v 600 \
+if [ "$(find "$work/frames" -name '*.tga' | wc -l)" -ne 1800 ]; then
+    ffmpeg -loglevel error -y -f lavfi -i "testsrc2=size=640x480:rate=60" -frames:v 1800 \
         -c:v targa -rle 0 -pix_fmt bgr24 "$work/frames/shot%04d.tga"
 fi
-ffmpeg -loglevel error -y -f lavfi -i "sine=frequency=440:sample_rate=48000:duration=10" -ac 2 "$work/sound.wav"
+ffmpeg -loglevel error -y -f lavfi -i "sine=frequency=440:sample_rate=48000:duration=30" -ac 2 "$work/sound.wav"
 
 declare -A seconds
 for ((i = 0; i < runs; i++)); do
