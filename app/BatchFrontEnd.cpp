@@ -210,8 +210,8 @@ std::string WithNewlines(const std::string& text)
 }
 
 // Answers the run from the command line: the overwrite from --overwrite,
-// the compressor from --codec and its settings; reports are kept for
-// standard error, and a stop signal asks the run to stop as Cancel would.
+// the compressor from --codec and its settings; reports go to standard error
+// at once, and a stop signal asks the run to stop as Cancel would.
 class BatchHost : public MovieBuildHost {
 public:
     BatchHost(const Options& o, const AviCompressor& codec, const wav::Reader* sound, BuildState& state,
