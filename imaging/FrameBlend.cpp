@@ -13,6 +13,10 @@ namespace {
 // group of identical pictures comes back exactly.
 constexpr std::int32_t kLinearMax = 65535;
 
+// The sRGB curve's two straight segments end at these points.
+constexpr int kLastStraightByte = 10; // 10 / 255 <= 0.04045 < 11 / 255
+constexpr double kLastStraightLinear = 0.0031308;
+
 double ToLinear(double c)
 {
     return c <= 0.04045 ? c / 12.92 : std::pow((c + 0.055) / 1.055, 2.4);
@@ -20,38 +24,131 @@ double ToLinear(double c)
 
 double ToSrgb(double l)
 {
-    return l <= 0.0031308 ? 12.92 * l : 1.055 * std::pow(l, 1 / 2.4) - 0.055;
+    return l <= kLastStraightLinear ? 12.92 * l : 1.055 * std::pow(l, 1 / 2.4) - 0.055;
 }
 
-struct Tables {
-    std::array<std::uint16_t, 256> linear;
-    // Indexed by a linear value, rounded: one entry per step, so that
-    // encoding is a single look-up instead of a power per sample.
-    std::array<std::uint8_t, kLinearMax + 1> srgb;
+// The curve's powers, as polynomials fitted at Chebyshev nodes, so that the
+// loops over the samples are plain arithmetic the compiler turns into
+// vector instructions; a table look-up per sample would leave them scalar.
+// Fitted to the exact curve when the program starts. Decoding lands within
+// 0.6 of a step of linear light (0.02 of an encoded value, at the darkest
+// bytes), encoding within 0.003 of an encoded value; rounding to nearest
+// then agrees with the exact curve but for values all but halfway between.
+template <int Degree>
+struct Polynomial {
+    static_assert(Degree >= 1);
+    float scale = 0;
+    float offset = 0;
+    std::array<float, Degree + 1> power{};
+
+    // Fits f over [from, to]; the polynomial is in t = x * scale + offset,
+    // which runs over [-1, 1], where powers of t stay well conditioned.
+    static Polynomial Fit(double (*f)(double), double from, double to)
+    {
+        constexpr int n = Degree + 1;
+        constexpr double pi = 3.14159265358979323846;
+        std::array<double, n> chebyshev{};
+        for (int j = 0; j < n; ++j) {
+            for (int k = 0; k < n; ++k) {
+                const double angle = pi * (k + 0.5) / n;
+                chebyshev[j] += f((from + to) / 2 + (to - from) / 2 * std::cos(angle)) * std::cos(j * angle);
+            }
+            chebyshev[j] *= (j == 0 ? 1.0 : 2.0) / n;
+        }
+        // T(j+1) = 2 t T(j) - T(j-1), each as its powers of t.
+        std::array<double, n> sum{}, before{}, now{};
+        before[0] = 1;
+        now[1] = 1;
+        sum[0] = chebyshev[0];
+        for (int j = 1; j < n; ++j) {
+            for (int i = 0; i < n; ++i)
+                sum[i] += chebyshev[j] * now[i];
+            std::array<double, n> next{};
+            for (int i = 0; i < n; ++i)
+                next[i] = (i > 0 ? 2 * now[i - 1] : 0) - before[i];
+            before = now;
+            now = next;
+        }
+        Polynomial p;
+        p.scale = static_cast<float>(2 / (to - from));
+        p.offset = static_cast<float>(-(from + to) / (to - from));
+        for (int i = 0; i < n; ++i)
+            p.power[i] = static_cast<float>(sum[i]);
+        return p;
+    }
+
+    float operator()(float x) const
+    {
+        const float t = x * scale + offset;
+        float v = power[Degree];
+        for (int i = Degree - 1; i >= 0; --i)
+            v = v * t + power[i];
+        return v;
+    }
 };
 
-const Tables& Curve()
+struct Curve {
+    // A byte above the straight segment, to its linear value in steps.
+    Polynomial<6> decode;
+    // The fourth root of a linear value in the curved segment (0..1), to
+    // its encoded value (0..255). The root evens out the curve's steep
+    // start, so that a low degree fits it.
+    Polynomial<5> encode;
+};
+
+const Curve& TheCurve()
 {
-    static const Tables tables = [] {
-        Tables t;
-        for (int c = 0; c < 256; ++c)
-            t.linear[c] = static_cast<std::uint16_t>(std::lround(ToLinear(c / 255.0) * kLinearMax));
-        for (int l = 0; l <= kLinearMax; ++l)
-            t.srgb[l] = static_cast<std::uint8_t>(std::lround(ToSrgb(double(l) / kLinearMax) * 255));
-        return t;
-    }();
-    return tables;
+    static const Curve curve{
+        Polynomial<6>::Fit([](double c) { return ToLinear(c / 255) * kLinearMax; }, kLastStraightByte, 255),
+        Polynomial<5>::Fit([](double q) { return ToSrgb(q * q * q * q) * 255; },
+                           std::sqrt(std::sqrt(kLastStraightLinear)), 1)};
+    return curve;
 }
 
+// Where the compiler can, each loop is also built for the wider vector
+// units of newer processors, and the one the machine runs is chosen when
+// the program starts.
+#if defined(__GNUC__) && !defined(__clang__) && defined(__x86_64__)
+#define REELCAST_VECTOR_CLONES __attribute__((target_clones("default", "arch=x86-64-v3", "arch=x86-64-v4")))
+#else
+#define REELCAST_VECTOR_CLONES
+#endif
+
 // The first picture of a group stores, so that the sums need no clearing.
-void Accumulate(std::uint32_t* sum, const std::uint8_t* bytes, std::size_t n, const std::uint16_t* linear, bool first)
+REELCAST_VECTOR_CLONES
+void Accumulate(std::uint32_t* __restrict sum, const std::uint8_t* __restrict bytes, std::size_t n,
+                const Polynomial<6>& decode, bool first)
 {
-    if (first)
-        for (std::size_t i = 0; i < n; ++i)
-            sum[i] = linear[bytes[i]];
-    else
-        for (std::size_t i = 0; i < n; ++i)
-            sum[i] += linear[bytes[i]];
+    // A copy the stores to the sums cannot touch, so that its coefficients
+    // stay in registers.
+    const Polynomial<6> curve = decode;
+    constexpr float straight = float(kLinearMax / (255 * 12.92));
+    for (std::size_t i = 0; i < n; ++i) {
+        // Both segments for every sample, so that choosing is a vector blend.
+        const float c = bytes[i];
+        const float curved = curve(c);
+        const float l = c <= kLastStraightByte ? c * straight : curved;
+        const auto step = static_cast<std::uint32_t>(static_cast<std::int32_t>(l + 0.5f));
+        sum[i] = (first ? 0 : sum[i]) + step;
+    }
+}
+
+// Sums stay below 2^24 (kMaxCount), so float holds them exactly, and a sum
+// of identical values times the rounded reciprocal lands within far less
+// than half a step of that value.
+REELCAST_VECTOR_CLONES
+void Encode(std::uint8_t* __restrict bytes, const std::uint32_t* __restrict sum, std::size_t n, int count,
+            const Polynomial<5>& encode)
+{
+    const Polynomial<5> curve = encode; // as in Accumulate
+    const float toUnit = 1.0f / (float(count) * kLinearMax);
+    constexpr float straight = float(12.92 * 255);
+    for (std::size_t i = 0; i < n; ++i) {
+        const float l = static_cast<float>(static_cast<std::int32_t>(sum[i])) * toUnit;
+        const float curved = curve(std::sqrt(std::sqrt(l)));
+        const float v = l <= float(kLastStraightLinear) ? l * straight : curved;
+        bytes[i] = static_cast<std::uint8_t>(std::clamp(static_cast<std::int32_t>(v + 0.5f), 0, 255));
+    }
 }
 
 } // namespace
@@ -79,8 +176,7 @@ bool FrameBlend::Add(const FrameImage& picture)
         height_ = picture.Height;
         sum_.resize(pixels * 3);
     }
-    const std::uint16_t* linear = Curve().linear.data();
-    Accumulate(sum_.data(), picture.Bits.data(), pixels * 3, linear, first);
+    Accumulate(sum_.data(), picture.Bits.data(), pixels * 3, TheCurve().decode, first);
     ++count_;
     return true;
 }
@@ -96,25 +192,6 @@ bool FrameBlend::Result(FrameImage& out) const
     out.Palette.clear();
     out.Bits.resize(n);
 
-    const std::uint8_t* srgb = Curve().srgb.data();
-    const std::uint32_t* sum = sum_.data();
-    std::uint8_t* bytes = out.Bits.data();
-    // Sums stay below 2^24 (kMaxCount), so float holds them exactly, and a
-    // sum of identical values times the rounded reciprocal lands within far
-    // less than half a step of that value.
-    const float reciprocal = 1.0f / float(count_);
-    // In two passes over short runs: the conversion vectorises only apart
-    // from the look-up, and the run's levels stay in the first-level cache.
-    constexpr std::size_t kRun = 1024;
-    std::int32_t level[kRun];
-    for (std::size_t start = 0; start < n; start += kRun) {
-        const std::size_t run = std::min(kRun, n - start);
-        for (std::size_t i = 0; i < run; ++i) {
-            const float mean = static_cast<float>(static_cast<std::int32_t>(sum[start + i])) * reciprocal;
-            level[i] = std::min(static_cast<std::int32_t>(mean + 0.5f), kLinearMax);
-        }
-        for (std::size_t i = 0; i < run; ++i)
-            bytes[start + i] = srgb[level[i]];
-    }
+    Encode(out.Bits.data(), sum_.data(), n, count_, TheCurve().encode);
     return true;
 }
