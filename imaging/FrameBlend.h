@@ -13,6 +13,20 @@
 
 class FrameBlend {
 public:
+    // How samples go to linear light and back. Both round as the exact
+    // curve does, but for values all but halfway between two.
+    enum class Method {
+        // Look-up tables: a scalar loop, fast on any processor.
+        Tables,
+        // Fitted polynomials: vector arithmetic, faster where the vector
+        // units are 256 bits wide or more.
+        Polynomials,
+    };
+    // The faster of the two on this processor.
+    static Method Fastest();
+
+    explicit FrameBlend(Method method = Fastest()) : method_(method) {}
+
     // Beyond this many pictures a sum no longer converts exactly to float,
     // and a group of identical pictures would no longer give the picture.
     static constexpr int kMaxCount = 256;
@@ -35,6 +49,7 @@ public:
     bool Result(FrameImage& out) const;
 
 private:
+    Method method_;
     std::int32_t width_ = 0;
     std::int32_t height_ = 0;
     int count_ = 0;

@@ -9,7 +9,14 @@
 
 using Bytes = std::vector<std::uint8_t>;
 
-TEST(FrameBlend, AveragesInLinearLightWithinOneOfTheExactCurve)
+// Each way of converting is held to the same rules, whichever this processor runs.
+class FrameBlendBy : public testing::TestWithParam<FrameBlend::Method> {};
+INSTANTIATE_TEST_SUITE_P(, FrameBlendBy, testing::Values(FrameBlend::Method::Tables, FrameBlend::Method::Polynomials),
+                         [](const auto& info) {
+                             return info.param == FrameBlend::Method::Tables ? "Tables" : "Polynomials";
+                         });
+
+TEST_P(FrameBlendBy, AveragesInLinearLightWithinOneOfTheExactCurve)
 {
     // The sRGB curve in double precision, independent of the blend's tables.
     const auto linear = [](int c) {
@@ -19,7 +26,7 @@ TEST(FrameBlend, AveragesInLinearLightWithinOneOfTheExactCurve)
     const auto encoded = [](double l) {
         return 255 * (l <= 0.0031308 ? 12.92 * l : 1.055 * std::pow(l, 1 / 2.4) - 0.055);
     };
-    FrameBlend blend;
+    FrameBlend blend(GetParam());
     FrameImage out;
     // Every pair of byte values, one pair a pixel: within 1 everywhere, and
     // rounded as the exact curve rounds but for values all but halfway between.
@@ -61,7 +68,7 @@ TEST(FrameBlend, AveragesInLinearLightWithinOneOfTheExactCurve)
     EXPECT_EQ(out.Bits[0], 188);
 }
 
-TEST(FrameBlend, IdenticalPicturesComeBackExactlyAndOthersAreRefused)
+TEST_P(FrameBlendBy, IdenticalPicturesComeBackExactlyAndOthersAreRefused)
 {
     // Every byte value in every channel, no two pixels alike.
     FrameImage colours{16, 16, 24, {}, {}};
@@ -71,7 +78,7 @@ TEST(FrameBlend, IdenticalPicturesComeBackExactlyAndOthersAreRefused)
     }
     const FrameImage refused[] = {{16, 15, 24, {}, Bytes(720)}, {15, 16, 24, {}, Bytes(720)},
                                   {16, 16, 32, {}, Bytes(1024)}, {16, 16, 24, {}, Bytes(767)}};
-    FrameBlend blend;
+    FrameBlend blend(GetParam());
     for (int n : {1, 5, 25, 64, FrameBlend::kMaxCount}) {
         blend.Start();
         for (int i = 0; i < n; ++i)
