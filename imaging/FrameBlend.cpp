@@ -89,11 +89,12 @@ void EncodeByTable(std::uint8_t* bytes, const std::uint32_t* sum, std::size_t n,
 }
 
 // Fitted polynomials: plain arithmetic the compiler turns into vector
-// instructions, which a table look-up per sample would leave scalar. Fitted
-// at Chebyshev nodes to the exact curve when the program starts. Decoding lands within
-// 0.6 of a step of linear light (0.02 of an encoded value, at the darkest
-// bytes), encoding within 0.003 of an encoded value; rounding to nearest
-// then agrees with the exact curve but for values all but halfway between.
+// instructions, which a table look-up per sample would leave scalar. They
+// are fitted at Chebyshev nodes to the exact curve when the program starts.
+// Decoding lands within 0.6 of a step of linear light (0.02 of an encoded
+// value, at the darkest bytes), encoding within 0.003 of an encoded value;
+// rounding to nearest then agrees with the exact curve but for values all
+// but halfway between.
 template <int Degree>
 struct Polynomial {
     static_assert(Degree >= 1);
