@@ -9,12 +9,15 @@
 
 using Bytes = std::vector<std::uint8_t>;
 
+void PrintTo(FrameBlend::Method method, std::ostream* out)
+{
+    *out << (method == FrameBlend::Method::Tables ? "Tables" : "Polynomials");
+}
+
 // Each way of converting is held to the same rules, whichever this processor runs.
 class FrameBlendBy : public testing::TestWithParam<FrameBlend::Method> {};
 INSTANTIATE_TEST_SUITE_P(, FrameBlendBy, testing::Values(FrameBlend::Method::Tables, FrameBlend::Method::Polynomials),
-                         [](const auto& info) {
-                             return info.param == FrameBlend::Method::Tables ? "Tables" : "Polynomials";
-                         });
+                         [](const auto& info) { return testing::PrintToString(info.param); });
 
 TEST_P(FrameBlendBy, AveragesInLinearLightWithinOneOfTheExactCurve)
 {
