@@ -47,7 +47,7 @@ struct Tables {
 const Tables& TheTables()
 {
     static const Tables tables = [] {
-        Tables t;
+        Tables t{};
         for (int c = 0; c < 256; ++c)
             t.linear[c] = static_cast<std::uint16_t>(std::lround(ToLinear(c / 255.0) * kLinearMax));
         for (int l = 0; l <= kLinearMax; ++l)
