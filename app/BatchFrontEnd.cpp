@@ -13,6 +13,7 @@
 #include <numeric>
 #include <cstdio>
 #include <iomanip>
+#include <limits>
 #include <locale>
 #include <optional>
 #include <ostream>
@@ -359,6 +360,13 @@ int Build(const Options& o, std::ostream& out, std::ostream& err)
             sound.emplace(o.audio);
         } catch (const std::runtime_error& e) {
             err << "reelcast-batch: " << e.what() << "\n";
+            return kExitNotCreated;
+        }
+        // AVIStreamWrite numbers samples in 32 bits; past that the run would
+        // fail only when the sound got there, hours into the movie.
+        if (constexpr std::int64_t most = std::numeric_limits<std::int32_t>::max(); sound->frames() > most) {
+            err << "reelcast-batch: The sound file " << o.audio << " holds " << sound->frames()
+                << " samples a channel, more than a movie's sound can (" << most << ")\n";
             return kExitNotCreated;
         }
     }

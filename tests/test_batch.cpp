@@ -341,7 +341,18 @@ TEST(Batch, ExactRatesAndSoundTracksKeepEverySample)
         {"a block size that contradicts the rest", contradicting,
          "has a format Reelcast cannot use or that contradicts itself"},
         {"no data chunk", noData, "has no sound data"}};
+    // 8-bit mono, one sample past what a movie's sound can number; sparse, so it costs no disk.
+    Bytes tooLong = Wav(1, 1, 8000, 8, 0);
+    const std::uint32_t samples = 1u << 31;
+    for (int i = 0; i < 4; ++i)
+        tooLong[52 + i] = std::uint8_t(samples >> 8 * i), tooLong[4 + i] = std::uint8_t((samples + 48) >> 8 * i);
     std::filesystem::remove(out);
+    WriteFile(wav, tooLong);
+    std::filesystem::resize_file(wav, 56 + std::uintmax_t(samples));
+    const Outcome r = Batch({dir, out, "--audio", wav});
+    EXPECT_EQ(std::tuple(r.code, std::filesystem::exists(out)), std::tuple(1, false));
+    EXPECT_NE(r.err.find(wav + " holds 2147483648 samples a channel, more than a movie's sound can (2147483647)"),
+              std::string::npos) << r.err;
     for (const auto& [what, file, says] : bad) {
         std::filesystem::remove(wav);
         if (file)
