@@ -19,7 +19,7 @@ public:
         // Look-up tables: a scalar loop, fast on any processor.
         Tables,
         // Fitted polynomials: vector arithmetic, faster where the vector
-        // units are 256 bits wide or more.
+        // units are 512 bits wide.
         Polynomials,
     };
     // The faster of the two on this processor.
