@@ -88,9 +88,9 @@ struct Outcome {
 class Run {
 public:
     Run(MovieBuildHost& host, BuildState& state, FrameImage& image, std::int32_t width, std::int32_t height,
-        FrameRate rate, bool force)
+        FrameRate rate, bool force, int blend)
         : host_(host), st_(state), image_(image), forcedWidth_(width), forcedHeight_(height), rate_(rate),
-          force_(force)
+          force_(force), n_(blend)
     {
     }
 
@@ -147,7 +147,7 @@ private:
     FrameRate rate_;
     const bool force_;
     // Files a frame: 1, or more when they are blended into one.
-    const int n_ = std::max(1, host_.BlendCount());
+    const int n_;
     const std::int64_t count_ = st_.Fle.ListCount() / n_;
     FrameBlend blend_;
 
@@ -635,5 +635,5 @@ BuildResult CmdCreate_Click(MovieBuildHost& host, BuildState& st, FrameImage& im
 
     RemoveOrphanedBMPs(st.Fle.Path());
     st.CancelRequested = false;
-    return Run(host, st, image, width, height, rate, force).Go();
+    return Run(host, st, image, width, height, rate, force, blend).Go();
 }
