@@ -1,29 +1,11 @@
 #pragma once
-// The one message-box function of the program. Every report to the user goes
-// through it, so that the window can show a real dialog, while tests and the
-// batch front end answer it without a person.
+// The window's message box. The window shows its own questions and the run's
+// reports through it; tests and programs without a display answer it
+// without a person.
+#include "Notice.h"
+
 #include <functional>
 #include <string>
-
-// Style bits, combined: one button set, one icon.
-enum MsgBoxStyle : unsigned {
-    vbOKOnly = 0,
-    vbOKCancel = 1,
-    vbYesNo = 4,
-    vbCritical = 16,
-    vbQuestion = 32,
-    vbExclamation = 48,
-    vbInformation = 64,
-};
-constexpr unsigned kMsgBoxButtonsMask = 0x0F;
-constexpr unsigned kMsgBoxIconMask = 0x70;
-
-enum MsgBoxResult : int {
-    vbOK = 1,
-    vbCancel = 2,
-    vbYes = 6,
-    vbNo = 7,
-};
 
 // Shows the message and returns the button the user chose.
 int MsgBox(const std::string& prompt, unsigned style, const std::string& title);
