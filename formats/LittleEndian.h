@@ -33,14 +33,4 @@ inline void PutU32(std::uint8_t* p, std::uint32_t v)
     PutU16(p + 2, v >> 16);
 }
 
-// A four-character code as a file stores it: the first character in the
-// lowest byte. FourCC("vids"), FourCC("DIB ").
-constexpr std::uint32_t FourCC(const char (&code)[5])
-{
-    return static_cast<std::uint32_t>(static_cast<unsigned char>(code[0])) |
-           static_cast<std::uint32_t>(static_cast<unsigned char>(code[1])) << 8 |
-           static_cast<std::uint32_t>(static_cast<unsigned char>(code[2])) << 16 |
-           static_cast<std::uint32_t>(static_cast<unsigned char>(code[3])) << 24;
-}
-
 } // namespace le

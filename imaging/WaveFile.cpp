@@ -1,6 +1,7 @@
 #include "WaveFile.h"
 
 #include "LittleEndian.h"
+#include "RiffChunk.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -62,7 +63,7 @@ Reader::Reader(const std::string& path) : path_(path), file_(fileio::File::OpenF
             dataSize = size;
             haveData = true;
         }
-        at = body + size + (size & 1);
+        at = body + riff::PaddedSize(size);
     }
     if (!haveFormat || !haveData)
         Refuse(path, haveFormat ? "has no sound data (no \"data\" chunk)." : "has no format (no \"fmt \" chunk).");

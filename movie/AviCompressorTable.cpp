@@ -1,6 +1,6 @@
 #include "AviCompressorTable.h"
 
-#include "LittleEndian.h"
+#include "FourCC.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -11,7 +11,6 @@ extern "C" {
 namespace avi {
 namespace {
 
-using le::FourCC;
 
 std::uint32_t UpperFourcc(std::uint32_t fcc)
 {

@@ -1,6 +1,6 @@
 #include "AviSaveOptionsDialog.h"
 
-#include "LittleEndian.h"
+#include "FourCC.h"
 
 #include <QCheckBox>
 #include <QDialogButtonBox>
@@ -14,8 +14,8 @@
 
 namespace {
 
-constexpr std::uint32_t kFullFrames = 'D' | 'I' << 8 | 'B' << 16 | ' ' << 24;
-constexpr std::uint32_t kStreamTypeVideo = le::FourCC("vids");
+constexpr std::uint32_t kFullFrames = FourCC("DIB ");
+constexpr std::uint32_t kStreamTypeVideo = FourCC("vids");
 constexpr int kDefaultKeyFrames = 15;
 constexpr int kDefaultDataRate = 1000; // KB/sec
 constexpr std::uint32_t kDefaultQuality = 7500;

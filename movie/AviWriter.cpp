@@ -5,6 +5,7 @@
 #include "FfmpegHandles.h"
 #include "LittleEndian.h"
 #include "MuxWorker.h"
+#include "RiffChunk.h"
 
 extern "C" {
 #include <libavutil/imgutils.h>
@@ -30,13 +31,6 @@ std::atomic<bool> libraryLog = false;
 void ApplyLibraryLog()
 {
     av_log_set_level(libraryLog ? AV_LOG_INFO : AV_LOG_QUIET);
-}
-
-// What a packet of `size` bytes adds to the file: its chunk's 8-byte header
-// and its bytes, padded to an even count.
-std::int64_t ChunkBytes(std::int64_t size)
-{
-    return 8 + size + (size & 1);
 }
 
 } // namespace
@@ -283,7 +277,7 @@ HRESULT_AVI Writer::WriteSound(std::int64_t first, std::int64_t count, const voi
     if (count == 0)
         return AVIERR_OK;
     Job job;
-    job.fileBytes = ChunkBytes(static_cast<std::int64_t>(cb));
+    job.fileBytes = riff::ChunkBytes(static_cast<std::int64_t>(cb));
     if (const HRESULT_AVI hr = m.worker.Admit(job.fileBytes, 1); hr != AVIERR_OK) {
         m.Fail(hr);
         return hr;
@@ -422,7 +416,7 @@ HRESULT_AVI Writer::Impl::WriteRaw(std::int64_t position, const std::uint8_t* bi
     const bool fillZero = nextPosition == 0 && position > 0;
     const std::int64_t copies = fillZero ? 2 : 1;
     const auto size = static_cast<std::int64_t>(format.frameBytes);
-    const std::int64_t chunkBytes = ChunkBytes(size);
+    const std::int64_t chunkBytes = riff::ChunkBytes(size);
     if (const HRESULT_AVI hr = worker.Admit(copies * chunkBytes, copies); hr != AVIERR_OK) {
         Fail(hr);
         return failure;

@@ -4,7 +4,7 @@
 // a crash.
 #include "mdAVI.h"
 
-#include "LittleEndian.h"
+#include "FourCC.h"
 
 #include "AviCompressorTable.h"
 #include "AviWriter.h"
@@ -69,8 +69,8 @@ bool Live(AviStream* s)
     return s && LiveStreams().count(s);
 }
 
-constexpr std::uint32_t kStreamTypeVideo = le::FourCC("vids");
-constexpr std::uint32_t kStreamTypeAudio = le::FourCC("auds");
+constexpr std::uint32_t kStreamTypeVideo = FourCC("vids");
+constexpr std::uint32_t kStreamTypeAudio = FourCC("auds");
 
 // A sound stream: its format (a WAVEFORMATEX) goes into the header, so both
 // are set before the picture's format; its samples go between the frames.
