@@ -3,6 +3,7 @@
 // whichever front end drives it: the window and the batch front end each
 // supply a MovieBuildHost (their controls) and keep a BuildState.
 #include "FileListBox.h"
+#include "FrameRate.h"
 #include "WaveFile.h"
 #include "FrameImage.h"
 #include "cDIB.h"
@@ -12,13 +13,6 @@
 #include <memory>
 #include <optional>
 #include <string>
-
-// A stream header's rate: rate / scale frames a second.
-struct FrameRate {
-    std::uint32_t rate = 0;
-    std::uint32_t scale = 1;
-    double PerSecond() const { return static_cast<double>(rate) / scale; }
-};
 
 // The rate the window's frame-rate text gives the movie: whole numbers, 1 to
 // 50, of which the header takes at most 30; anything else gives 15.
