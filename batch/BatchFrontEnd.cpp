@@ -62,7 +62,7 @@ struct Options {
     std::string framesDir;
     std::string output;
     std::string fps = "15";
-    std::optional<MovieBuildHost::ExactRate> rate; // none: --fps rules
+    std::optional<ExactRate> rate; // none: --fps rules
     std::string audio;
     int blend = 1;
     std::optional<std::pair<std::string, std::string>> size;
@@ -82,12 +82,12 @@ struct UsageError {
 };
 
 // --rate: N, N/D or audio; a rate of 1 to 1000 frames a second.
-std::optional<MovieBuildHost::ExactRate> ParseRate(const std::string& text)
+std::optional<ExactRate> ParseRate(const std::string& text)
 {
     if (text.empty())
         return std::nullopt;
     if (text == "audio")
-        return MovieBuildHost::ExactRate{{}, true};
+        return ExactRate{{}, true};
     const auto whole = [&](const std::string& part) -> std::uint64_t {
         if (part.empty() || part.size() > 10 || part.find_first_not_of("0123456789") != std::string::npos)
             throw UsageError{"--rate takes N, N/D or audio, as in 60 or 30000/1001, not \"" + text + "\""};
@@ -98,7 +98,7 @@ std::optional<MovieBuildHost::ExactRate> ParseRate(const std::string& text)
     const std::uint64_t d = slash == std::string::npos ? 1 : whole(text.substr(slash + 1));
     if (n < d || n > 1000 * d || n > UINT32_MAX || d > UINT32_MAX)
         throw UsageError{"--rate " + text + " is not 1 to 1000 frames a second"};
-    return MovieBuildHost::ExactRate{{static_cast<std::uint32_t>(n), static_cast<std::uint32_t>(d)}, false};
+    return ExactRate{{static_cast<std::uint32_t>(n), static_cast<std::uint32_t>(d)}, false};
 }
 
 std::string RateText(const FrameRate& r)
@@ -181,7 +181,7 @@ Options ParseArguments(int argc, const char* const* argv)
     return o;
 }
 
-const AviCompressor* FindCompressor(const std::string& name)
+const AviCompressor* CompressorNamed(const std::string& name)
 {
     for (const auto& c : AviCompressors())
         if (c.name == name)
@@ -210,14 +210,29 @@ std::string WithNewlines(const std::string& text)
     return out;
 }
 
+// What the command line asks for, as the run takes it.
+BuildRequest RequestOf(const Options& o, const wav::Reader* sound)
+{
+    BuildRequest request;
+    request.directory = o.framesDir;
+    request.output = o.output;
+    request.widthText = o.size ? o.size->first : "512";
+    request.heightText = o.size ? o.size->second : "384";
+    request.fpsText = o.fps;
+    request.force = o.size.has_value();
+    request.exactRate = o.rate;
+    request.sound = sound;
+    request.blend = o.blend;
+    return request;
+}
+
 // Answers the run from the command line: the overwrite from --overwrite,
 // the compressor from --codec and its settings; reports go to standard error
 // at once, and a stop signal asks the run to stop as Cancel would.
-class BatchHost : public MovieBuildHost {
+class BatchHost : public BuildQuestions, public BuildSink {
 public:
-    BatchHost(const Options& o, const AviCompressor& codec, const wav::Reader* sound, BuildState& state,
-              std::ostream& err, bool terminal)
-        : o_(o), codec_(codec), sound_(sound), state_(state), err_(err), terminal_(terminal)
+    BatchHost(const Options& o, const AviCompressor& codec, BuildState& state, std::ostream& err, bool terminal)
+        : o_(o), codec_(codec), state_(state), err_(err), terminal_(terminal)
     {
         try {
             locale_ = std::locale("");
@@ -226,14 +241,6 @@ public:
         }
     }
 
-    std::string CreateCaption() const override { return caption_; }
-    void SetCreateCaption(const std::string& caption) override { caption_ = caption; }
-    std::string WidthText() const override { return o_.size ? o_.size->first : "512"; }
-    std::string HeightText() const override { return o_.size ? o_.size->second : "384"; }
-    std::string FpsText() const override { return o_.fps; }
-    std::string DirectoryText() const override { return o_.framesDir; }
-    std::string OutputText() const override { return o_.output; }
-    int ForceValue() const override { return o_.size ? 1 : 0; }
     void SetStatus(const std::string& caption) override { status_ = caption; }
     void ShowProgress(float) override {}
 
@@ -246,17 +253,12 @@ public:
     }
 
     // No picture box here: the bitmap only has to be there and readable.
-    std::string loadPic(const std::string& sFile, bool, bool, bool SaveBMP) override
+    std::string ShowFrame(const std::string& bitmap) override
     {
-        if (!fileio::File::OpenForReading(sFile).ok())
-            throw std::runtime_error("Cannot read the picture " + sFile);
-        return SaveBMP && GetExtension(sFile) == "bmp" ? sFile : std::string();
+        if (!fileio::File::OpenForReading(bitmap).ok())
+            throw std::runtime_error("Cannot read the picture " + bitmap);
+        return GetExtension(bitmap) == "bmp" ? bitmap : std::string();
     }
-
-    bool Closing() const override { return false; }
-    std::optional<ExactRate> HeaderRate() const override { return o_.rate; }
-    const wav::Reader* Sound() const override { return sound_; }
-    int BlendCount() const override { return o_.blend; }
 
     bool ConfirmOverwrite(const std::string&) override
     {
@@ -264,10 +266,10 @@ public:
         return o_.overwrite;
     }
     void OfferToWatch(const std::string&) override {}
-    void ShowMessage(const std::string& text, unsigned, const std::string&) override
+    void ShowMessage(const Notice& notice) override
     {
         EndBar();
-        err_ << "reelcast-batch: " << WithNewlines(text) << "\n";
+        err_ << "reelcast-batch: " << WithNewlines(notice.text) << "\n";
         reported_ = true;
     }
 
@@ -286,10 +288,11 @@ public:
         return true;
     }
 
-    void ProcessEvents() override
+    bool Yield() override
     {
         if (StopSignals::Requested())
             state_.CancelRequested = true;
+        return false;
     }
 
     void FramesWritten(std::int64_t done, std::int64_t total) override
@@ -329,12 +332,10 @@ public:
 private:
     const Options& o_;
     const AviCompressor& codec_;
-    const wav::Reader* sound_;
     BuildState& state_;
     std::ostream& err_;
     const bool terminal_;
     std::locale locale_;
-    std::string caption_ = "Create !";
     std::string status_;
     std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
     bool drewBar_ = false;
@@ -344,7 +345,7 @@ private:
 
 int Build(const Options& o, std::ostream& out, std::ostream& err)
 {
-    const AviCompressor* codec = FindCompressor(o.codec);
+    const AviCompressor* codec = CompressorNamed(o.codec);
     if (!codec) {
         err << "reelcast-batch: unknown or unavailable compressor \"" << o.codec << "\"; available:";
         for (const auto& c : AviCompressors())
@@ -388,7 +389,7 @@ int Build(const Options& o, std::ostream& out, std::ostream& err)
     }
 
     BuildState state;
-    BatchHost host(o, *codec, sound ? &*sound : nullptr, state, err, fileio::StandardErrorIsTerminal());
+    BatchHost host(o, *codec, state, err, fileio::StandardErrorIsTerminal());
     // A stop signal asks the run to stop, as the window's Cancel button does:
     // the frame in hand is written and the movie closed properly.
     const StopSignals stopSignals;
@@ -397,7 +398,8 @@ int Build(const Options& o, std::ostream& out, std::ostream& err)
     if (o.verbose)
         AviSetLibraryLog(true);
 
-    const BuildResult result = CmdCreate_Click(host, state, SharedFrameImage());
+    const BuildResult result =
+        BuildMovie(RequestOf(o, sound ? &*sound : nullptr), host, host, state, SharedFrameImage());
 
     if (o.verbose)
         AviSetLibraryLog(false);

@@ -1,6 +1,7 @@
 // Throughput of the frame file routines on a 1920 x 1080 frame, beside a
 // plain read and write of the same number of bytes on the same disk.
 // Run: build/bench/bench_imaging [--benchmark_filter=...]
+#include "BitmapFile.h"
 #include "FrameImage.h"
 #include "TGA.h"
 #include "cDIB.h"
@@ -117,8 +118,9 @@ void BM_WriteBMP(benchmark::State& state)
     FrameImage image;
     ReadTGA(TargaFile(), image);
     const std::string path = PathOf("frame.tga.bmp");
+    Notice why;
     for (auto _ : state)
-        WriteBMP(path, image);
+        WriteBMP(path, image, why);
     SetBytes(state, kPixelBytes);
 }
 
@@ -127,10 +129,11 @@ void BM_CreateFromFile(benchmark::State& state)
     FrameImage image;
     ReadTGA(TargaFile(), image);
     const std::string path = PathOf("load.bmp");
-    WriteBMP(path, image);
+    Notice why;
+    WriteBMP(path, image, why);
     cDIB dib;
     for (auto _ : state) {
-        const bool ok = dib.CreateFromFile(path);
+        const bool ok = dib.CreateFromFile(path, why);
         benchmark::DoNotOptimize(ok);
     }
     SetBytes(state, kPixelBytes);

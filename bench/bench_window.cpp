@@ -2,9 +2,9 @@
 // bitmap of a 640 x 480 and a 1920 x 1080 frame, beside the bitmap object's
 // own load of the same file, which every frame needs anyway.
 // Run: QT_QPA_PLATFORM=offscreen build/bench/bench_window
+#include "BitmapFile.h"
 #include "FrmMain.h"
 #include "FrameImage.h"
-#include "TGA.h"
 #include "cDIB.h"
 
 #include <QApplication>
@@ -29,7 +29,8 @@ std::string BitmapOf(int width, int height)
     image.Bits.resize(static_cast<std::size_t>(width) * height * 3);
     for (std::size_t i = 0; i < image.Bits.size(); ++i)
         image.Bits[i] = static_cast<std::uint8_t>(i * 2654435761u >> 24);
-    WriteBMP(path, image);
+    Notice why;
+    WriteBMP(path, image, why);
     return path;
 }
 
@@ -52,8 +53,9 @@ void BM_CreateFromFile(benchmark::State& state)
 {
     const std::string path = BitmapOf(static_cast<int>(state.range(0)), static_cast<int>(state.range(1)));
     cDIB dib;
+    Notice why;
     for (auto _ : state)
-        benchmark::DoNotOptimize(dib.CreateFromFile(path));
+        benchmark::DoNotOptimize(dib.CreateFromFile(path, why));
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * state.range(0) * state.range(1) * 3);
 }
 BENCHMARK(BM_CreateFromFile)->Args({640, 480})->Args({1920, 1080})->Unit(benchmark::kMicrosecond);

@@ -11,7 +11,7 @@ set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 build=${1:-$root/build}
 runs=${2:-3}
-batch="$build/app/reelcast-batch"
+batch="$build/batch/reelcast-batch"
 work=${REELCAST_SPEED_DIR:-/tmp/reelcast-speed}
 codecs=${REELCAST_SPEED_CODECS:-raw ffv1 huffyuv mjpeg h264}
 [ -x "$batch" ] || { echo "build reelcast-batch first (bash scripts/test.sh)" >&2; exit 1; }

@@ -9,7 +9,7 @@ set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 build=${1:-$root/build}
 runs=${2:-5}
-batch="$build/app/reelcast-batch"
+batch="$build/batch/reelcast-batch"
 work=${REELCAST_SPEED_DIR:-/tmp/reelcast-speed}/sound
 [ -x "$batch" ] || { echo "build reelcast-batch first (bash scripts/test.sh)" >&2; exit 1; }
 # shellcheck source=bench/timing.sh

@@ -1,8 +1,6 @@
 #pragma once
-// Shared pieces of the fuzz targets: a scratch file of this process, silent
-// message boxes, and a check that stops the run so the input is saved.
-#include "MsgBox.h"
-
+// Shared pieces of the fuzz targets: a scratch file of this process and a
+// check that stops the run so the input is saved.
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -42,19 +40,6 @@ inline void WriteFile(const std::string& path, const std::uint8_t* data, std::si
         done += static_cast<std::size_t>(w);
     }
     ::close(fd);
-}
-
-// Message boxes answer at once and say nothing: a report per input would
-// drown the fuzzer's own output.
-inline void SilenceMessageBoxes()
-{
-    static const bool done = [] {
-        SetMsgBoxHandler([](const std::string&, unsigned style, const std::string&) {
-            return DefaultMsgBoxAnswer(style);
-        });
-        return true;
-    }();
-    (void)done;
 }
 
 // Scratch files are removed when the fuzzer exits normally.

@@ -2,9 +2,9 @@
 // bytes. A FileError (or a declined read) is the documented refusal; a
 // crash, leak, undefined behaviour or an allocation out of proportion to the
 // file is a bug.
+#include "BitmapFile.h"
 #include "FileError.h"
 #include "FuzzSupport.h"
-#include "TGA.h"
 #include "cDIB.h"
 
 #include <cstring>
@@ -49,24 +49,28 @@ void CheckDirectRead(const std::string& path, const std::uint8_t* data, std::siz
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
     static fuzz::ScratchFiles scratch{{fuzz::ScratchPath(".bmp"), fuzz::ScratchPath("-copy.bmp")}};
-    fuzz::SilenceMessageBoxes();
     const std::string& path = scratch.paths[0];
     const std::string& copy = scratch.paths[1];
     fuzz::WriteFile(path, data, size);
     CheckDirectRead(path, data, size);
 
     cDIB dib;
+    Notice why;
     bool loaded = false;
     try {
-        loaded = dib.CreateFromFile(path);
+        loaded = dib.CreateFromFile(path, why);
     } catch (const FileError&) {
         return 0;
     }
     if (!loaded) {
-        // Only a file that does not start with "BM" is refused this way here.
+        // Only a file that does not start with "BM" is refused this way here,
+        // and the report says so.
         FUZZ_CHECK(size < 2 || data[0] != 'B' || data[1] != 'M');
+        FUZZ_CHECK(why.text == "File is not a supported bitmap format:\r\n" + path &&
+                   why.style == (vbInformation | vbOKOnly) && why.title == "Reelcast");
         return 0;
     }
+    FUZZ_CHECK(why.text.empty());
 
     // Everything the object hands out lies inside the file.
     FUZZ_CHECK(size >= 14);
@@ -88,7 +92,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     cDIB again;
     bool reloaded = false;
     try {
-        reloaded = again.CreateFromFile(copy);
+        reloaded = again.CreateFromFile(copy, why);
     } catch (const FileError&) {
         FUZZ_CHECK(!"a bitmap written by WriteToFile does not load");
     }

@@ -1,5 +1,6 @@
 // ReadTGA on arbitrary bytes, then the decoded frame through WriteBMP and
 // back through cDIB: the way every frame travels to the movie.
+#include "BitmapFile.h"
 #include "FileError.h"
 #include "FrameImage.h"
 #include "FuzzSupport.h"
@@ -34,7 +35,6 @@ bool Same(const FrameImage& a, const FrameImage& b)
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
     static fuzz::ScratchFiles scratch{{fuzz::ScratchPath(".tga"), fuzz::ScratchPath(".bmp")}};
-    fuzz::SilenceMessageBoxes();
     const std::string& tga = scratch.paths[0];
     const std::string& bmp = scratch.paths[1];
     fuzz::WriteFile(tga, data, size);
@@ -72,8 +72,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         FUZZ_CHECK(std::memcmp(image.Bits.data() + r * row, data + start + fileRow * row, row) == 0);
     }
 
+    Notice why;
     try {
-        WriteBMP(bmp, image);
+        // A decoded frame is always a format the bitmap takes.
+        FUZZ_CHECK(WriteBMP(bmp, image, why) && why.text.empty());
     } catch (const FileError&) {
         return 0; // too large for a bitmap file: reported, not written
     }
@@ -81,11 +83,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     cDIB dib;
     bool loaded = false;
     try {
-        loaded = dib.CreateFromFile(bmp);
+        loaded = dib.CreateFromFile(bmp, why);
     } catch (const FileError&) {
         FUZZ_CHECK(!"a bitmap written by WriteBMP does not load");
     }
-    FUZZ_CHECK(loaded);
+    FUZZ_CHECK(loaded && why.text.empty());
     const std::size_t stride = (row + 3) / 4 * 4;
     FUZZ_CHECK(dib.Width() == image.Width && dib.Height() == image.Height && dib.BitCount() == 24);
     FUZZ_CHECK(dib.SizeImage() == static_cast<std::int32_t>(stride * height));

@@ -2,7 +2,7 @@
 
 #include "FileError.h"
 #include "FileIO.h"
-#include "MsgBox.h"
+#include "Notice.h"
 
 #include <cstring>
 #include <filesystem>
@@ -27,12 +27,12 @@ bool IsPermissionFailure(int err)
 
 } // namespace
 
-bool cDIB::CreateFromFile(const std::string& FileName)
+bool cDIB::CreateFromFile(const std::string& FileName, Notice& why)
 {
     std::error_code ec;
     (void)std::filesystem::file_size(FileName, ec);
     if (ec) {
-        MsgBox(std::string("File does not exist:") + kCrLf + FileName, vbCritical | vbOKOnly, kTitle);
+        why = {std::string("File does not exist:") + kCrLf + FileName, vbCritical | vbOKOnly, kTitle};
         return false;
     }
 
@@ -40,9 +40,9 @@ bool cDIB::CreateFromFile(const std::string& FileName)
     if (!file.ok()) {
         const int err = errno;
         if (IsPermissionFailure(err))
-            MsgBox(std::string("File is locked - cannot access:") + kCrLf + FileName, vbCritical | vbOKOnly, kTitle);
+            why = {std::string("File is locked - cannot access:") + kCrLf + FileName, vbCritical | vbOKOnly, kTitle};
         else
-            MsgBox(fileio::ErrorText(err), vbInformation | vbOKOnly, kTitle);
+            why = {fileio::ErrorText(err), vbInformation | vbOKOnly, kTitle};
         return false;
     }
     const std::int64_t fileLength = file.Length();
@@ -55,8 +55,8 @@ bool cDIB::CreateFromFile(const std::string& FileName)
     file_ = bmp::FileHeader::Parse(fh);
 
     if (file_.bfType != kBitmapType) {
-        MsgBox(std::string("File is not a supported bitmap format:") + kCrLf + FileName, vbInformation | vbOKOnly,
-               kTitle);
+        why = {std::string("File is not a supported bitmap format:") + kCrLf + FileName, vbInformation | vbOKOnly,
+               kTitle};
         return false;
     }
 

@@ -3,6 +3,7 @@
 // asks for: the info block (BITMAPINFOHEADER and any colour table) as the
 // stream format, and the pixel bytes as one frame.
 #include "BitmapFormat.h"
+#include "Notice.h"
 
 #include <cstdint>
 #include <string>
@@ -10,13 +11,13 @@
 
 class cDIB {
 public:
-    // Loads a .bmp file. Reports a missing file, a file that cannot be opened
-    // and one that does not start with "BM" through a message box and answers
-    // false. Once the file is open, a header that cannot describe the file
-    // (sizes that overflow, pixel data or info block of 0 bytes or less, or
-    // larger than the file can hold) throws FileError; the headers read so
-    // far stay replaced.
-    bool CreateFromFile(const std::string& FileName);
+    // Loads a .bmp file. A missing file, a file that cannot be opened and one
+    // that does not start with "BM" answer false, with the report for the
+    // user in why; the caller decides how it is shown. Once the file is open,
+    // a header that cannot describe the file (sizes that overflow, pixel data
+    // or info block of 0 bytes or less, or larger than the file can hold)
+    // throws FileError; the headers read so far stay replaced.
+    bool CreateFromFile(const std::string& FileName, Notice& why);
 
     // Takes over a packed DIB: a 40-byte BITMAPINFOHEADER immediately
     // followed by the pixel data. Fewer than 16 bits per pixel or a

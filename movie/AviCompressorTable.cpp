@@ -11,17 +11,16 @@ extern "C" {
 namespace avi {
 namespace {
 
-
-std::uint32_t UpperFourcc(std::uint32_t fcc)
+// Compressors are named by upper-case codes; a FourCC of the options is
+// taken whatever its letters' case.
+std::uint32_t UpperFourCC(std::uint32_t fcc)
 {
-    std::uint32_t out = 0;
+    char code[5] = {};
     for (int i = 0; i < 4; ++i) {
-        unsigned char c = static_cast<unsigned char>(fcc >> (8 * i));
-        if (c >= 'a' && c <= 'z')
-            c = static_cast<unsigned char>(c - 'a' + 'A');
-        out |= static_cast<std::uint32_t>(c) << (8 * i);
+        const char c = static_cast<char>(fcc >> (8 * i));
+        code[i] = c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
     }
-    return out;
+    return FourCC(code);
 }
 
 // The quality as a fixed quantiser, unless a data rate rules.
@@ -143,9 +142,9 @@ const std::vector<AviCompressor>& CompressorList()
     return list;
 }
 
-const AviCompressor* FindCompressor(std::uint32_t fccHandler)
+const AviCompressor* CompressorForFourCC(std::uint32_t fccHandler)
 {
-    std::uint32_t fcc = UpperFourcc(fccHandler);
+    std::uint32_t fcc = UpperFourCC(fccHandler);
     if (fcc == 0)
         fcc = FourCC("DIB ");
     if (fcc == FourCC("FMP4") || fcc == FourCC("DIVX"))

@@ -1,7 +1,7 @@
 #pragma once
 // The compressors of this build: for each, the encoder behind its FourCC,
 // the pictures that encoder is fed, and how its context is set up.
-#include "mdAVI.h"
+#include "AviCompressor.h"
 
 extern "C" {
 #include <libavutil/pixfmt.h>
@@ -36,11 +36,11 @@ struct CompressorEntry {
 // Looks a compressor of this build up by the FourCC of the options (letter
 // case ignored; 0 and "DIB " name the uncompressed frames, "FMP4" and "DIVX"
 // the MPEG-4 Part 2 one). Null when this build has no such compressor.
-const AviCompressor* FindCompressor(std::uint32_t fccHandler);
+const AviCompressor* CompressorForFourCC(std::uint32_t fccHandler);
 // The compressors of AviCompressors().
 const std::vector<AviCompressor>& CompressorList();
-// The entry behind a compressor that FindCompressor() answered; null for any
-// other.
+// The entry behind a compressor that CompressorForFourCC() answered; null
+// for any other.
 const CompressorEntry* EntryOf(const AviCompressor* compressor);
 
 } // namespace avi

@@ -173,11 +173,6 @@ int AviSaveOptionsDialog::Run(QWidget* owner, std::uint32_t uiFlags, AVICOMPRESS
     return 1;
 }
 
-AVICOMPRESSOPTIONS AviSaveOptionsDialog::LastChoice()
-{
-    return Remembered();
-}
-
 void InstallAviSaveOptionsDialog()
 {
     SetAviSaveOptionsProvider([](AviOwnerWindow owner, std::uint32_t uiFlags, AVICOMPRESSOPTIONS& options) {

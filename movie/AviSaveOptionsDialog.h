@@ -26,9 +26,6 @@ public:
     // remembers them as the next opening's choice and answers 1, else 0.
     static int Run(QWidget* owner, std::uint32_t uiFlags, AVICOMPRESSOPTIONS& options);
 
-    // The choice the next dialog opens on.
-    static AVICOMPRESSOPTIONS LastChoice();
-
 private:
     void UpdateForCompressor();
 

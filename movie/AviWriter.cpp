@@ -1,9 +1,9 @@
 #include "AviWriter.h"
 
 #include "AviCompressorTable.h"
-#include "BitmapFormat.h"
+#include "AviEncoder.h"
 #include "FfmpegHandles.h"
-#include "LittleEndian.h"
+#include "MovieOutput.h"
 #include "MuxWorker.h"
 #include "RiffChunk.h"
 
@@ -15,11 +15,11 @@ extern "C" {
 #include <atomic>
 #include <cerrno>
 #include <climits>
-#include <optional>
 #include <cstring>
+#include <optional>
 #include <utility>
 
-#include <fcntl.h>
+#include <unistd.h>
 
 namespace avi {
 namespace {
@@ -33,49 +33,20 @@ void ApplyLibraryLog()
     av_log_set_level(libraryLog ? AV_LOG_INFO : AV_LOG_QUIET);
 }
 
+// One stream position lasts scale / rate seconds. FFmpeg's fractions are of
+// ints: a field beyond INT_MAX is taken as INT_MAX.
+AVRational PositionBase(const FrameRate& frameRate)
+{
+    return av_make_q(static_cast<int>(std::min<std::uint32_t>(frameRate.scale, INT_MAX)),
+                     static_cast<int>(std::min<std::uint32_t>(frameRate.rate, INT_MAX)));
+}
+
 } // namespace
 
 void SetLibraryLog(bool on)
 {
     libraryLog = on;
     ApplyLibraryLog();
-}
-
-HRESULT_AVI ParseBitmapInfo(const void* info, std::int32_t cb, FrameFormat& out)
-{
-    if (!info || cb < static_cast<std::int32_t>(bmp::kInfoHeaderSize))
-        return AVIERR_BADFORMAT;
-    const auto* p = static_cast<const std::uint8_t*>(info);
-    const auto h = bmp::InfoHeader::Parse(p);
-    const auto biSize = static_cast<std::uint32_t>(h.biSize);
-    const std::uint32_t clrUsed = static_cast<std::uint32_t>(h.biClrUsed);
-    // Top-down bitmaps (negative height) are refused like any other layout
-    // the frames of a run never have.
-    if (biSize < bmp::kInfoHeaderSize || biSize > static_cast<std::uint32_t>(cb) || h.biPlanes != 1 ||
-        h.biCompression != bmp::kRgb || h.biWidth < 1 || h.biHeight < 1 ||
-        (h.biBitCount != 24 && h.biBitCount != 8))
-        return AVIERR_BADFORMAT;
-    if (av_image_check_size2(static_cast<unsigned>(h.biWidth), static_cast<unsigned>(h.biHeight), INT_MAX,
-                             AV_PIX_FMT_BGR0, 0, nullptr) < 0 ||
-        !bmp::FitsFile(h.biWidth, h.biHeight, h.biBitCount, 0))
-        return AVIERR_BADFORMAT;
-
-    FrameFormat f;
-    f.width = h.biWidth;
-    f.height = h.biHeight;
-    f.bitCount = h.biBitCount;
-    f.stride = static_cast<std::size_t>(bmp::Stride(h.biWidth, h.biBitCount));
-    f.frameBytes = f.stride * static_cast<std::size_t>(h.biHeight);
-    if (h.biBitCount == 8) {
-        const std::uint32_t entries = clrUsed ? clrUsed : 256;
-        if (entries > 256 || biSize + static_cast<std::uint64_t>(entries) * 4 > static_cast<std::uint32_t>(cb))
-            return AVIERR_BADFORMAT;
-        f.palette.assign(256, 0);
-        for (std::uint32_t i = 0; i < entries; ++i)
-            f.palette[i] = le::GetU32(p + biSize + 4 * i) & 0xFFFFFFu;
-    }
-    out = std::move(f);
-    return AVIERR_OK;
 }
 
 // The caller's side of the movie; the worker has the muxer and the encoder
@@ -87,12 +58,12 @@ struct Writer::Impl {
     bool headerWritten = false;
     bool finished = false;
     const CompressorEntry* entry = nullptr;
-    FrameFormat format;
+    bmp::FrameFormat format;
     AVStream* stream = nullptr;
     std::optional<wav::Format> soundFormat;
     AVStream* sound = nullptr;
     std::int64_t nextSample = 0;
-    AVRational positionBase{1, 1}; // one position = dwScale / dwRate seconds
+    AVRational positionBase{1, 1}; // PositionBase() of the settings' frame rate
     std::int64_t nextPosition = 0;
     HRESULT_AVI failure = AVIERR_OK; // first failure, sticky
     bool streamEnded = false;
@@ -105,28 +76,14 @@ struct Writer::Impl {
     // Encoded frames: converted here on the caller's thread, encoded and
     // written on the worker. The worker writes uncompressed frames too, so
     // that the file's page-cache copy overlaps the caller's next frame.
-    CodecContextPtr encoder;
-    SwsPtr sws;
-    AVPixelFormat encPixFmt = AV_PIX_FMT_NONE;
-    // A fixed quantiser is taken from each frame, not from the context; 0
-    // where the encoder has none.
-    int frameQuality = 0;
-    // Pictures for the encoder come from a pool: one goes back as soon as
-    // the encoder lets go of it, so frames in flight never cost a fresh
-    // allocation and its page faults.
-    BufferPoolPtr picturePool;
-    FramePtr picture; // the caller's latest, also referenced by the queue
-    std::vector<std::uint8_t> expanded; // 8-bit frames widened to 24 bits
-    static constexpr int kPictureAlign = 64; // what the encoders' SIMD wants of each row
+    std::unique_ptr<Encoder> encoder; // null for uncompressed frames
 
     MuxWorker worker; // last: stopped before the handles it borrows go
 
     HRESULT_AVI StartRaw();
     HRESULT_AVI StartSound();
-    HRESULT_AVI StartEncoder(const Settings& s);
     HRESULT_AVI WriteRaw(std::int64_t position, const std::uint8_t* bits);
     HRESULT_AVI WriteEncoded(std::int64_t position, const std::uint8_t* bits);
-    HRESULT_AVI Convert(const std::uint8_t* bits, AVFrame*& out);
     HRESULT_AVI Enqueue(AVFrame* frame, std::int64_t position);
 
     void Fail(HRESULT_AVI code)
@@ -156,8 +113,7 @@ HRESULT_AVI Writer::Create(const std::string& path, std::unique_ptr<Writer>& out
     if (err < 0 || !raw)
         return err == AVERROR(ENOMEM) ? AVIERR_MEMORY : AVIERR_INTERNAL;
     m.fmt.reset(raw);
-    m.output.fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (m.output.fd < 0)
+    if (!m.output.Open(path))
         return errno == ENOMEM ? AVIERR_MEMORY : AVIERR_FILEOPEN;
     m.fmt->pb = m.output.NewIo();
     if (!m.fmt->pb)
@@ -167,12 +123,19 @@ HRESULT_AVI Writer::Create(const std::string& path, std::unique_ptr<Writer>& out
     return AVIERR_OK;
 }
 
+bool Writer::CanHold(const bmp::FrameFormat& format)
+{
+    // As wide as any picture an encoder is fed: four bytes a pixel.
+    return av_image_check_size2(static_cast<unsigned>(format.width), static_cast<unsigned>(format.height), INT_MAX,
+                                AV_PIX_FMT_BGR0, 0, nullptr) >= 0;
+}
+
 bool Writer::Started() const
 {
     return impl_->stream != nullptr;
 }
 
-HRESULT_AVI Writer::Start(const Settings& s, const FrameFormat& format)
+HRESULT_AVI Writer::Start(const Settings& s, const bmp::FrameFormat& format)
 {
     Impl& m = *impl_;
     if (m.stream || m.finished)
@@ -180,13 +143,12 @@ HRESULT_AVI Writer::Start(const Settings& s, const FrameFormat& format)
     m.entry = EntryOf(s.compressor);
     if (!m.entry)
         return AVIERR_NOCOMPRESSOR;
-    if (s.rate == 0 || s.scale == 0)
+    if (s.frameRate.rate == 0 || s.frameRate.scale == 0)
         return AVIERR_BADPARAM;
     if (static_cast<std::int64_t>(format.width) * format.height < m.entry->minPixels)
         return AVIERR_BADFORMAT;
     m.format = format;
-    m.positionBase = av_make_q(static_cast<int>(std::min<std::uint32_t>(s.scale, INT_MAX)),
-                               static_cast<int>(std::min<std::uint32_t>(s.rate, INT_MAX)));
+    m.positionBase = PositionBase(s.frameRate);
 
     m.stream = avformat_new_stream(m.fmt.get(), nullptr);
     if (!m.stream)
@@ -195,7 +157,13 @@ HRESULT_AVI Writer::Start(const Settings& s, const FrameFormat& format)
     m.stream->avg_frame_rate = av_inv_q(m.positionBase);
     m.stream->r_frame_rate = m.stream->avg_frame_rate;
 
-    HRESULT_AVI hr = m.entry->encoder ? m.StartEncoder(s) : m.StartRaw();
+    HRESULT_AVI hr = AVIERR_OK;
+    if (m.entry->encoder) {
+        m.encoder = std::make_unique<Encoder>();
+        hr = m.encoder->Open(*m.entry, s, m.format, m.positionBase, m.stream);
+    } else {
+        hr = m.StartRaw();
+    }
     if (hr != AVIERR_OK)
         return hr;
     if (m.soundFormat && (hr = m.StartSound()) != AVIERR_OK)
@@ -215,7 +183,8 @@ HRESULT_AVI Writer::Start(const Settings& s, const FrameFormat& format)
     m.headerWritten = true;
     // Without its worker no frame could ever be written: the writer fails
     // here, so that a write answers instead of waiting on a queue nobody empties.
-    if (const HRESULT_AVI hr = m.worker.Start(m.fmt.get(), m.encoder.get(), m.stream, m.path); hr != AVIERR_OK)
+    AVCodecContext* encoder = m.encoder ? m.encoder->Context() : nullptr;
+    if (const HRESULT_AVI hr = m.worker.Start(m.fmt.get(), encoder, m.stream, m.path); hr != AVIERR_OK)
         m.Fail(hr);
     return m.failure;
 }
@@ -314,80 +283,6 @@ HRESULT_AVI Writer::Impl::StartRaw()
     return rawPool ? AVIERR_OK : AVIERR_MEMORY;
 }
 
-HRESULT_AVI Writer::Impl::StartEncoder(const Settings& s)
-{
-    const AVCodec* codec = avcodec_find_encoder_by_name(entry->encoder);
-    if (!codec)
-        return AVIERR_NOCOMPRESSOR;
-    encoder.reset(avcodec_alloc_context3(codec));
-    if (!encoder)
-        return AVIERR_MEMORY;
-    AVCodecContext* c = encoder.get();
-    const bool odd = (format.width | format.height) & 1;
-    encPixFmt = odd ? entry->oddPixFmt : entry->pixFmt;
-    c->width = format.width;
-    c->height = format.height;
-    c->pix_fmt = encPixFmt;
-    c->time_base = positionBase;
-    c->framerate = av_inv_q(positionBase);
-    c->sample_aspect_ratio = av_make_q(1, 1);
-    c->thread_count = 0; // one per core
-    // AVI has no presentation times: without B-frames every packet is
-    // stored in the order it is shown.
-    c->max_b_frames = 0;
-    // Studio range unless the entry's set-up asks for full range; BT.601
-    // either way, as players assume for these sizes.
-    const bool yuv = encPixFmt == AV_PIX_FMT_YUV420P || encPixFmt == AV_PIX_FMT_YUV444P;
-    if (yuv) {
-        c->color_range = AVCOL_RANGE_MPEG;
-        c->colorspace = AVCOL_SPC_SMPTE170M;
-        c->color_primaries = AVCOL_PRI_SMPTE170M;
-        c->color_trc = AVCOL_TRC_SMPTE170M;
-    }
-    EncoderChoice choice;
-    choice.quality = std::min<std::uint32_t>(s.quality, 10000) / 10000.0;
-    choice.byRate = s.bytesPerSecond > 0 && entry->pub.hasDataRate;
-    if (choice.byRate) {
-        c->bit_rate = static_cast<std::int64_t>(s.bytesPerSecond) * 8;
-        c->bit_rate_tolerance = static_cast<int>(std::min<std::int64_t>(c->bit_rate, INT_MAX));
-    }
-    if (s.keyFrameEvery > 0)
-        c->*entry->keyInterval = static_cast<int>(std::min<std::uint32_t>(s.keyFrameEvery, 1u << 20));
-    AVDictionary* opts = nullptr;
-    if (entry->setUp)
-        entry->setUp(c, &opts, choice);
-    const bool fullRange = c->color_range == AVCOL_RANGE_JPEG;
-    int err = avcodec_open2(c, codec, &opts);
-    av_dict_free(&opts);
-    if (err < 0)
-        return err == AVERROR(ENOMEM) ? AVIERR_MEMORY : AVIERR_COMPRESSOR;
-    if (c->flags & AV_CODEC_FLAG_QSCALE)
-        frameQuality = c->global_quality;
-
-    err = avcodec_parameters_from_context(stream->codecpar, c);
-    if (err < 0)
-        return AVIERR_MEMORY;
-    stream->codecpar->codec_tag = entry->pub.fccHandler;
-
-    sws.reset(sws_getContext(format.width, format.height, AV_PIX_FMT_BGR24, format.width, format.height,
-                             encPixFmt, SWS_POINT | SWS_ACCURATE_RND | SWS_FULL_CHR_H_INT, nullptr, nullptr,
-                             nullptr));
-    if (!sws)
-        return AVIERR_MEMORY;
-    if (yuv) {
-        const int* coefs = sws_getCoefficients(SWS_CS_ITU601);
-        sws_setColorspaceDetails(sws.get(), coefs, 1, coefs, fullRange ? 1 : 0, 0, 1 << 16, 1 << 16);
-    }
-    const int pictureBytes = av_image_get_buffer_size(encPixFmt, format.width, format.height, kPictureAlign);
-    if (pictureBytes < 0)
-        return AVIERR_BADFORMAT;
-    // Zeroed: the converter leaves the alignment padding alone, and some
-    // encoders read it, so unzeroed memory would change the movie run to run.
-    picturePool.reset(av_buffer_pool_init(static_cast<std::size_t>(pictureBytes), av_buffer_allocz));
-    picture.reset(av_frame_alloc());
-    return picturePool && picture ? AVIERR_OK : AVIERR_MEMORY;
-}
-
 HRESULT_AVI Writer::Write(std::int64_t position, const void* bits, std::size_t cb)
 {
     Impl& m = *impl_;
@@ -467,48 +362,6 @@ HRESULT_AVI Writer::Impl::WriteRaw(std::int64_t position, const std::uint8_t* bi
     return hr;
 }
 
-HRESULT_AVI Writer::Impl::Convert(const std::uint8_t* bits, AVFrame*& out)
-{
-    AVFrame* f = picture.get();
-    av_frame_unref(f);
-    f->buf[0] = av_buffer_pool_get(picturePool.get());
-    if (!f->buf[0])
-        return AVIERR_MEMORY;
-    f->format = encPixFmt;
-    f->width = format.width;
-    f->height = format.height;
-    if (av_image_fill_arrays(f->data, f->linesize, f->buf[0]->data, encPixFmt, format.width, format.height,
-                             kPictureAlign) < 0)
-        return AVIERR_INTERNAL;
-    const std::uint8_t* src = bits;
-    std::size_t srcStride = format.stride;
-    if (format.bitCount == 8) {
-        const std::size_t outStride = static_cast<std::size_t>(format.width) * 3;
-        expanded.resize(outStride * static_cast<std::size_t>(format.height));
-        for (int y = 0; y < format.height; ++y) {
-            const std::uint8_t* in = bits + static_cast<std::size_t>(y) * format.stride;
-            std::uint8_t* o = expanded.data() + static_cast<std::size_t>(y) * outStride;
-            for (int x = 0; x < format.width; ++x) {
-                const std::uint32_t rgb = format.palette[in[x]];
-                o[3 * x] = static_cast<std::uint8_t>(rgb);
-                o[3 * x + 1] = static_cast<std::uint8_t>(rgb >> 8);
-                o[3 * x + 2] = static_cast<std::uint8_t>(rgb >> 16);
-            }
-        }
-        src = expanded.data();
-        srcStride = outStride;
-    }
-    // Bottom-up rows: start at the last row and step backwards.
-    const std::uint8_t* srcSlice[4] = {src + srcStride * static_cast<std::size_t>(format.height - 1), nullptr,
-                                       nullptr, nullptr};
-    const int srcLines[4] = {-static_cast<int>(srcStride), 0, 0, 0};
-    const int rows = sws_scale(sws.get(), srcSlice, srcLines, 0, format.height, f->data, f->linesize);
-    if (rows != format.height)
-        return AVIERR_INTERNAL;
-    out = f;
-    return AVIERR_OK;
-}
-
 HRESULT_AVI Writer::Impl::Enqueue(AVFrame* frame, std::int64_t position)
 {
     Job job;
@@ -517,8 +370,8 @@ HRESULT_AVI Writer::Impl::Enqueue(AVFrame* frame, std::int64_t position)
         return AVIERR_MEMORY;
     job.frame->pts = position;
     job.frame->pict_type = AV_PICTURE_TYPE_NONE;
-    if (frameQuality)
-        job.frame->quality = frameQuality;
+    if (const int quality = encoder->FrameQuality())
+        job.frame->quality = quality;
     return worker.Enqueue(std::move(job));
 }
 
@@ -529,7 +382,7 @@ HRESULT_AVI Writer::Impl::WriteEncoded(std::int64_t position, const std::uint8_t
         return failure;
     }
     AVFrame* frame = nullptr;
-    HRESULT_AVI hr = Convert(bits, frame);
+    HRESULT_AVI hr = encoder->Convert(bits, frame);
     if (hr == AVIERR_OK && nextPosition == 0 && position > 0)
         hr = Enqueue(frame, 0);
     if (hr == AVIERR_OK)
@@ -600,7 +453,6 @@ HRESULT_AVI Writer::Finish()
         ::unlink(m.path.c_str());
     }
     m.encoder.reset();
-    m.picture.reset();
     return m.failure;
 }
 

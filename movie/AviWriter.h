@@ -3,38 +3,25 @@
 // stream, and either the DIB bytes as they come or one of the encoders.
 // Private to the movie layer; mdAVI.cpp turns handles and records into calls
 // of this class.
+#include "AviCompressor.h"
+#include "AviResult.h"
+#include "BitmapInfo.h"
+#include "FrameRate.h"
 #include "WaveFormat.h"
-#include "mdAVI.h"
 
 #include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <string>
-#include <vector>
 
 namespace avi {
 
-// What the stream format (a BITMAPINFO) says about every frame.
-struct FrameFormat {
-    int width = 0;
-    int height = 0;
-    int bitCount = 0;                  // 24 or 8
-    std::vector<std::uint32_t> palette; // 0x00RRGGBB, 256 entries at 8 bits
-    std::size_t stride = 0;            // bytes per row, padded to 4
-    std::size_t frameBytes = 0;        // stride * height
-};
-
-// Reads a BITMAPINFO as the stream format; anything but an uncompressed
-// bottom-up 24-bit or 8-bit-with-colour-table bitmap is AVIERR_BADFORMAT.
-HRESULT_AVI ParseBitmapInfo(const void* info, std::int32_t cb, FrameFormat& out);
-
 struct Settings {
-    const AviCompressor* compressor = nullptr; // null: frames stored as passed
+    const AviCompressor* compressor = nullptr; // one that CompressorForFourCC() answered
     std::uint32_t keyFrameEvery = 0;
     std::uint32_t quality = 0;        // 0..10000
     std::uint32_t bytesPerSecond = 0; // 0: quality rules
-    std::uint32_t rate = 0;           // frames per second = rate / scale
-    std::uint32_t scale = 0;
+    FrameRate frameRate;              // one stream position a frame
 };
 
 // What AviSetLibraryLog() does.
@@ -45,6 +32,9 @@ public:
     // Creates the (empty) file now, so that a path that cannot be written
     // fails at once with AVIERR_FILEOPEN.
     static HRESULT_AVI Create(const std::string& path, std::unique_ptr<Writer>& out);
+    // Whether FFmpeg can hold pictures of the format's size; a format it
+    // cannot is no stream format, whatever the compressor.
+    static bool CanHold(const bmp::FrameFormat& format);
     ~Writer();
     Writer(const Writer&) = delete;
     Writer& operator=(const Writer&) = delete;
@@ -54,7 +44,7 @@ public:
     HRESULT_AVI AddSound(const wav::Format& format);
 
     // Sets up the encoder and writes the file header. Once only.
-    HRESULT_AVI Start(const Settings& settings, const FrameFormat& format);
+    HRESULT_AVI Start(const Settings& settings, const bmp::FrameFormat& format);
     bool Started() const;
 
     // One frame at stream position `position`. The caller's bytes are

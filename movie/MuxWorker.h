@@ -2,8 +2,8 @@
 // The movie's worker thread: encodes the pictures and muxes the packets that
 // the caller queues, in the order queued, so that the encoder and the disk
 // work while the caller prepares its next frame.
+#include "AviResult.h"
 #include "FfmpegHandles.h"
-#include "mdAVI.h"
 
 #include <condition_variable>
 #include <cstddef>
@@ -12,6 +12,7 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <utility>
 
 namespace avi {
 
@@ -29,7 +30,7 @@ struct Job {
 
 // A value that can only be reached with its mutex held.
 template <typename T>
-class Guarded {
+class LockedValue {
 public:
     class Access {
     public:
@@ -43,9 +44,9 @@ public:
         void NotifyAll() const { owner_.changed_.notify_all(); }
 
     private:
-        friend class Guarded;
-        explicit Access(Guarded& owner) : owner_(owner), lock_(owner.mutex_) {}
-        Guarded& owner_;
+        friend class LockedValue;
+        explicit Access(LockedValue& owner) : owner_(owner), lock_(owner.mutex_) {}
+        LockedValue& owner_;
         std::unique_lock<std::mutex> lock_;
     };
 
@@ -115,7 +116,7 @@ private:
     // pending: bytes queued for the file that the disk has not yet seen.
     bool RoomFor(std::int64_t bytes, std::int64_t end, std::int64_t packets, std::int64_t pending) const;
 
-    mutable Guarded<Shared> shared_;
+    mutable LockedValue<Shared> shared_;
     // Set before the thread starts and not changed after.
     AVFormatContext* fmt_ = nullptr;
     AVCodecContext* encoder_ = nullptr;

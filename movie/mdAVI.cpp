@@ -88,7 +88,7 @@ HRESULT_AVI SetSoundFormat(AviStream* pavi, const void* lpFormat, std::int32_t c
 // Every entry point answers AVIERR_MEMORY instead of letting an allocation
 // failure escape into the caller.
 template <typename F>
-HRESULT_AVI Guarded(F&& body)
+HRESULT_AVI ExceptionsAsResult(F&& body)
 {
     try {
         return body();
@@ -115,7 +115,7 @@ HRESULT_AVI AVIFileOpen(PAVIFILE* ppfile, const char* szFile, std::uint32_t uMod
     // Movies are only ever written here.
     if (!(uMode & OF_WRITE) || !(uMode & OF_CREATE))
         return AVIERR_READONLY;
-    return Guarded([&] {
+    return ExceptionsAsResult([&] {
         auto file = std::make_unique<AviFile>();
         const HRESULT_AVI hr = avi::Writer::Create(szFile, file->writer);
         if (hr != AVIERR_OK)
@@ -129,7 +129,7 @@ HRESULT_AVI AVIFileOpen(PAVIFILE* ppfile, const char* szFile, std::uint32_t uMod
 std::uint32_t mmioStringToFOURCC(const char* sz, std::uint32_t uFlags)
 {
     constexpr std::uint32_t MMIO_TOUPPER = 0x0010;
-    std::uint32_t fcc = 0;
+    char code[5] = {};
     bool ended = !sz;
     for (int i = 0; i < 4; ++i) {
         unsigned char c = ' ';
@@ -141,9 +141,9 @@ std::uint32_t mmioStringToFOURCC(const char* sz, std::uint32_t uFlags)
         }
         if (uFlags & MMIO_TOUPPER)
             c = static_cast<unsigned char>(std::toupper(c));
-        fcc |= static_cast<std::uint32_t>(c) << (8 * i);
+        code[i] = static_cast<char>(c);
     }
-    return fcc;
+    return FourCC(code);
 }
 
 bool SetRect(RECT* lprc, int xLeft, int yTop, int xRight, int yBottom)
@@ -164,7 +164,7 @@ HRESULT_AVI AVIFileCreateStream(PAVIFILE pfile, PAVISTREAM* ppavi, const AVI_STR
     if (psi->fccType == kStreamTypeAudio) {
         if (pfile->sound || pfile->writer->Started())
             return AVIERR_UNSUPPORTED; // one sound track, described in the header
-        return Guarded([&] {
+        return ExceptionsAsResult([&] {
             auto stream = std::make_unique<AviStream>();
             stream->file = pfile;
             stream->isSound = true;
@@ -180,7 +180,7 @@ HRESULT_AVI AVIFileCreateStream(PAVIFILE pfile, PAVISTREAM* ppavi, const AVI_STR
         return AVIERR_BADPARAM;
     if (pfile->source)
         return AVIERR_UNSUPPORTED; // one video stream per movie
-    return Guarded([&] {
+    return ExceptionsAsResult([&] {
         auto stream = std::make_unique<AviStream>();
         stream->file = pfile;
         pfile->info = *psi;
@@ -245,13 +245,13 @@ HRESULT_AVI AVIMakeCompressedStream(PAVISTREAM* ppsCompressed, PAVISTREAM psSour
         return AVIERR_BADHANDLE;
     if (lpOptions->fccType != 0 && lpOptions->fccType != kStreamTypeVideo)
         return AVIERR_UNSUPPORTED;
-    const AviCompressor* compressor = avi::FindCompressor(lpOptions->fccHandler);
+    const AviCompressor* compressor = avi::CompressorForFourCC(lpOptions->fccHandler);
     if (!compressor)
         return AVIERR_NOCOMPRESSOR;
     AviFile* file = psSource->file;
     if (file->compressed)
         return AVIERR_UNSUPPORTED;
-    return Guarded([&] {
+    return ExceptionsAsResult([&] {
         auto stream = std::make_unique<AviStream>();
         stream->file = file;
         stream->compressor = compressor;
@@ -269,33 +269,31 @@ HRESULT_AVI AVIStreamSetFormat(PAVISTREAM pavi, std::int32_t lPos, const void* l
         return AVIERR_BADHANDLE;
     AviFile* file = pavi->file;
     if (pavi->isSound)
-        return lPos != 0 || pavi->blockAlign ? AVIERR_UNSUPPORTED : Guarded([&] {
+        return lPos != 0 || pavi->blockAlign ? AVIERR_UNSUPPORTED : ExceptionsAsResult([&] {
             return SetSoundFormat(pavi, lpFormat, cbFormat);
         });
     if (lPos != 0 || file->formatStream)
         return AVIERR_UNSUPPORTED; // the format is set once, before any frame
-    return Guarded([&] {
-        avi::FrameFormat format;
-        HRESULT_AVI hr = avi::ParseBitmapInfo(lpFormat, cbFormat, format);
-        if (hr != AVIERR_OK)
-            return hr;
+    return ExceptionsAsResult([&] {
+        bmp::FrameFormat format;
+        if (!bmp::ParseBitmapInfo(lpFormat, cbFormat, format) || !avi::Writer::CanHold(format))
+            return AVIERR_BADFORMAT;
         const RECT& rc = file->info.rcFrame;
         const bool rectGiven = rc.left || rc.top || rc.right || rc.bottom;
         if (rectGiven && (rc.right - rc.left != format.width || rc.bottom - rc.top != format.height))
             return AVIERR_BADFORMAT;
 
         avi::Settings settings;
-        settings.rate = file->info.dwRate;
-        settings.scale = file->info.dwScale;
+        settings.frameRate = FrameRate{file->info.dwRate, file->info.dwScale};
         if (pavi->compressor) {
             settings.compressor = pavi->compressor;
             settings.keyFrameEvery = pavi->options.dwKeyFrameEvery;
             settings.quality = pavi->options.dwQuality;
             settings.bytesPerSecond = pavi->options.dwBytesPerSecond;
         } else {
-            settings.compressor = avi::FindCompressor(0);
+            settings.compressor = avi::CompressorForFourCC(0);
         }
-        hr = file->writer->Start(settings, format);
+        const HRESULT_AVI hr = file->writer->Start(settings, format);
         if (hr == AVIERR_OK)
             file->formatStream = pavi;
         return hr;
@@ -320,7 +318,7 @@ HRESULT_AVI AVIStreamWrite(PAVISTREAM pavi, std::int32_t lStart, std::int32_t lS
         return AVIERR_UNSUPPORTED;
     if (lStart < 0 || lSamples < 0 || (!pavi->isSound && lSamples != 1) || cbBuffer < 0)
         return AVIERR_BADPARAM;
-    const HRESULT_AVI hr = Guarded([&] {
+    const HRESULT_AVI hr = ExceptionsAsResult([&] {
         const auto cb = static_cast<std::size_t>(cbBuffer);
         return pavi->isSound ? file->writer->WriteSound(lStart, lSamples, lpBuffer, cb)
                              : file->writer->Write(lStart, lpBuffer, cb);
@@ -381,7 +379,7 @@ HRESULT_AVI AVIFileRelease(PAVIFILE pfile)
         return AVIERR_BADHANDLE;
     // The file is finished here even while a stream handle is still held:
     // the run relies on a complete file once it has released it.
-    const HRESULT_AVI closed = Guarded([&] { return pfile->writer->Finish(); });
+    const HRESULT_AVI closed = ExceptionsAsResult([&] { return pfile->writer->Finish(); });
     for (AviStream* s : {pfile->source, pfile->compressed})
         if (s)
             s->file = nullptr;

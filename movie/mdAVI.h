@@ -2,33 +2,11 @@
 // The movie file library: the operations, records, flags and result codes of
 // the classic AVIFile interface, on FFmpeg's AVI muxer and encoders. The build
 // run calls these in a fixed order; see the implementation for how each maps.
+#include "AviCompressor.h"
+#include "AviResult.h"
+
 #include <cstdint>
 #include <functional>
-#include <string>
-#include <vector>
-
-using HRESULT_AVI = std::int32_t;
-
-constexpr HRESULT_AVI AVIERR_OK = 0;
-constexpr HRESULT_AVI AVIERR_UNSUPPORTED = static_cast<HRESULT_AVI>(0x80044065);
-constexpr HRESULT_AVI AVIERR_BADFORMAT = static_cast<HRESULT_AVI>(0x80044066);
-constexpr HRESULT_AVI AVIERR_MEMORY = static_cast<HRESULT_AVI>(0x80044067);
-constexpr HRESULT_AVI AVIERR_INTERNAL = static_cast<HRESULT_AVI>(0x80044068);
-constexpr HRESULT_AVI AVIERR_BADFLAGS = static_cast<HRESULT_AVI>(0x80044069);
-constexpr HRESULT_AVI AVIERR_BADPARAM = static_cast<HRESULT_AVI>(0x8004406A);
-constexpr HRESULT_AVI AVIERR_BADSIZE = static_cast<HRESULT_AVI>(0x8004406B);
-constexpr HRESULT_AVI AVIERR_BADHANDLE = static_cast<HRESULT_AVI>(0x8004406C);
-constexpr HRESULT_AVI AVIERR_FILEREAD = static_cast<HRESULT_AVI>(0x8004406D);
-constexpr HRESULT_AVI AVIERR_FILEWRITE = static_cast<HRESULT_AVI>(0x8004406E);
-constexpr HRESULT_AVI AVIERR_FILEOPEN = static_cast<HRESULT_AVI>(0x8004406F);
-constexpr HRESULT_AVI AVIERR_COMPRESSOR = static_cast<HRESULT_AVI>(0x80044070);
-constexpr HRESULT_AVI AVIERR_NOCOMPRESSOR = static_cast<HRESULT_AVI>(0x80044071);
-constexpr HRESULT_AVI AVIERR_READONLY = static_cast<HRESULT_AVI>(0x80044072);
-constexpr HRESULT_AVI AVIERR_NODATA = static_cast<HRESULT_AVI>(0x80044073);
-constexpr HRESULT_AVI AVIERR_BUFFERTOOSMALL = static_cast<HRESULT_AVI>(0x80044074);
-constexpr HRESULT_AVI AVIERR_CANTCOMPRESS = static_cast<HRESULT_AVI>(0x80044075);
-constexpr HRESULT_AVI AVIERR_USERABORT = static_cast<HRESULT_AVI>(0x800440C6);
-constexpr HRESULT_AVI AVIERR_ERROR = static_cast<HRESULT_AVI>(0x800440C7);
 
 constexpr std::uint32_t OF_WRITE = 0x0001;
 constexpr std::uint32_t OF_CREATE = 0x1000;
@@ -140,21 +118,6 @@ HRESULT_AVI AVIFileInfo(PAVIFILE pfile, AVIFILEINFO* pfi, std::int32_t lSize);
 HRESULT_AVI AVIFileRelease(PAVIFILE pfile);
 HRESULT_AVI AVISaveOptionsFree(int nStreams, AVICOMPRESSOPTIONS** plpOptions);
 void AVIFileExit();
-
-// The compressors this build offers (those whose encoder the linked
-// libavcodec has), in the order the dialog lists them.
-struct AviCompressor {
-    std::string name;        // short name for scripts: raw, mjpeg, ffv1, ...
-    std::string description; // what the dialog lists, e.g. "Full Frames (Uncompressed)"
-    std::uint32_t fccHandler;
-    bool hasQuality;
-    bool hasKeyFrames;
-    bool hasDataRate;
-    // One line for someone choosing: what it suits, whether it keeps every
-    // pixel, and which players open it.
-    std::string advice;
-};
-const std::vector<AviCompressor>& AviCompressors();
 
 // FFmpeg's own messages (encoder statistics, notices) stay off the terminal
 // unless this turns them on, at FFmpeg's info level on standard error.

@@ -1,12 +1,14 @@
 #pragma once
 // The movie build run: what a press of "Create !" does. One implementation,
 // whichever front end drives it: the window and the batch front end each
-// supply a MovieBuildHost (their controls) and keep a BuildState.
+// hand it a BuildRequest, answer its questions, take its reports and keep a
+// BuildState.
 #include "FileListBox.h"
 #include "FrameRate.h"
 #include "WaveFile.h"
 #include "FrameImage.h"
 #include "cDIB.h"
+#include "Notice.h"
 #include "mdAVI.h"
 
 #include <cstdint>
@@ -32,68 +34,72 @@ struct BuildState {
     FileListBox Fle;
 };
 
-// The controls the run reads and writes.
-class MovieBuildHost {
+// A header rate given exactly, instead of by the window's frame-rate text;
+// fromSound: the rate at which the movie lasts as long as its sound track.
+struct ExactRate {
+    FrameRate rate;
+    bool fromSound = false;
+};
+
+// What a front end asks the run for, read once when the run starts: the
+// window's option texts as they stand, and what reelcast-batch adds beyond
+// them. A new batch option is a new member here.
+struct BuildRequest {
+    std::string directory;
+    std::string output;
+    std::string widthText;
+    std::string heightText;
+    std::string fpsText;
+    // Whether the forced dimensions apply.
+    bool force = false;
+
+    // Beyond the window: the header's exact rate instead of the fps text's...
+    std::optional<ExactRate> exactRate;
+    // ...a sound track, from the movie's first frame on...
+    const wav::Reader* sound = nullptr;
+    // ...and how many consecutive files are averaged into each frame.
+    int blend = 1;
+};
+
+// The run's questions. The window asks its user; another front end answers
+// from what it was told to do.
+class BuildQuestions {
 public:
-    virtual ~MovieBuildHost() = default;
-
-    virtual std::string CreateCaption() const = 0;
-    virtual void SetCreateCaption(const std::string& caption) = 0;
-    virtual std::string WidthText() const = 0;
-    virtual std::string HeightText() const = 0;
-    virtual std::string FpsText() const = 0;
-    virtual std::string DirectoryText() const = 0;
-    virtual std::string OutputText() const = 0;
-    // The force check box: 0 unchecked, 1 checked, 2 grayed.
-    virtual int ForceValue() const = 0;
-
-    virtual void SetStatus(const std::string& caption) = 0;
-    virtual void ShowProgress(float percent) = 0;
-    // A percentage with exactly one decimal, in the user's number format.
-    virtual std::string FormatPercent(double percent) const = 0;
-    // Loads the picture and answers the bitmap file to hand to cDIB;
-    // throws when the file cannot be read or decoded.
-    virtual std::string loadPic(const std::string& sFile, bool showIm, bool clearImFirst, bool SaveBMP) = 0;
-    // True once the front end is going away: the run stops at its next yield.
-    virtual bool Closing() const = 0;
-
-    // The run's questions and reports. The window asks its user; another
-    // front end answers from what it was told to do.
-    //
+    virtual ~BuildQuestions() = default;
     // Whether the existing movie at path may be replaced.
     virtual bool ConfirmOverwrite(const std::string& path) = 0;
-    // The movie is complete: the front end may offer to show it.
-    virtual void OfferToWatch(const std::string& path) = 0;
-    // A report for the user; style holds MsgBox's icon and button bits.
-    virtual void ShowMessage(const std::string& text, unsigned style, const std::string& title) = 0;
     // Fills options with the compressor for stream; false when none was chosen.
     virtual bool ChooseCompressor(PAVISTREAM stream, AVICOMPRESSOPTIONS& options) = 0;
-    // Lets waiting events through; the run calls it between its steps.
-    virtual void ProcessEvents() = 0;
-    // Called after each frame's write with the frames written and the frames
-    // the movie will have; for front ends that show more than the bar.
+    // The movie is complete: the front end may offer to show it.
+    virtual void OfferToWatch(const std::string& path) = 0;
+    // Lets waiting events through, between the run's steps; true once the
+    // front end is going away, and the run stops.
+    virtual bool Yield() = 0;
+};
+
+// Where the run reports: status, progress, the frame in hand and messages.
+class BuildSink {
+public:
+    virtual ~BuildSink() = default;
+    virtual void SetStatus(const std::string& caption) = 0;
+    // A percentage with exactly one decimal, in the user's number format.
+    virtual std::string FormatPercent(double percent) const = 0;
+    virtual void ShowProgress(float percent) = 0;
+    // After each frame's write: the frames written and the frames the movie
+    // will have, for front ends that show more than the bar.
     virtual void FramesWritten(std::int64_t done, std::int64_t total)
     {
         (void)done;
         (void)total;
     }
-
-    // Beyond the window's controls, for reelcast-batch. The header's exact
-    // rate, instead of the frame-rate text's (fromSound: the rate at which
-    // the movie lasts as long as its sound track)...
-    struct ExactRate {
-        FrameRate rate;
-        bool fromSound = false;
-    };
-    virtual std::optional<ExactRate> HeaderRate() const { return std::nullopt; }
-    // ...a sound track, from the movie's first frame on...
-    virtual const wav::Reader* Sound() const { return nullptr; }
-    // ...and how many consecutive files are averaged into each frame.
-    virtual int BlendCount() const { return 1; }
+    // A report for the user, worded by whoever found the trouble.
+    virtual void ShowMessage(const Notice& notice) = 0;
+    // The frame's bitmap is ready: the front end may show it. Answers the
+    // bitmap file to hand to cDIB; throws when it cannot be read.
+    virtual std::string ShowFrame(const std::string& bitmap) = 0;
 };
 
 enum class BuildOutcome {
-    CancelPressed, // the press only asked the run in progress to stop
     NotStarted,    // an early exit: nothing was created
     Created,       // every frame written
     Cancelled,     // stopped on request; the movie holds the frames written so far
@@ -114,5 +120,7 @@ struct BuildResult {
 // The program-wide frame every picture passes through.
 FrameImage& SharedFrameImage();
 
-// The Click handler of CmdCreate.
-BuildResult CmdCreate_Click(MovieBuildHost& host, BuildState& state, FrameImage& image);
+// What a press of "Create !" starts: the movie of request, built with the
+// picture image as its scratch.
+BuildResult BuildMovie(const BuildRequest& request, BuildQuestions& questions, BuildSink& sink, BuildState& state,
+                       FrameImage& image);

@@ -40,11 +40,6 @@ std::string TemporaryPagePath(const std::string& AppDirectory)
     return AppDirectory + "/temphtm.HTM";
 }
 
-void OpenLink(const std::string& link)
-{
-    OpenLink(link, QDir::toNativeSeparators(QCoreApplication::applicationDirPath()).toStdString());
-}
-
 void OpenLink(const std::string& link, const std::string& AppDirectory, void* Owner)
 {
     if (IsMailLink(link)) {

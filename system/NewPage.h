@@ -7,9 +7,6 @@
 inline constexpr const char* kProductMail = "support@reelcast.example.org";
 inline constexpr const char* kProductSite = "https://reelcast.example.org";
 
-// OpenLink with the program's own directory.
-void OpenLink(const std::string& link);
-
 // Opens link. A "mailto:" link (any letter case) goes to the shell. Any
 // other link is given to the program registered for the page
 // temphtm.HTM, written into AppDirectory for the look-up and deleted before

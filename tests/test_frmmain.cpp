@@ -1,6 +1,6 @@
 #include "FileError.h"
 #include "FrmMain.h"
-#include "TGA.h"
+#include "BitmapFile.h"
 #include "TestSupport.h"
 
 #include <QDir>
@@ -78,7 +78,8 @@ TEST_F(FrmMainTest, PickersFillTheirBoxOrChangeNothingAndLoadPicNamesTheBitmapOr
     const Bytes picture = PatternPixels(5, 3, 4);
     FrameImage frame{5, 3, 24, {}, picture};
     const std::string bmp = root.filePath("f.tga.bmp").toStdString(), png = root.filePath("f.PNG").toStdString();
-    WriteBMP(bmp, frame);
+    Notice why;
+    ASSERT_TRUE(WriteBMP(bmp, frame, why)) << why.text;
     QImage(3, 2, QImage::Format_RGB32).save(QString::fromStdString(png), "PNG");
     WriteFile(root.filePath("broken.bmp").toStdString(), {'B', 'M', ' ', 'n', 'o', ' ', 'b', 'i', 't'});
     EXPECT_EQ(std::tuple(w.loadPic(bmp, false, false, false), w.loadPic(png, false, false, true)), std::tuple("", ""));

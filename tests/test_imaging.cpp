@@ -1,7 +1,10 @@
 // The imaging module: Targa frames to bitmaps and back, the DIB object, the
 // resampler, the frame list and option values.
+#include "BitmapFile.h"
 #include "FileError.h"
+#include "FileIO.h"
 #include "FileListBox.h"
+#include "KeptBitmap.h"
 #include "TGA.h"
 #include "TestSupport.h"
 #include "TextValue.h"
@@ -11,11 +14,13 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <clocale>
 #include <cstring>
 #include <stdexcept>
 #include <tuple>
 
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -42,6 +47,12 @@ Bytes Dib(int w, int h, int bitCount, std::uint32_t offBits, std::uint32_t sizeI
     return BitmapFile(info, pixels);
 }
 
+// A report as a whole, for comparing.
+std::tuple<std::string, unsigned, std::string> Told(const Notice& why)
+{
+    return {why.text, why.style, why.title};
+}
+
 std::vector<std::string> Names(const TempDir& dir) // hidden ones included
 {
     std::vector<std::string> names;
@@ -65,10 +76,12 @@ TEST(TargaToBitmap, EveryStepHoldsThePictureByteForByte)
     const std::string tga = dir.file("f.tga"), bmp = dir.file("f.tga.bmp");
     FrameImage image; // as at program start: nothing read yet, nothing to write
     {
-        MsgBoxRecorder boxes;
-        WriteBMP(bmp, image);
-        EXPECT_EQ(boxes.shown().size() == 1 ? boxes.shown()[0].prompt : "", "Image format unsupported");
+        MsgBoxRecorder boxes; // reported to the caller, not shown
+        Notice why;
+        EXPECT_FALSE(WriteBMP(bmp, image, why));
+        EXPECT_EQ(Told(why), Told({"Image format unsupported", vbCritical | vbOKOnly, "Error"}));
         EXPECT_EQ(ReadFile(bmp), Bmp(0, 0, 0, {}));
+        EXPECT_TRUE(boxes.shown().empty());
     }
     for (const auto& [w, h, o] : cases) {
         SCOPED_TRACE(testing::Message() << w << "x" << h << " top " << o.topFirst << " id " << int(o.idLength));
@@ -78,7 +91,9 @@ TEST(TargaToBitmap, EveryStepHoldsThePictureByteForByte)
         ASSERT_TRUE(ReadTGA(tga, image));
         EXPECT_EQ(std::tuple(image.Width, image.Height, image.BitCount, image.Palette.size(), image.Bits),
                   std::tuple(w, h, 24, 0u, picture));
-        WriteBMP(bmp, image);
+        Notice why{"untouched", vbCritical, "t"};
+        EXPECT_TRUE(WriteBMP(bmp, image, why));
+        EXPECT_EQ(Told(why), Told({"untouched", vbCritical, "t"}));
         EXPECT_EQ(ReadFile(bmp), Bmp(w, h, 24, picture));
         EXPECT_TRUE(std::equal(picture.end() - w * 3, picture.end(), image.Bits.begin())) << "rows left reversed";
         const std::size_t row = w * 3u, stride = (row + 3) / 4 * 4;
@@ -93,12 +108,20 @@ TEST(TargaToBitmap, EveryStepHoldsThePictureByteForByte)
     }
 }
 
-TEST(ReadTGA, FilesThatAreNoWholeTrueColourPictureArePassedOverAndAMissingOneIsAnError)
+TEST(ReadTGA, ColourMapEntriesTakeWholeBytesAndFilesThatAreNoWholeTrueColourPictureArePassedOver)
 {
     TempDir dir;
+    // The 6 bytes of two 24-bit entries, announced as three of 15 bits.
+    Bytes map15 = MakeTarga(4, 4, PatternPixels(4, 4, 5), {false, 0, 2, false});
+    map15[5] = 3, map15[7] = 15;
+    WriteFile(dir.file("x.tga"), map15);
+    FrameImage decoded;
+    ASSERT_TRUE(ReadTGA(dir.file("x.tga"), decoded));
+    EXPECT_EQ(decoded.Bits, PatternPixels(4, 4, 5));
     Bytes rle = MakeTarga(4, 4, PatternPixels(4, 4, 1)), deep = rle, zeroWidth = rle, negativeHeight = rle;
     rle[2] = 10, deep[16] = 32, zeroWidth[12] = 0, zeroWidth[13] = 0;
-    negativeHeight[15] = 0x80; // 32768 or more reads as negative
+    negativeHeight[15] = 0x80; // 32768 or more reads as negative, even with room for every row
+    negativeHeight.resize(18 + 4 * 3 * 0x8004);
     const std::pair<const char*, Bytes> cases[] = {
         {"run-length encoded", rle}, {"32 bits", deep}, {"width 0", zeroWidth}, {"negative height", negativeHeight},
         {"one byte short", Bytes(deep.begin(), deep.end() - 1)},
@@ -143,11 +166,12 @@ TEST(WriteBMP, NeverWritesThroughADirectoryOrALinkAndKeepsOneRetiredFileUntilRel
 {
     TempDir dir, elsewhere;
     FrameImage image{40, 30, 24, {}, PatternPixels(40, 30)};
-    EXPECT_THROW(WriteBMP(elsewhere.file("no/such/dir/x.bmp"), image), FileError);
+    Notice why;
+    EXPECT_THROW(WriteBMP(elsewhere.file("no/such/dir/x.bmp"), image, why), FileError);
     std::filesystem::create_directories(elsewhere.file("d.bmp/keep"));
-    EXPECT_THROW(WriteBMP(elsewhere.file("d.bmp"), image), FileError);
+    EXPECT_THROW(WriteBMP(elsewhere.file("d.bmp"), image, why), FileError);
     EXPECT_TRUE(std::filesystem::exists(elsewhere.file("d.bmp/keep")));
-    WriteBMP(dir.file("a.bmp"), image);
+    WriteBMP(dir.file("a.bmp"), image, why);
     ASSERT_EQ(RetireBMP(dir.file("a.bmp")), 0);
     ASSERT_EQ(Names(dir).size(), 1u);
     EXPECT_EQ(Names(dir)[0][0], '.') << "the name is gone; the file is kept hidden";
@@ -156,7 +180,7 @@ TEST(WriteBMP, NeverWritesThroughADirectoryOrALinkAndKeepsOneRetiredFileUntilRel
         image = {w, h, 24, {}, PatternPixels(w, h, 2)};
         struct stat kept {}, taken {};
         ASSERT_EQ(::stat(dir.file(Names(dir)[0]).c_str(), &kept), 0);
-        WriteBMP(dir.file(name), image);
+        WriteBMP(dir.file(name), image, why);
         EXPECT_EQ(Names(dir), std::vector<std::string>{name});
         EXPECT_TRUE(::stat(dir.file(name).c_str(), &taken) == 0 && taken.st_ino == kept.st_ino) << "written over";
         EXPECT_EQ(ReadFile(dir.file(name)), Bmp(w, h, 24, PatternPixels(w, h, 2)));
@@ -168,43 +192,65 @@ TEST(WriteBMP, NeverWritesThroughADirectoryOrALinkAndKeepsOneRetiredFileUntilRel
     ASSERT_EQ(::unlink(kept.c_str()), 0);
     ASSERT_EQ(::symlink(elsewhere.file("victim").c_str(), kept.c_str()), 0);
     image = {40, 30, 24, {}, PatternPixels(40, 30)}; // WriteBMP leaves the rows reversed
-    WriteBMP(dir.file("d.bmp"), image);
+    WriteBMP(dir.file("d.bmp"), image, why);
     EXPECT_EQ(ReadFile(elsewhere.file("victim")), Bytes(100, 0x5A));
     EXPECT_EQ(ReadFile(dir.file("d.bmp")), Bmp(40, 30, 24, PatternPixels(40, 30)));
     EXPECT_EQ(Names(dir), std::vector<std::string>{"d.bmp"});
     ASSERT_EQ(RetireBMP(dir.file("d.bmp")), 0);
-    WriteFile(dir.file("second.bmp"), Bytes(10, 1));
-    EXPECT_EQ(RetireBMP(dir.file("second.bmp")) | RetireBMP(dir.file("never-written.bmp")), 0);
+    WriteFile(elsewhere.file("second.bmp"), Bytes(10, 1));
+    EXPECT_EQ(RetireBMP(elsewhere.file("second.bmp")) | RetireBMP(dir.file("never-written.bmp")), 0);
     EXPECT_EQ(Names(dir).size(), 1u) << "one file is kept at most";
+    EXPECT_EQ(Names(elsewhere), (std::vector<std::string>{"d.bmp", "victim"}));
     std::string failed;
     EXPECT_EQ(ReleaseRetiredBMP(failed), 0);
     EXPECT_TRUE(Names(dir).empty());
     EXPECT_EQ(ReleaseRetiredBMP(failed), 0) << "nothing left to release";
-    MsgBoxRecorder boxes; // 8-bit pictures, with their palette, are bitmaps too
+    // 8-bit pictures, with their palette, are bitmaps too.
     FrameImage paletted{4, 2, 8, Bytes(1024, 7), Bytes(8, 1)};
-    WriteBMP(elsewhere.file("p.bmp"), paletted);
-    EXPECT_EQ(std::tuple(boxes.shown().size(), std::filesystem::file_size(elsewhere.file("p.bmp"))),
-              std::tuple(0u, 14u + 40 + 1024 + 8));
+    EXPECT_TRUE(WriteBMP(elsewhere.file("p.bmp"), paletted, why));
+    EXPECT_EQ(std::tuple(why.text, std::filesystem::file_size(elsewhere.file("p.bmp"))),
+              std::tuple("", 14u + 40 + 1024 + 8));
 }
 
-// Each refusal is told, naming the file; the bitmap loaded before stays.
+// Each refusal is reported to the caller, not shown, naming the file; the
+// bitmap loaded before stays.
 TEST(cDIB, FilesItCannotTakeAreReportedAndThePreviousBitmapStays)
 {
     TempDir dir;
     const Bytes previous = Dib(5, 3, 24, 54, 0, 48);
     WriteFile(dir.file("ok.bmp"), previous);
+    WriteFile(dir.file("other.bmp"), previous);
     WriteFile(dir.file("pic.png"), {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n', 0, 0, 0, 13, 'I', 'H', 'D', 'R'});
     cDIB dib;
-    ASSERT_TRUE(dib.CreateFromFile(dir.file("ok.bmp")));
+    Notice why;
+    ASSERT_TRUE(dib.CreateFromFile(dir.file("ok.bmp"), why));
+    EXPECT_EQ(why.text, "");
     ::chmod(dir.path().c_str(), 0755);
     ::chmod(dir.file("ok.bmp").c_str(), 0200); // unreadable for whoever runs the test, below
     MsgBoxRecorder boxes;
-    EXPECT_FALSE(dib.CreateFromFile(dir.file("pic.png")) || dib.CreateFromFile(dir.file("nothing.bmp")));
-    const auto named = [&](std::size_t i, const std::string& name) {
-        return boxes.shown().size() > i && boxes.shown()[i].prompt.ends_with("\r\n" + dir.file(name));
+    const auto told = [&](const std::string& name) {
+        Notice why;
+        const bool loaded = dib.CreateFromFile(dir.file(name), why);
+        return std::tuple(loaded, Told(why));
     };
-    EXPECT_EQ(RunAsUnprivileged([&] { return cDIB().CreateFromFile(dir.file("ok.bmp")) || !named(2, "ok.bmp"); }), 0);
-    EXPECT_TRUE(named(0, "pic.png") && named(1, "nothing.bmp") && boxes.shown().size() == 2);
+    const auto report = [&](const char* text, const std::string& name, unsigned icon) {
+        return std::tuple(false, Told({text + ("\r\n" + dir.file(name)), icon | vbOKOnly, "Reelcast"}));
+    };
+    EXPECT_EQ(told("pic.png"), report("File is not a supported bitmap format:", "pic.png", vbInformation));
+    EXPECT_EQ(told("nothing.bmp"), report("File does not exist:", "nothing.bmp", vbCritical));
+    EXPECT_EQ(RunAsUnprivileged([&] {
+                  return told("ok.bmp") != report("File is locked - cannot access:", "ok.bmp", vbCritical);
+              }),
+              0);
+    // Any other reason the file cannot be opened is told in the system's words.
+    EXPECT_EQ(RunAsUnprivileged([&] {
+                  const rlimit none{0, 0};
+                  return ::setrlimit(RLIMIT_NOFILE, &none) != 0 ||
+                         told("other.bmp") !=
+                             std::tuple(false, Told({fileio::ErrorText(EMFILE), vbInformation | vbOKOnly, "Reelcast"}));
+              }),
+              0);
+    EXPECT_TRUE(boxes.shown().empty());
     EXPECT_EQ(Bytes(dib.PointerToBits(), dib.PointerToBits() + 48), Bytes(previous.begin() + 54, previous.end()));
 }
 
@@ -229,7 +275,8 @@ TEST(cDIB, HeadersThatCannotDescribeTheBitmapAreRefusedAndNothingIsTaken)
     for (const auto& [what, file] : cases) {
         WriteFile(dir.file("bad.bmp"), file);
         cDIB dib;
-        EXPECT_THROW(dib.CreateFromFile(dir.file("bad.bmp")), FileError) << what;
+        Notice why;
+        EXPECT_THROW(dib.CreateFromFile(dir.file("bad.bmp"), why), FileError) << what;
         EXPECT_THROW(dib.PointerToBits(), std::out_of_range) << what;
     }
     cDIB dib;
@@ -332,11 +379,11 @@ TEST(Regressions, BitmapInputsAreLoadedWithinTheFileOrRefused)
             static Bytes rows;
             return rows.assign(stride * h, 0), rows.data();
         });
-        MsgBoxRecorder boxes;
         cDIB dib;
+        Notice why;
         bool loaded = false, refused = false;
         try {
-            loaded = dib.CreateFromFile(file);
+            loaded = dib.CreateFromFile(file, why);
         } catch (const FileError& e) {
             refused = true;
             EXPECT_EQ(e.path(), file);
@@ -344,7 +391,7 @@ TEST(Regressions, BitmapInputsAreLoadedWithinTheFileOrRefused)
         EXPECT_TRUE(refused || !entry.path().filename().string().starts_with("refused_"));
         if (refused || !loaded) { // passed over only when the file is not a bitmap at all
             const bool bitmap = bytes.size() > 1 && bytes[0] == 'B' && bytes[1] == 'M';
-            EXPECT_TRUE(refused || (!bitmap && boxes.shown().size() == 1));
+            EXPECT_TRUE(refused || (!bitmap && why.text == "File is not a supported bitmap format:\r\n" + file));
             continue;
         }
         ASSERT_TRUE(dib.SizeImage() > 0 && std::int64_t(offBits) + dib.SizeImage() <= std::int64_t(bytes.size()) &&

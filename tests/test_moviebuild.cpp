@@ -22,16 +22,16 @@ namespace {
 
 // Frames of both origins, a front end of plain members that answers every
 // question alike, and what was written, so that any change to it shows.
-class Build : public MovieBuildHost {
+class Build : public BuildQuestions, public BuildSink {
 public:
     TempDir frames, outDir;
     std::vector<Bytes> pictures; // top row first
     std::map<std::string, Bytes> written;
-    std::string caption = "Create !", w = "512", h = "384", fps = "15", dir = frames.path().string(),
+    std::string w = "512", h = "384", fps = "15", dir = frames.path().string(),
                 out = outDir.file("movie.avi"), codec = "raw";
     int chkF = 0, dialogShown = 0, blend = 1;
     bool closing = false, acceptDialog = true;
-    std::vector<std::string> statuses, captions, opened;
+    std::vector<std::string> statuses, opened;
     std::vector<float> progress;
     BuildState state;
     // Questions and messages in order; a question's title is what it asks.
@@ -39,14 +39,6 @@ public:
     const bool yes;
     std::function<void()> atYield;
 
-    std::string CreateCaption() const override { return caption; }
-    void SetCreateCaption(const std::string& c) override { captions.push_back(caption = c); }
-    std::string WidthText() const override { return w; }
-    std::string HeightText() const override { return h; }
-    std::string FpsText() const override { return fps; }
-    std::string DirectoryText() const override { return dir; }
-    std::string OutputText() const override { return out; }
-    int ForceValue() const override { return chkF; }
     void SetStatus(const std::string& s) override { statuses.push_back(s); }
     void ShowProgress(float p) override { progress.push_back(p); }
     std::string FormatPercent(double p) const override
@@ -55,14 +47,12 @@ public:
         std::snprintf(text, sizeof text, "%.1f", p);
         return text;
     }
-    std::string loadPic(const std::string& f, bool, bool, bool) override
+    std::string ShowFrame(const std::string& f) override
     {
         if (!std::filesystem::exists(f))
             throw std::runtime_error("cannot load " + f);
         return f;
     }
-    bool Closing() const override { return closing; }
-    int BlendCount() const override { return blend; }
     bool ConfirmOverwrite(const std::string& p) override
     {
         shown.push_back({p, vbYesNo, "overwrite"});
@@ -74,10 +64,7 @@ public:
         if (yes)
             opened.push_back(p);
     }
-    void ShowMessage(const std::string& text, unsigned style, const std::string& title) override
-    {
-        shown.push_back({text, style, title});
-    }
+    void ShowMessage(const Notice& n) override { shown.push_back({n.text, n.style, n.title}); }
     bool ChooseCompressor(PAVISTREAM, AVICOMPRESSOPTIONS& o) override
     {
         ++dialogShown;
@@ -87,10 +74,11 @@ public:
                 o.fccHandler = c.fccHandler;
         return acceptDialog;
     }
-    void ProcessEvents() override
+    bool Yield() override
     {
         if (atYield)
             atYield();
+        return closing;
     }
 
     Build(int n, int width, int height, bool yes = false) : yes(yes)
@@ -125,7 +113,13 @@ public:
         WriteFile(Name(i), bytes);
         written[Name(i)] = bytes;
     }
-    BuildResult Press() { return CmdCreate_Click(*this, state, SharedFrameImage()); }
+    BuildResult Press()
+    {
+        BuildRequest request;
+        request.directory = dir, request.output = out, request.widthText = w, request.heightText = h;
+        request.fpsText = fps, request.force = chkF != 0, request.blend = blend;
+        return BuildMovie(request, *this, *this, state, SharedFrameImage());
+    }
     avitest::Movie Movie() const { return avitest::ReadMovie(out); }
     const MsgBoxRecorder::Shown& Box(std::size_t i) const { return shown.at(i); }
     std::string LastStatus() const { return statuses.empty() ? "" : statuses.back(); }
@@ -170,7 +164,6 @@ TEST(MovieBuild, NFilesGiveNFramesWithFilesTwoToNAsPictures)
                                             "File's Creation Status: 50.0%", "File's Creation Status: 66.7%",
                                             "Movie's Creation Completed!"}));
         EXPECT_EQ(run.progress, (std::vector<float>{1, 0, 20, 40, 60, 80, 100}));
-        EXPECT_EQ(run.captions, (std::vector<std::string>{"Cancel", "Create !"}));
         ASSERT_EQ(run.shown.size(), 1u);
         EXPECT_EQ(std::tuple(run.Box(0).title, run.Box(0).prompt), std::tuple("watch", run.out));
 
@@ -210,10 +203,7 @@ TEST(MovieBuild, CancelOrCloseMidRunKeepsThePlayableMovieSoFar)
         Build run(8, 16, 8, true);
         run.codec = "ffv1";
         run.AtYield(1 + 6 * 2 + (cancel ? 2 : 1), [&] {
-            ASSERT_EQ(run.caption, "Cancel");
-            if (cancel) { // the button reads "Cancel" now
-                EXPECT_EQ(run.Press().outcome, BuildOutcome::CancelPressed);
-            }
+            run.state.CancelRequested = cancel; // as the window's Cancel button does
             run.closing = !cancel;
         });
         const BuildResult result = run.Press();
@@ -277,7 +267,6 @@ TEST(MovieBuild, RunsThatEndEarlySayWhyAndLeaveNothingBehind)
         EXPECT_EQ(run.progress.empty(), status.empty());
         EXPECT_EQ(std::filesystem::exists(run.out), frames > 0);
         EXPECT_TRUE(run.Intact()); // the temporary bitmaps gone too
-        EXPECT_EQ(run.caption, "Create !");
         EXPECT_EQ(run.dialogShown, run.acceptDialog ? frames > 0 : 1);
         EXPECT_EQ(AviSaveOptionsPending(), 0);
         if (frames > 0) {
@@ -399,7 +388,7 @@ TEST(MovieBuildFaults, PermissionFaultsStopTheRunWithOneMessageAndKeepTheFramesB
         EXPECT_EQ(RunAsUnprivileged([&] {
                       const BuildResult r = run.Press();
                       return FirstFailed({r.outcome == BuildOutcome::Failed, r.framesWritten == 3,
-                                          run.caption == "Create !", run.shown.size() == 1,
+                                          run.shown.size() == 1,
                                           run.Box(0).prompt.find("shot0004.tga") != std::string::npos,
                                           run.Movie().frames.size() == 4});
                   }),

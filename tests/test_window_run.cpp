@@ -22,7 +22,8 @@ using namespace testsupport;
 
 // Installed read-only, the window uses the user's folders, silently; drops set
 // the frame directory; a run shows its progress, a second asks before
-// replacing the movie; a stop signal closes the window as the user would.
+// replacing the movie; a stop signal closes the window as the user would, and
+// a press of "Cancel" stops the run after the frame in hand.
 TEST(WindowRun, InstalledWindowRunsAsksAndClosesOnAStopSignal)
 {
     TempDir appDir, frames, config, home;
@@ -52,8 +53,9 @@ TEST(WindowRun, InstalledWindowRunsAsksAndClosesOnAStopSignal)
     MsgBoxRecorder boxes(vbNo);
     std::string out;
     std::vector<Bytes> pictures;
-    for (const int sig : {0, SIGHUP, SIGTERM}) {
-        SCOPED_TRACE(sig ? strsignal(sig) : "a whole run");
+    constexpr int kCancelPress = -1;
+    for (const int sig : {0, SIGHUP, SIGTERM, kCancelPress}) {
+        SCOPED_TRACE(sig > 0 ? strsignal(sig) : sig ? "Cancel pressed" : "a whole run");
         FrmMain w(bin.path());
         CloseOnStopSignal(w);
         w.show();
@@ -67,24 +69,30 @@ TEST(WindowRun, InstalledWindowRunsAsksAndClosesOnAStopSignal)
         }
         w.DropPath(frames.file("f001.tga"));
         EXPECT_EQ(w.TxtDir->text().toStdString(), frames.path().string());
-        w.TxtOut->setText(QString::fromStdString(out + (sig ? strsignal(sig) : "")));
+        w.TxtOut->setText(QString::fromStdString(out + (sig > 0 ? strsignal(sig) : sig ? "cancel" : "")));
         std::vector<std::string> statuses;
         onYield = [&, n = 0]() mutable {
             statuses.push_back(w.Status->text().toStdString());
             EXPECT_EQ(w.CmdCreate->text(), "Cancel");
-            if (++n == 1 + 6 * 2 + 1 && sig) // frame 3's first yield: the next one sees the signal
+            if (++n == 1 + 6 * 2 + 1 && sig > 0) // frame 3's first yield: the next one sees the signal
                 ::raise(sig);
+            if (n == 1 + 6 * 2 + 2 && sig == kCancelPress) // frame 3 is still written
+                w.CmdCreate->click();
         };
         w.CmdCreate->click();
         onYield = nullptr;
         EXPECT_EQ(owners, std::vector<AviOwnerWindow>{&w}); // the dialog is the window's
         owners.clear();
         const auto movie = avitest::ReadMovie(w.TxtOut->text().toStdString());
-        ASSERT_EQ(movie.frames.size(), sig ? 3u : 10u) << movie.error;
+        ASSERT_EQ(movie.frames.size(), sig > 0 ? 3u : sig ? 4u : 10u) << movie.error;
         EXPECT_TRUE(movie.warnings.empty()) << movie.warnings.front();
         EXPECT_EQ(movie.frames[2], pictures[2]);
         EXPECT_TRUE(OnlyFrames(frames));
-        EXPECT_EQ(w.CloseRequested(), sig != 0);
+        EXPECT_EQ(w.CloseRequested(), sig > 0);
+        if (sig == kCancelPress) {
+            EXPECT_EQ(std::tuple(w.Status->text(), w.CmdCreate->text(), boxes.shown().back().title),
+                      std::tuple("Movie's Creation Completed!", "Create !", "Open Avi File?"));
+        }
         if (sig)
             continue;
         // Each frame's status text divides by N + 1.
@@ -106,7 +114,7 @@ TEST(WindowRun, InstalledWindowRunsAsksAndClosesOnAStopSignal)
         w.DropPath(home.path().string());
         EXPECT_EQ(w.TxtDir->text().toStdString(), home.path().string());
     }
-    EXPECT_EQ(boxes.shown().size(), 2u) << "no question after a stop signal";
+    EXPECT_EQ(boxes.shown().size(), 3u) << "no question after a stop signal, the offer to watch after Cancel";
     ::unsetenv("XDG_CONFIG_HOME");
     ::setenv("HOME", wasHome.c_str(), 1);
     SetDoEventsHandler({});

@@ -1,4 +1,5 @@
 #include "FrmMain.h"
+#include "QtText.h"
 
 #include "DoEvents.h"
 #include "FileError.h"
@@ -55,16 +56,6 @@ QSettings OpenSettings()
 }
 const QString kSettingKey = QStringLiteral("FileInfo/FrameDirectory");
 
-std::string NativePath(const QString& path)
-{
-    return QDir::toNativeSeparators(path).toStdString();
-}
-
-QString FromStd(const std::string& text)
-{
-    return QString::fromStdString(text);
-}
-
 std::string WithoutTrailingSeparator(std::string directory)
 {
     while (directory.size() > 1 && directory.back() == '/')
@@ -92,36 +83,6 @@ void Fill(QWidget* widget, const QColor& colour)
 }
 
 } // namespace
-
-void PathBox::focusOutEvent(QFocusEvent* event)
-{
-    QLineEdit::focusOutEvent(event);
-    // Switching to another program or opening a menu is not leaving the box.
-    if (event->reason() == Qt::ActiveWindowFocusReason || event->reason() == Qt::PopupFocusReason)
-        return;
-    if (onFocusLost)
-        onFocusLost();
-}
-
-void LinkLabel::mouseReleaseEvent(QMouseEvent* event)
-{
-    QLabel::mouseReleaseEvent(event);
-    if (event->button() == Qt::LeftButton && rect().contains(event->position().toPoint()) && onClick)
-        onClick();
-}
-
-QString FormatPercent(double percent)
-{
-    // No digit grouping: a percentage is never read as a thousands figure.
-    QLocale locale;
-    locale.setNumberOptions(locale.numberOptions() | QLocale::OmitGroupSeparator);
-    return locale.toString(percent, 'f', 1);
-}
-
-QString CreationStatusText(double percent)
-{
-    return QStringLiteral("File's Creation Status: ") + FormatPercent(percent) + QStringLiteral("%");
-}
 
 QString WindowFontFamily()
 {
@@ -376,103 +337,6 @@ std::string FrmMain::ProposeOutputName() const
     }
 }
 
-void FrmMain::CmdCreate_Click()
-{
-    ::CmdCreate_Click(*this, *this, SharedFrameImage());
-}
-
-std::string FrmMain::CreateCaption() const
-{
-    return CmdCreate->text().toStdString();
-}
-
-void FrmMain::SetCreateCaption(const std::string& caption)
-{
-    CmdCreate->setText(FromStd(caption));
-}
-
-std::string FrmMain::WidthText() const
-{
-    return TxtW->text().toStdString();
-}
-
-std::string FrmMain::HeightText() const
-{
-    return TxtH->text().toStdString();
-}
-
-std::string FrmMain::FpsText() const
-{
-    return txtFps->text().toStdString();
-}
-
-std::string FrmMain::DirectoryText() const
-{
-    return TxtDir->text().toStdString();
-}
-
-std::string FrmMain::OutputText() const
-{
-    return TxtOut->text().toStdString();
-}
-
-int FrmMain::ForceValue() const
-{
-    switch (ChkF->checkState()) {
-    case Qt::Unchecked:
-        return 0;
-    case Qt::Checked:
-        return 1;
-    default:
-        return 2; // grayed counts as forced too
-    }
-}
-
-std::string FrmMain::FormatPercent(double percent) const
-{
-    return ::FormatPercent(percent).toStdString();
-}
-
-bool FrmMain::ConfirmOverwrite(const std::string& path)
-{
-    return MsgBox(path + " already exists.\r\nOverwrite it?", vbQuestion | vbYesNo, "Overwrite?") == vbYes;
-}
-
-void FrmMain::OfferToWatch(const std::string& path)
-{
-    if (MsgBox("Movie's Creation Completed!\r\nDo you want to watch it?", vbQuestion | vbYesNo, "Open Avi File?") ==
-        vbYes)
-        ShellExecuteA(static_cast<QWidget*>(this), "OPEN", path.c_str(), nullptr, appDirectory_.c_str(),
-                      SW_SHOWNORMAL);
-}
-
-void FrmMain::ShowMessage(const std::string& text, unsigned style, const std::string& title)
-{
-    MsgBox(text, style, title);
-}
-
-bool FrmMain::ChooseCompressor(PAVISTREAM stream, AVICOMPRESSOPTIONS& options)
-{
-    AVICOMPRESSOPTIONS* list[1] = {&options};
-    return AVISaveOptions(static_cast<QWidget*>(this), ICMF_CHOOSE_KEYFRAME | ICMF_CHOOSE_DATARATE, 1, &stream,
-                          list) == 1;
-}
-
-void FrmMain::ProcessEvents()
-{
-    DoEvents();
-}
-
-bool FrmMain::Closing() const
-{
-    return closeRequested_;
-}
-
-void FrmMain::SetStatus(const std::string& caption)
-{
-    SetStatus(FromStd(caption));
-}
-
 void FrmMain::CmdBrowse_Click()
 {
     const std::string chosen = NameBeforeNul(folderBrowser_(this, QStringLiteral("Select Frame's Directory:")) + '\0');
@@ -536,72 +400,9 @@ std::string FrmMain::ShowQtFolderBrowser(QWidget* owner, const QString& title)
     return NativePath(chosen);
 }
 
-std::string FrmMain::GetNext()
-{
-    return ::GetNext(Fle, FrameIndex);
-}
-
-void PictureBox::SetPicture(QImage picture)
-{
-    picture_ = std::move(picture);
-    update();
-}
-
-void PictureBox::ShowNext()
-{
-    picture_.swap(next_);
-    update();
-}
-
-void PictureBox::paintEvent(QPaintEvent* event)
-{
-    QLabel::paintEvent(event);
-    if (!picture_.isNull()) {
-        QPainter painter(this);
-        painter.drawImage(0, 0, picture_);
-    }
-}
-
-std::string FrmMain::loadPic(const std::string& sFile, bool showIm, bool clearImFirst, bool SaveBMP)
-{
-    static_cast<void>(showIm);
-    static_cast<void>(clearImFirst);
-    // The run's own bitmaps go straight into the picture's rows; anything
-    // else is left to Qt's decoders.
-    QImage& next = imL->Next();
-    const bool direct = ReadBMPRows(sFile, [&](std::int32_t width, std::int32_t height, std::size_t stride) {
-        if (next.width() != width || next.height() != height || next.format() != QImage::Format_BGR888)
-            next = QImage(width, height, QImage::Format_BGR888);
-        return !next.isNull() && static_cast<std::size_t>(next.bytesPerLine()) == stride ? next.bits() : nullptr;
-    });
-    if (direct) {
-        imL->ShowNext();
-    } else {
-        QImageReader reader(FromStd(sFile));
-        QImage picture = reader.read();
-        if (picture.isNull())
-            throw FileError(sFile, "Cannot load the picture (" + reader.errorString().toStdString() + ")");
-        imL->SetPicture(std::move(picture));
-    }
-    if (SaveBMP && GetExtension(sFile) == "bmp")
-        return sFile;
-    return {};
-}
-
 bool FrmMain::FileExist(const std::string& path) const
 {
     return ::FileExist(path);
-}
-
-void FrmMain::ShowProgress(float percent)
-{
-    const float width = static_cast<float>(PB->width()) / 100.0f * percent;
-    const long pixels = std::isfinite(width) ? std::lround(width) : 0;
-    Barra->resize(static_cast<int>(std::max(0L, std::min(pixels, 1L << 20))), PB->height());
-    if (percent == 0.0f)
-        Barra->hide();
-    else if (Barra->isHidden())
-        Barra->show();
 }
 
 void FrmMain::SetStatus(const QString& caption)

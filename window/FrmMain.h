@@ -1,6 +1,7 @@
 #pragma once
 // The program's one window: the frame directory, the output file, the
 // options, the "Create !" button, the status line and the progress bar.
+#include "Controls.h"
 #include "FileCommonDialog.h"
 #include "FileListBox.h"
 #include "MovieBuild.h"
@@ -22,54 +23,6 @@
 #include <string>
 #include <vector>
 
-// The window's picture control. It keeps a frame's picture as decoded and
-// converts it for the screen only when it is painted, so loading a frame into
-// the hidden control costs the read and nothing more.
-class PictureBox : public QLabel {
-public:
-    using QLabel::QLabel;
-    const QImage& picture() const { return picture_; }
-    void SetPicture(QImage picture);
-    // Scratch for the next picture: filled in place, then shown with
-    // ShowNext(), so neither array is allocated again for frames of one size.
-    QImage& Next() { return next_; }
-    void ShowNext();
-
-protected:
-    void paintEvent(QPaintEvent* event) override;
-
-private:
-    QImage picture_;
-    QImage next_;
-};
-
-// A single-line path box that tells when the user moves the focus away.
-class PathBox : public QLineEdit {
-public:
-    using QLineEdit::QLineEdit;
-    std::function<void()> onFocusLost;
-
-protected:
-    void focusOutEvent(QFocusEvent* event) override;
-};
-
-// A label that opens the link in its Tag when clicked.
-class LinkLabel : public QLabel {
-public:
-    using QLabel::QLabel;
-    std::string Tag;
-    std::function<void()> onClick;
-
-protected:
-    void mouseReleaseEvent(QMouseEvent* event) override;
-};
-
-// A percentage with exactly one decimal in the user's number format.
-QString FormatPercent(double percent);
-// "File's Creation Status: " and the percentage with one decimal in the
-// user's number format, then "%".
-QString CreationStatusText(double percent);
-
 // The font family the window's texts are set in: Tahoma when the system has
 // it, else the Tahoma-compatible font shipped with Wine when it is
 // installed, else the system's sans-serif family.
@@ -77,7 +30,7 @@ QString WindowFontFamily();
 
 // The window is the build run's front end: its controls are what the run
 // reads and writes, and it keeps the run's state between presses.
-class FrmMain : public QWidget, public BuildState, private MovieBuildHost {
+class FrmMain : public QWidget, public BuildState, private BuildQuestions, private BuildSink {
     Q_OBJECT
 
 public:
@@ -125,13 +78,11 @@ public:
     void CmdBrowse_Click();
     void CmdBrowse2_Click();
 
-    // The next frame name of Fle, or empty past the end.
-    std::string GetNext();
     // Loads sFile into imL and answers the bitmap to hand to cDIB: sFile
     // itself when SaveBMP is set and it is a .bmp file, else empty. showIm
     // and clearImFirst are not consulted. Throws FileError, naming the file,
     // when it cannot be read or decoded; imL then keeps its picture.
-    std::string loadPic(const std::string& sFile, bool showIm, bool clearImFirst, bool SaveBMP) override;
+    std::string loadPic(const std::string& sFile, bool showIm, bool clearImFirst, bool SaveBMP);
     bool FileExist(const std::string& path) const;
 
     // Sets the bar to percent of the track; 0 hides it, anything else shows it.
@@ -176,22 +127,14 @@ protected:
     virtual void OnClosing();
 
 private:
-    // What the build run reads and writes of the window.
-    std::string CreateCaption() const override;
-    void SetCreateCaption(const std::string& caption) override;
-    std::string WidthText() const override;
-    std::string HeightText() const override;
-    std::string FpsText() const override;
-    std::string DirectoryText() const override;
-    std::string OutputText() const override;
-    int ForceValue() const override;
-    std::string FormatPercent(double percent) const override;
-    bool Closing() const override;
+    // The build run's questions and reports, answered by the window.
     bool ConfirmOverwrite(const std::string& path) override;
-    void OfferToWatch(const std::string& path) override;
-    void ShowMessage(const std::string& text, unsigned style, const std::string& title) override;
     bool ChooseCompressor(PAVISTREAM stream, AVICOMPRESSOPTIONS& options) override;
-    void ProcessEvents() override;
+    void OfferToWatch(const std::string& path) override;
+    bool Yield() override;
+    std::string FormatPercent(double percent) const override;
+    void ShowMessage(const Notice& notice) override;
+    std::string ShowFrame(const std::string& bitmap) override;
 
     void CreateControls();
     void LayOut();

@@ -1,0 +1,54 @@
+#pragma once
+// The window's own kinds of control, and the number format of its status.
+#include <QImage>
+#include <QLabel>
+#include <QLineEdit>
+#include <QString>
+
+#include <functional>
+#include <string>
+
+// The window's picture control. It keeps a frame's picture as decoded and
+// converts it for the screen only when it is painted, so loading a frame into
+// the hidden control costs the read and nothing more.
+class PictureBox : public QLabel {
+public:
+    using QLabel::QLabel;
+    const QImage& picture() const { return picture_; }
+    void SetPicture(QImage picture);
+    // Scratch for the next picture: filled in place, then shown with
+    // ShowNext(), so neither array is allocated again for frames of one size.
+    QImage& Next() { return next_; }
+    void ShowNext();
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+
+private:
+    QImage picture_;
+    QImage next_;
+};
+
+// A single-line path box that tells when the user moves the focus away.
+class PathBox : public QLineEdit {
+public:
+    using QLineEdit::QLineEdit;
+    std::function<void()> onFocusLost;
+
+protected:
+    void focusOutEvent(QFocusEvent* event) override;
+};
+
+// A label that opens the link in its Tag when clicked.
+class LinkLabel : public QLabel {
+public:
+    using QLabel::QLabel;
+    std::string Tag;
+    std::function<void()> onClick;
+
+protected:
+    void mouseReleaseEvent(QMouseEvent* event) override;
+};
+
+// A percentage with exactly one decimal in the user's number format.
+QString FormatPercent(double percent);
