@@ -218,6 +218,26 @@ TEST(MovieBuild, CancelOrCloseMidRunKeepsThePlayableMovieSoFar)
     }
 }
 
+// A bitmap spoiled between its write and its load: the bitmap object's own
+// words reach the front end first, then the run's, and the movie keeps the
+// frames before it.
+TEST(MovieBuild, ABitmapThatNoLongerLoadsIsReportedInTheBitmapsWordsThenTheRuns)
+{
+    Build run(6, 8, 4);
+    const std::string spoiled = run.Name(3) + ".bmp";
+    run.AtYield(1 + 6 * 2 + 1, [&] { WriteFile(spoiled, {'X', 'X', 'X'}); });
+    const BuildResult result = run.Press();
+    EXPECT_EQ(std::tuple(result.outcome, result.framesWritten), std::tuple(BuildOutcome::Failed, 2));
+    ASSERT_EQ(run.shown.size(), 2u);
+    EXPECT_EQ(std::tuple(run.Box(0).prompt, run.Box(0).style, run.Box(0).title),
+              std::tuple("File is not a supported bitmap format:\r\n" + spoiled, vbInformation | vbOKOnly, "Reelcast"));
+    EXPECT_EQ(std::tuple(run.Box(1).prompt, run.Box(1).style, run.Box(1).title),
+              std::tuple("Could not load the bitmap of frame 4:\r\n" + spoiled, vbCritical | vbOKOnly, "Reelcast"));
+    EXPECT_EQ(run.LastStatus(), "Movie's creation stopped after 2 frames.");
+    EXPECT_EQ(run.Movie().frames.size(), 3u);
+    EXPECT_TRUE(run.Intact());
+}
+
 // Runs that end early: message, title, status, what the movie holds; nothing left.
 TEST(MovieBuild, RunsThatEndEarlySayWhyAndLeaveNothingBehind)
 {
