@@ -55,7 +55,8 @@ void BM_CreateFromFile(benchmark::State& state)
     cDIB dib;
     Notice why;
     for (auto _ : state)
-        benchmark::DoNotOptimize(dib.CreateFromFile(path, why));
+        if (!dib.CreateFromFile(path, why))
+            return state.SkipWithError(why.text.c_str());
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * state.range(0) * state.range(1) * 3);
 }
 BENCHMARK(BM_CreateFromFile)->Args({640, 480})->Args({1920, 1080})->Unit(benchmark::kMicrosecond);

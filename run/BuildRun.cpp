@@ -19,9 +19,6 @@
 
 namespace {
 
-const char* const kCrLf = "\r\n";
-const char* const kAppTitle = "Reelcast";
-
 // A run that cannot go on: the message says which file and what is wrong.
 struct RunStop : std::runtime_error {
     using std::runtime_error::runtime_error;
@@ -202,8 +199,15 @@ bool Run::Prepare(const std::vector<std::string>& group, const std::string& bitm
     if (request_.force)
         ResampleImage(image_, forcedWidth_, forcedHeight_);
     temporaries_.insert(bitmap);
-    if (Notice why; !WriteBMP(bitmap, image_, why))
+    // A report of the writer's comes before any failure of the write itself.
+    Notice why;
+    try {
+        if (!WriteBMP(bitmap, image_, why))
+            Tell(why);
+    } catch (...) {
         Tell(why);
+        throw;
+    }
     return true;
 }
 

@@ -7,6 +7,10 @@
 #include <cstdint>
 #include <string>
 
+// Reports break lines as the window's message boxes do, under its title.
+inline constexpr const char* kCrLf = "\r\n";
+inline constexpr const char* kAppTitle = "Reelcast";
+
 // The run of request, with the values its texts gave.
 BuildResult RunBuild(const BuildRequest& request, BuildQuestions& questions, BuildSink& sink, BuildState& state,
                      FrameImage& image, std::int32_t width, std::int32_t height, FrameRate rate, int blend);

@@ -11,9 +11,6 @@
 
 namespace {
 
-const char* const kCrLf = "\r\n";
-const char* const kAppTitle = "Reelcast";
-
 // Frame rates outside this range are replaced by the default...
 constexpr int kMinRate = 1;
 constexpr int kMaxRate = 50;
