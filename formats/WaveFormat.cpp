@@ -2,6 +2,8 @@
 
 #include "LittleEndian.h"
 
+#include <cstring>
+
 namespace wav {
 
 bool Format::Usable() const
@@ -13,7 +15,16 @@ bool Format::Usable() const
            static_cast<std::uint64_t>(bytesPerSecond) == static_cast<std::uint64_t>(sampleRate) * blockAlign;
 }
 
-Format ParseFormat(const std::uint8_t* p)
+namespace {
+
+// The GUID of an extensible format's samples, after its first two bytes
+// (which hold the plain tag).
+constexpr std::uint8_t kSubFormatTail[14] = {0x00, 0x00, 0x00, 0x00, 0x10, 0x00, 0x80,
+                                             0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71};
+
+} // namespace
+
+Format ParseFormat(const std::uint8_t* p, std::size_t cb)
 {
     Format f;
     f.tag = le::GetU16(p);
@@ -22,18 +33,35 @@ Format ParseFormat(const std::uint8_t* p)
     f.bytesPerSecond = le::GetU32(p + 8);
     f.blockAlign = le::GetU16(p + 12);
     f.bitsPerSample = le::GetU16(p + 14);
+    // The valid bits (p + 18) may be fewer than the container's: the samples
+    // are stored, and played, in the container's size.
+    if (f.tag == kFormatExtensible && cb >= kExtensibleFormatSize && le::GetU16(p + 16) >= 22 &&
+        std::memcmp(p + 26, kSubFormatTail, sizeof kSubFormatTail) == 0) {
+        f.tag = le::GetU16(p + 24);
+        f.channelMask = le::GetU32(p + 20);
+    }
     return f;
 }
 
-void PutWaveFormatEx(const Format& f, std::uint8_t (&out)[kWaveFormatExSize])
+std::size_t PutWaveFormat(const Format& f, std::uint8_t (&out)[kExtensibleFormatSize])
 {
-    le::PutU16(out, f.tag);
+    const bool extensible = f.channelMask != 0;
+    le::PutU16(out, extensible ? kFormatExtensible : f.tag);
     le::PutU16(out + 2, f.channels);
     le::PutU32(out + 4, f.sampleRate);
     le::PutU32(out + 8, f.bytesPerSecond);
     le::PutU16(out + 12, f.blockAlign);
     le::PutU16(out + 14, f.bitsPerSample);
-    le::PutU16(out + 16, 0);
+    if (!extensible) {
+        le::PutU16(out + 16, 0);
+        return kWaveFormatExSize;
+    }
+    le::PutU16(out + 16, kExtensibleFormatSize - kWaveFormatExSize);
+    le::PutU16(out + 18, f.bitsPerSample);
+    le::PutU32(out + 20, f.channelMask);
+    le::PutU16(out + 24, f.tag);
+    std::memcpy(out + 26, kSubFormatTail, sizeof kSubFormatTail);
+    return kExtensibleFormatSize;
 }
 
 } // namespace wav

@@ -11,11 +11,6 @@
 namespace wav {
 namespace {
 
-// The GUID of an extensible format, after its first two bytes (which hold
-// the plain tag).
-constexpr std::uint8_t kSubFormatTail[14] = {0x00, 0x00, 0x00, 0x00, 0x10, 0x00, 0x80,
-                                             0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71};
-
 [[noreturn]] void Refuse(const std::string& path, const std::string& why)
 {
     throw std::runtime_error("The sound file " + path + " " + why);
@@ -68,14 +63,9 @@ Reader::Reader(const std::string& path) : path_(path), file_(fileio::File::OpenF
     if (!haveFormat || !haveData)
         Refuse(path, haveFormat ? "has no sound data (no \"data\" chunk)." : "has no format (no \"fmt \" chunk).");
 
-    format_ = ParseFormat(fmt);
-    if (format_.tag == kFormatExtensible) {
-        // The valid bits (fmt + 18) may be fewer than the container's: the
-        // samples are stored, and played, in the container's size.
-        if (fmtSize < 40 || le::GetU16(fmt + 16) < 22 || std::memcmp(fmt + 26, kSubFormatTail, 14) != 0)
-            Refuse(path, "has an extensible format that is not PCM or float.");
-        format_.tag = le::GetU16(fmt + 24);
-    }
+    format_ = ParseFormat(fmt, std::min<std::size_t>(fmtSize, sizeof fmt));
+    if (format_.tag == kFormatExtensible)
+        Refuse(path, "has an extensible format that is not PCM or float.");
     const Format& f = format_;
     if (f.tag != kFormatPcm && f.tag != kFormatFloat)
         Refuse(path, "holds samples of format " + std::to_string(f.tag) +

@@ -12,6 +12,7 @@ extern "C" {
 }
 
 #include <algorithm>
+#include <bit>
 #include <atomic>
 #include <cerrno>
 #include <climits>
@@ -223,7 +224,11 @@ HRESULT_AVI Writer::Impl::StartSound()
     default:
         par->codec_id = f.tag == wav::kFormatFloat ? AV_CODEC_ID_PCM_F32LE : AV_CODEC_ID_PCM_S32LE;
     }
-    av_channel_layout_default(&par->ch_layout, f.channels);
+    // The WAV's own speakers where it names as many as it has channels;
+    // FFmpeg then writes an extensible record where the layout needs one.
+    if (f.channelMask == 0 || std::popcount(f.channelMask) != f.channels ||
+        av_channel_layout_from_mask(&par->ch_layout, f.channelMask) < 0)
+        av_channel_layout_default(&par->ch_layout, f.channels);
     par->sample_rate = static_cast<int>(std::min<std::uint32_t>(f.sampleRate, INT_MAX));
     par->bits_per_coded_sample = f.bitsPerSample;
     par->block_align = f.blockAlign;
@@ -403,6 +408,9 @@ HRESULT_AVI Writer::EndStream()
     // while they go out is the movie's failure like any other.
     if (m.headerWritten && m.encoder && m.failure == AVIERR_OK)
         m.Fail(m.worker.Drain());
+    // Sound waits for its pictures; where they never came, it stays out.
+    if (m.headerWritten && m.failure == AVIERR_OK)
+        m.Fail(m.worker.ReleaseSound());
     return m.failure;
 }
 

@@ -1,5 +1,6 @@
 #include "MuxWorker.h"
 
+#include <algorithm>
 #include <system_error>
 #include <utility>
 
@@ -103,12 +104,18 @@ void MuxWorker::Loop()
                 continue; // drop what is left once the movie cannot go on
         }
         HRESULT_AVI hr = AVIERR_OK;
-        if (item.packet)
-            hr = Mux(item.packet.get());
-        else
+        const bool sound = item.packet && item.packet->stream_index != stream_->index;
+        if (sound) {
+            // Still counted as queued: its bytes are on their way to the file.
+            heldSound_.push_back(std::move(item));
+            hr = MuxHeldSound(false);
+        } else if (item.packet) {
+            hr = MuxPicture(item.packet.get());
+        } else {
             hr = pkt ? EncodeAndMux(item.frame.get(), pkt.get()) : AVIERR_MEMORY;
+        }
         auto s = shared_.Lock();
-        if (item.packet) {
+        if (item.packet && !sound) {
             --s->queuedPackets;
             s->queuedBytes -= item.fileBytes;
         }
@@ -152,11 +159,46 @@ HRESULT_AVI MuxWorker::EncodeAndMux(AVFrame* frame, AVPacket* pkt)
             return EncoderError(err);
         av_packet_rescale_ts(pkt, encoder_->time_base, stream_->time_base);
         pkt->stream_index = stream_->index;
-        const HRESULT_AVI hr = Mux(pkt);
+        const HRESULT_AVI hr = MuxPicture(pkt);
         av_packet_unref(pkt);
         if (hr != AVIERR_OK)
             return hr;
     }
+}
+
+HRESULT_AVI MuxWorker::MuxPicture(AVPacket* pkt)
+{
+    if (const HRESULT_AVI hr = Mux(pkt); hr != AVIERR_OK)
+        return hr;
+    // A picture without a duration lasts one tick, as the muxer counts it.
+    picturesEnd_ = std::max(picturesEnd_, pkt->pts + std::max<std::int64_t>(pkt->duration, 1));
+    return MuxHeldSound(false);
+}
+
+HRESULT_AVI MuxWorker::MuxHeldSound(bool all)
+{
+    while (!heldSound_.empty()) {
+        Job& job = heldSound_.front();
+        AVPacket* pkt = job.packet.get();
+        const AVRational soundBase = fmt_->streams[pkt->stream_index]->time_base;
+        if (!all && av_compare_ts(pkt->pts + pkt->duration, soundBase, picturesEnd_, stream_->time_base) > 0)
+            break;
+        const HRESULT_AVI hr = Mux(pkt);
+        {
+            auto s = shared_.Lock();
+            --s->queuedPackets;
+            s->queuedBytes -= job.fileBytes;
+        }
+        heldSound_.pop_front();
+        if (hr != AVIERR_OK)
+            return hr;
+    }
+    return AVIERR_OK;
+}
+
+HRESULT_AVI MuxWorker::ReleaseSound()
+{
+    return MuxHeldSound(true);
 }
 
 // Whether a packet of that size still leaves room on the disk, and within the

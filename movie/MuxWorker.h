@@ -85,6 +85,8 @@ public:
     HRESULT_AVI Stop();
     // Once stopped: the encoder gives up the pictures it holds back.
     HRESULT_AVI Drain();
+    // Once every picture is in: the sound still held back follows them.
+    HRESULT_AVI ReleaseSound();
 
     std::int64_t PacketsMuxed() const;
     // The packets of the picture's stream among them.
@@ -113,6 +115,11 @@ private:
     void Loop();
     HRESULT_AVI EncodeAndMux(AVFrame* frame, AVPacket* pkt);
     HRESULT_AVI Mux(AVPacket* pkt);
+    // A picture's packet, then the sound it has caught up with.
+    HRESULT_AVI MuxPicture(AVPacket* pkt);
+    // Muxes the held sound that ends by the pictures' end in the file; all
+    // of it with `all`.
+    HRESULT_AVI MuxHeldSound(bool all);
     // pending: bytes queued for the file that the disk has not yet seen.
     bool RoomFor(std::int64_t bytes, std::int64_t end, std::int64_t packets, std::int64_t pending) const;
 
@@ -123,6 +130,14 @@ private:
     AVStream* stream_ = nullptr;
     std::string path_;
     std::thread thread_;
+    // On the worker's side only (and the caller's once it has stopped).
+    // Sound goes into the file beside the pictures it plays with, however
+    // many pictures the encoder holds back: a chunk waits here until the
+    // pictures muxed reach its end. A movie cut short then holds no sound
+    // beyond its last picture.
+    std::deque<Job> heldSound_;
+    std::int64_t picturesEnd_ = 0; // in the picture stream's time base
+
 };
 
 } // namespace avi

@@ -72,13 +72,14 @@ bool Live(AviStream* s)
 constexpr std::uint32_t kStreamTypeVideo = FourCC("vids");
 constexpr std::uint32_t kStreamTypeAudio = FourCC("auds");
 
-// A sound stream: its format (a WAVEFORMATEX) goes into the header, so both
+// A sound stream: its format (a WAVEFORMATEX or WAVEFORMATEXTENSIBLE) goes into the header, so both
 // are set before the picture's format; its samples go between the frames.
 HRESULT_AVI SetSoundFormat(AviStream* pavi, const void* lpFormat, std::int32_t cbFormat)
 {
     if (!lpFormat || cbFormat < static_cast<std::int32_t>(wav::kPcmFormatSize))
         return AVIERR_BADFORMAT;
-    const wav::Format format = wav::ParseFormat(static_cast<const std::uint8_t*>(lpFormat));
+    const wav::Format format =
+        wav::ParseFormat(static_cast<const std::uint8_t*>(lpFormat), static_cast<std::size_t>(cbFormat));
     const HRESULT_AVI hr = pavi->file->writer->AddSound(format);
     if (hr == AVIERR_OK)
         pavi->blockAlign = format.blockAlign;

@@ -12,9 +12,9 @@ HRESULT_AVI SoundTrack::Create(PAVIFILE file)
     info.dwSampleSize = format.blockAlign;
     if (const HRESULT_AVI hr = AVIFileCreateStream(file, &stream_, &info); hr != AVIERR_OK)
         return hr;
-    std::uint8_t waveFormat[wav::kWaveFormatExSize];
-    wav::PutWaveFormatEx(format, waveFormat);
-    return AVIStreamSetFormat(stream_, 0, waveFormat, sizeof waveFormat);
+    std::uint8_t waveFormat[wav::kExtensibleFormatSize];
+    const std::size_t size = wav::PutWaveFormat(format, waveFormat);
+    return AVIStreamSetFormat(stream_, 0, waveFormat, static_cast<std::int32_t>(size));
 }
 
 HRESULT_AVI SoundTrack::WriteUpTo(std::int64_t frames, FrameRate rate)

@@ -325,11 +325,17 @@ TEST(Batch, ExactRatesAndSoundTracksKeepEverySample)
     EXPECT_NE(Batch({dir, out, "--overwrite", "--fps", "60"}).err.find("--fps 60 gives 15 frames a second"),
               std::string::npos);
 
-    // The movie's record of the sound: its size field written, nothing past it.
-    struct { std::uint8_t record[wav::kWaveFormatExSize], after; } w;
+    // The movie's record of the sound: its size field written, nothing past it; with a
+    // channel mask, the extensible record, which reads back as it was.
+    struct { std::uint8_t record[wav::kExtensibleFormatSize], after; } w;
     std::memset(&w, 0xFF, sizeof w);
-    wav::PutWaveFormatEx({1, 2, 48000, 192000, 4, 16}, w.record);
-    EXPECT_EQ(std::tuple(w.record[16], w.record[17], w.after), std::tuple(0, 0, 0xFF));
+    EXPECT_EQ(wav::PutWaveFormat({1, 2, 48000, 192000, 4, 16}, w.record), wav::kWaveFormatExSize);
+    EXPECT_EQ(std::tuple(w.record[16], w.record[17], w.record[18]), std::tuple(0, 0, 0xFF));
+    const wav::Format quad{3, 4, 44100, 705600, 16, 32, 0x33};
+    EXPECT_EQ(wav::PutWaveFormat(quad, w.record), wav::kExtensibleFormatSize);
+    const wav::Format back = wav::ParseFormat(w.record, sizeof w.record);
+    EXPECT_EQ(std::tuple(back.tag, back.channels, back.channelMask, back.bitsPerSample, w.after),
+              std::tuple(3, 4, 0x33u, 32, 0xFF));
     Bytes cut = Wav(1, 2, 48000, 16, 1), contradicting = cut, noData = cut;
     cut.resize(cut.size() - 10), contradicting[32] = 3, noData.resize(36);
     noData[4] = 28, noData[5] = noData[6] = 0;
