@@ -22,6 +22,8 @@ Reader::Reader(const std::string& path) : path_(path), file_(fileio::File::OpenF
 {
     if (!file_.ok())
         Refuse(path, "cannot be read: " + fileio::ErrorText(errno));
+    if (const char* kind = file_.NotPlainKind())
+        Refuse(path, std::string("is ") + kind + ", not a WAV file.");
     const std::int64_t length = file_.Length();
     std::uint8_t riff[12];
     if (length < 12 || file_.ReadAt(riff, sizeof riff, 0) != 12 || std::memcmp(riff, "RIFF", 4) != 0 ||
@@ -89,9 +91,15 @@ void Reader::Read(std::int64_t first, std::int64_t count, std::vector<std::uint8
 {
     count = std::max<std::int64_t>(0, std::min(count, frames_ - first));
     out.resize(static_cast<std::size_t>(count) * format_.blockAlign);
-    if (count > 0 && file_.ReadAt(out.data(), out.size(), dataOffset_ + first * format_.blockAlign) !=
-                         static_cast<std::int64_t>(out.size()))
+    if (count == 0)
+        return;
+    const std::int64_t got = file_.ReadAt(out.data(), out.size(), dataOffset_ + first * format_.blockAlign);
+    if (got < 0)
         Refuse(path_, "could not be read to its end: " + fileio::ErrorText(errno));
+    if (got != static_cast<std::int64_t>(out.size()))
+        Refuse(path_, "has become shorter than its header says: its sound ends after " +
+                          std::to_string(first + got / format_.blockAlign) +
+                          " of its " + std::to_string(frames_) + " samples.");
 }
 
 } // namespace wav

@@ -403,3 +403,24 @@ AviSaveOptionsProvider SetAviSaveOptionsProvider(AviSaveOptionsProvider provider
 {
     return std::exchange(Provider(), std::move(provider));
 }
+
+std::string AviSoundUnfit(const wav::Format& format, std::int64_t samples)
+{
+    // FFmpeg's reader refuses more channels; its muxer keeps the byte rate,
+    // and with it the sample rate, in a signed 32-bit field; AVIStreamWrite
+    // numbers samples in 32 bits.
+    constexpr unsigned kMostChannels = 512;
+    constexpr std::uint32_t kMostBytesPerSecond = 2147483647;
+    constexpr std::int64_t kMostSamples = 2147483647;
+    if (format.channels > kMostChannels)
+        return "has " + std::to_string(format.channels) + " channels, more than a movie's sound can (" +
+               std::to_string(kMostChannels) + ")";
+    if (format.bytesPerSecond > kMostBytesPerSecond)
+        return "takes " + std::to_string(format.bytesPerSecond) + " bytes a second (" +
+               std::to_string(format.sampleRate) + " samples a second), more than a movie's sound can (" +
+               std::to_string(kMostBytesPerSecond) + ")";
+    if (samples > kMostSamples)
+        return "holds " + std::to_string(samples) + " samples a channel, more than a movie's sound can (" +
+               std::to_string(kMostSamples) + ")";
+    return {};
+}

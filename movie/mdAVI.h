@@ -4,9 +4,11 @@
 // run calls these in a fixed order; see the implementation for how each maps.
 #include "AviCompressor.h"
 #include "AviResult.h"
+#include "WaveFormat.h"
 
 #include <cstdint>
 #include <functional>
+#include <string>
 
 constexpr std::uint32_t OF_WRITE = 0x0001;
 constexpr std::uint32_t OF_CREATE = 0x1000;
@@ -136,3 +138,9 @@ AviSaveOptionsProvider SetAviSaveOptionsProvider(AviSaveOptionsProvider provider
 // How many option records AVISaveOptions accepted that AVISaveOptionsFree
 // has not freed yet: what a run leaves behind when it misses the free.
 int AviSaveOptionsPending();
+
+// Why a movie cannot carry `samples` samples of sound of this format, in
+// words that follow "The sound file NAME "; empty when it can. The limits are
+// the stream header's, FFmpeg's muxer's and those of FFmpeg's reader, so that
+// a sound no player could open is refused before anything is written.
+std::string AviSoundUnfit(const wav::Format& format, std::int64_t samples);

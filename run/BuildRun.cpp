@@ -1,6 +1,7 @@
 #include "BuildRun.h"
 
 #include "BitmapFile.h"
+#include "FileError.h"
 #include "FileIO.h"
 #include "FrameBlend.h"
 #include "KeptBitmap.h"
@@ -86,6 +87,7 @@ private:
     // Decodes a group of frame files (one, unless frames are blended) into
     // the shared image and writes its temporary bitmap.
     bool Prepare(const std::vector<std::string>& group, const std::string& bitmap);
+    bool ReadBlended(const std::string& targa);
     // The next group of files of the list; empty when no whole group is left.
     std::vector<std::string> NextGroup();
     std::string GroupBitmap() const
@@ -182,7 +184,7 @@ bool Run::Prepare(const std::vector<std::string>& group, const std::string& bitm
     } else {
         blend_.Start();
         for (const std::string& targa : group)
-            if (ReadTGA(targa, image_) && !blend_.Add(image_))
+            if (ReadBlended(targa) && !blend_.Add(image_))
                 throw RunStop("The frame " + targa + " is " + std::to_string(image_.Width) + " x " +
                               std::to_string(image_.Height) + " pixels, unlike the frames blended with it:" + kCrLf +
                               group.front());
@@ -209,6 +211,17 @@ bool Run::Prepare(const std::vector<std::string>& group, const std::string& bitm
         throw;
     }
     return true;
+}
+
+// A file of a group that vanished or cannot be opened is left out of the
+// average, as a file of another kind is: the group still has its others.
+bool Run::ReadBlended(const std::string& targa)
+{
+    try {
+        return ReadTGA(targa, image_);
+    } catch (const FileError&) {
+        return false;
+    }
 }
 
 std::vector<std::string> Run::NextGroup()

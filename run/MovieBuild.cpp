@@ -48,14 +48,8 @@ FrameRate WindowRate(const std::string& fpsText)
 
 FrameRate RateForSound(std::int64_t frames, std::int64_t samples, std::uint32_t sampleRate)
 {
-    std::uint64_t rate = static_cast<std::uint64_t>(std::max<std::int64_t>(frames, 1)) * sampleRate;
-    std::uint64_t scale = static_cast<std::uint64_t>(std::max<std::int64_t>(samples, 1));
-    const std::uint64_t common = std::gcd(rate, scale);
-    rate /= common, scale /= common;
-    // Beyond 32 bits the fraction is kept to the precision the fields hold.
-    while (rate > UINT32_MAX || scale > UINT32_MAX)
-        rate = (rate + 1) / 2, scale = (scale + 1) / 2;
-    return {static_cast<std::uint32_t>(rate), static_cast<std::uint32_t>(scale)};
+    return ClosestRate(static_cast<std::uint64_t>(std::max<std::int64_t>(frames, 1)) * sampleRate,
+                       static_cast<std::uint64_t>(std::max<std::int64_t>(samples, 1)));
 }
 
 FrameImage& SharedFrameImage()

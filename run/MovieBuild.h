@@ -21,7 +21,7 @@
 FrameRate WindowRate(const std::string& fpsText);
 
 // The rate at which `frames` frames last as long as `samples` samples at
-// `sampleRate`: as exact as 32-bit header fields allow.
+// `sampleRate`: the closest a header can hold.
 FrameRate RateForSound(std::int64_t frames, std::int64_t samples, std::uint32_t sampleRate);
 
 // What the run keeps on its front end between presses.

@@ -28,9 +28,14 @@ HRESULT_AVI SoundTrack::WriteUpTo(std::int64_t frames, FrameRate rate)
         beyond ? sound_.frames()
                : std::min<std::int64_t>(static_cast<std::int64_t>(n * whole + n * part / rate.rate), sound_.frames());
     // In pieces of at most a second, so that the rest of a long track after
-    // the last frame is no single huge chunk.
+    // the last frame is no single huge chunk; and of at most 16 MiB, so that
+    // a second of a very fast sound is neither held whole nor refused.
+    constexpr std::int64_t kMostPieceBytes = 16 << 20;
+    const std::int64_t most =
+        std::max<std::int64_t>(1, std::min<std::int64_t>(sound_.format().sampleRate,
+                                                         kMostPieceBytes / sound_.format().blockAlign));
     while (written_ < end) {
-        const std::int64_t count = std::min<std::int64_t>(end - written_, sound_.format().sampleRate);
+        const std::int64_t count = std::min<std::int64_t>(end - written_, most);
         sound_.Read(written_, count, buffer_);
         const HRESULT_AVI hr =
             AVIStreamWrite(stream_, static_cast<std::int32_t>(written_), static_cast<std::int32_t>(count),

@@ -81,7 +81,30 @@ File::~File()
 
 File File::OpenForReading(const std::string& path)
 {
-    return File(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    return File(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+}
+
+const char* File::NotPlainKind() const
+{
+    struct stat st {};
+    if (::fstat(fd_, &st) != 0)
+        return "a file whose kind cannot be told";
+    switch (st.st_mode & S_IFMT) {
+    case S_IFREG:
+        return nullptr;
+    case S_IFDIR:
+        return "a directory";
+    case S_IFIFO:
+        return "a FIFO";
+    case S_IFCHR:
+        return "a character device";
+    case S_IFBLK:
+        return "a block device";
+    case S_IFSOCK:
+        return "a socket";
+    default:
+        return "not a plain file";
+    }
 }
 
 File File::Create(const std::string& path)

@@ -25,6 +25,8 @@ public:
     File& operator=(File&& other) noexcept;
     ~File();
 
+    // Never waits: a FIFO or a device opens at once (and then reads nothing
+    // as a file would), so that a wrong name cannot hang the program.
     static File OpenForReading(const std::string& path);
     // Created, or emptied when it exists.
     static File Create(const std::string& path);
@@ -37,6 +39,9 @@ public:
     static File OpenOwnedForOverwrite(const std::string& path, std::int64_t& size);
 
     bool ok() const { return fd_ >= 0; }
+    // What the file is when it is not a plain file ("a directory", "a FIFO",
+    // ...), for a message; null for a plain file.
+    const char* NotPlainKind() const;
     // Closes now and reports whether the system accepted the last writes.
     bool Close();
     // The file's length, or -1.

@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <cmath>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -192,6 +193,30 @@ TEST(MovieBuild, RateTextGivesTheHeaderRateAndUncheckedSizesDoNothing)
     run.w = "abc", run.h = "-7", run.fps = "40";
     EXPECT_EQ(run.Press().outcome, BuildOutcome::Created);
     EXPECT_EQ(std::tuple(run.Movie().width, run.Movie().rateNum), std::tuple(40, 30));
+}
+
+// A header rate is a fraction of two signed 32-bit fields: exact where it
+// fits, reduced first; else the closest fraction that fits, so that a movie
+// paced by its sound ends with it, however long.
+TEST(MovieBuild, SoundPacedRatesAreExactOrTheClosestAHeaderHolds)
+{
+    const auto rate = [](FrameRate r) { return std::tuple(r.rate, r.scale); };
+    EXPECT_EQ(rate(RateForSound(120, 96000, 48000)), std::tuple(60u, 1u));
+    EXPECT_EQ(rate(ClosestRate(30000, 1001)), std::tuple(30000u, 1001u));
+    EXPECT_EQ(rate(ClosestRate(3000000000, 100000000)), std::tuple(30u, 1u));
+    EXPECT_EQ(rate(ClosestRate(1ull << 40, 1)), std::tuple(kMaxRateField, 1u));
+    EXPECT_EQ(rate(ClosestRate(1, 1ull << 40)), std::tuple(1u, kMaxRateField));
+    // Frame counts around where a halved fraction used to drift, and sounds a
+    // little off a whole number of frames: the movie ends within half a frame
+    // of its sound.
+    for (const std::int64_t frames : {44740ll, 45000ll, 1000003ll, 216000000ll})
+        for (const std::int64_t samples : {frames * 800 + 1, frames * 1600 - 7, frames * 441 / 10 + 3}) {
+            const FrameRate r = RateForSound(frames, samples, 48000);
+            ASSERT_TRUE(r.rate > 0 && r.rate <= kMaxRateField && r.scale <= kMaxRateField) << frames;
+            const long double movie = static_cast<long double>(frames) * r.scale / r.rate,
+                              sound = static_cast<long double>(samples) / 48000;
+            EXPECT_LT(std::fabs(movie - sound), 0.5L * r.scale / r.rate) << frames << " " << samples;
+        }
 }
 
 // Cancel inside frame 3 still writes the frame in hand; closing the window
