@@ -14,7 +14,7 @@ jobs="${REELCAST_FUZZ_JOBS:-2}"
 build="${REELCAST_FUZZ_BUILD_DIR:-$root/build-fuzz}"
 work="${REELCAST_FUZZ_WORK_DIR:-$build/corpus}"
 crashes="$root/fuzz/crashes"
-targets=(${REELCAST_FUZZ_TARGETS:-fuzz_tga fuzz_cdib fuzz_textvalue fuzz_extension fuzz_filedialog})
+targets=(${REELCAST_FUZZ_TARGETS:-fuzz_tga fuzz_cdib fuzz_textvalue fuzz_extension fuzz_filedialog fuzz_wav})
 
 "$root/scripts/ensure-deps.sh"
 CC=clang CXX=clang++ cmake -S "$root" -B "$build" -DREELCAST_FUZZ=ON -DREELCAST_BENCH=OFF \
