@@ -3,11 +3,10 @@
 #include "BitmapFile.h"
 #include "FileError.h"
 #include "FileIO.h"
-#include "FrameBlend.h"
+#include "FrameFiles.h"
 #include "KeptBitmap.h"
 #include "RunFolder.h"
 #include "SoundTrack.h"
-#include "TGA.h"
 #include "mdFile.h"
 #include "modImageEffects.h"
 
@@ -85,9 +84,9 @@ private:
             sink_.ShowMessage(why);
     }
     // Decodes a group of frame files (one, unless frames are blended) into
-    // the shared image and writes its temporary bitmap.
-    bool Prepare(const std::vector<std::string>& group, const std::string& bitmap);
-    bool ReadBlended(const std::string& targa);
+    // the shared image and writes its temporary bitmap; report: whether a
+    // file passed over is reported (once only, however often it is read).
+    bool Prepare(const std::vector<std::string>& group, const std::string& bitmap, bool report = true);
     // The next group of files of the list; empty when no whole group is left.
     std::vector<std::string> NextGroup();
     std::string GroupBitmap() const
@@ -122,7 +121,7 @@ private:
     // Files a frame: 1, or more when they are blended into one.
     const int n_;
     const std::int64_t count_ = st_.Fle.ListCount() / n_;
-    FrameBlend blend_;
+    FrameFiles frames_{request_, sink_, image_};
 
     PAVIFILE file_ = nullptr;
     PAVISTREAM stream_ = nullptr;
@@ -147,6 +146,10 @@ private:
     std::set<std::string> temporaries_;
     // Whether this run has decoded a frame that a passed-over file may repeat.
     bool haveFrame_ = false;
+    // Whether the group prepared last repeats the frame before it, and the
+    // frames written that repeat the one before.
+    bool preparedRepeat_ = false;
+    std::int64_t repeats_ = 0;
 };
 
 bool Run::Yield()
@@ -176,20 +179,10 @@ void Run::DeleteTemporary(const std::string& path)
 // A file of another kind is left out of its group's average; a group with
 // no file that can be read repeats the previous picture of this run; with no
 // such picture yet, nothing is written and the answer is false.
-bool Run::Prepare(const std::vector<std::string>& group, const std::string& bitmap)
+bool Run::Prepare(const std::vector<std::string>& group, const std::string& bitmap, bool report)
 {
-    bool decoded = false;
-    if (group.size() == 1) {
-        decoded = ReadTGA(group.front(), image_);
-    } else {
-        blend_.Start();
-        for (const std::string& targa : group)
-            if (ReadBlended(targa) && !blend_.Add(image_))
-                throw RunStop("The frame " + targa + " is " + std::to_string(image_.Width) + " x " +
-                              std::to_string(image_.Height) + " pixels, unlike the frames blended with it:" + kCrLf +
-                              group.front());
-        decoded = blend_.Result(image_);
-    }
+    const bool decoded = frames_.Decode(group, report);
+    preparedRepeat_ = !decoded && haveFrame_;
     if (decoded)
         haveFrame_ = true;
     else if (haveFrame_)
@@ -211,17 +204,6 @@ bool Run::Prepare(const std::vector<std::string>& group, const std::string& bitm
         throw;
     }
     return true;
-}
-
-// A file of a group that vanished or cannot be opened is left out of the
-// average, as a file of another kind is: the group still has its others.
-bool Run::ReadBlended(const std::string& targa)
-{
-    try {
-        return ReadTGA(targa, image_);
-    } catch (const FileError&) {
-        return false;
-    }
 }
 
 std::vector<std::string> Run::NextGroup()
@@ -277,11 +259,15 @@ Outcome Run::PrepareFirstFrames()
                                     : firstTarga_ + ".bmp";
     const bool firstReady = Prepare(first, st_.FirstFramePath);
     if (!Prepare(group_, GroupBitmap()))
-        return Outcome::Stopped("Neither of the first two frames is an uncompressed 24-bit Targa file:" +
-                                std::string(kCrLf) + firstTarga_ + kCrLf + currentTarga_ + kCrLf +
-                                "Reelcast reads only that kind.");
+        return Outcome::Stopped(
+            (request_.everyTargaKind ? "Neither of the first two frames can be read:"
+                                     : "Neither of the first two frames is an uncompressed 24-bit Targa file:") +
+            std::string(kCrLf) + firstTarga_ + kCrLf + currentTarga_ +
+            (request_.everyTargaKind ? "" : std::string(kCrLf) + "Reelcast reads only that kind."));
+    const bool groupRepeats = preparedRepeat_;
     if (!firstReady) // it takes the second frame's picture
-        Prepare(first, st_.FirstFramePath);
+        Prepare(first, st_.FirstFramePath, false);
+    preparedRepeat_ = groupRepeats;
 
     const std::string firstBitmap = sink_.ShowFrame(st_.FirstFramePath);
     if (Notice why; !st_.FrameDib->CreateFromFile(firstBitmap, why)) {
@@ -364,6 +350,8 @@ Outcome Run::FrameLoop()
         if (written != 0)
             return Outcome::Failed(written);
         ++written_;
+        if (preparedRepeat_)
+            ++repeats_;
         // The sound that plays with the frames in the movie so far, position
         // 0 included: a stopped run keeps both in step.
         if (sound_)
@@ -428,9 +416,12 @@ Outcome Run::Ending(Outcome outcome)
         undeleted = CannotDelete(kept, "temporary bitmap", err);
     if (!undeleted.empty() && outcome.kind != Outcome::Kind::Closed && outcome.kind != Outcome::Kind::Message)
         outcome = Outcome::Stopped(undeleted);
-    // A movie without a frame is no movie: no player opens it.
-    if (file_ && inFile_ == 0)
+    // A movie without a frame is no movie: no player opens it; and where a
+    // complete movie or none was asked for, a run that failed leaves none.
+    if (file_ && (inFile_ == 0 || (request_.strict && !outcome.goesOn()))) {
         fileio::Delete(st_.OutputPath);
+        inFile_ = 0;
+    }
 
     sink_.ShowProgress(100);
     return outcome;
@@ -443,6 +434,8 @@ BuildResult Run::Report(const Outcome& outcome)
     result.resultCode = resultCode_;
     result.rate = rate_;
     result.movieFrames = count_;
+    result.passedOver = frames_.passedOver();
+    result.repeats = std::min(repeats_, inFile_);
     switch (outcome.kind) {
     case Outcome::Kind::Closed:
         result.outcome = BuildOutcome::Cancelled;

@@ -57,8 +57,15 @@ struct BuildRequest {
     std::optional<ExactRate> exactRate;
     // ...a sound track, from the movie's first frame on...
     const wav::Reader* sound = nullptr;
-    // ...and how many consecutive files are averaged into each frame.
+    // ...how many consecutive files are averaged into each frame...
     int blend = 1;
+    // ...every kind of Targa file (targa::Reader) instead of the window's
+    // one kind, each file passed over reported to BuildSink::PassedOver...
+    bool everyTargaKind = false;
+    // ...and a complete movie or none: a file that cannot be read ends the
+    // run, and a run that fails, for whatever reason, leaves no movie. A
+    // stop asked for (Cancel, a stop signal) still keeps the frames so far.
+    bool strict = false;
 };
 
 // The run's questions. The window asks its user; another front end answers
@@ -92,6 +99,13 @@ public:
         (void)done;
         (void)total;
     }
+    // A frame file that could not be read: it repeats the frame before, or
+    // is left out of its group's average. why says what is wrong with it.
+    virtual void PassedOver(const std::string& file, const std::string& why)
+    {
+        (void)file;
+        (void)why;
+    }
     // A report for the user, worded by whoever found the trouble.
     virtual void ShowMessage(const Notice& notice) = 0;
     // The frame's bitmap is ready: the front end may show it. Answers the
@@ -115,6 +129,10 @@ struct BuildResult {
     // was to have, position 0 included.
     FrameRate rate;
     std::int64_t movieFrames = 0;
+    // Files passed over, and of the frames written, those that repeat the
+    // frame before because no file of theirs could be read.
+    std::int64_t passedOver = 0;
+    std::int64_t repeats = 0;
 };
 
 // The program-wide frame every picture passes through.

@@ -1,5 +1,6 @@
 #include "TestSupport.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -182,6 +183,148 @@ int RunAsUnprivileged(const std::function<int()>& body)
     }
     int status = 0;
     return ::waitpid(pid, &status, 0) == pid && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+} // namespace testsupport
+
+namespace testsupport {
+
+namespace {
+
+std::uint8_t Hash(unsigned a, unsigned b)
+{
+    std::uint32_t h = a * 2654435761u ^ (b + 0x9E3779B9u) * 40503u;
+    h ^= h >> 15, h *= 2246822519u, h ^= h >> 13;
+    return static_cast<std::uint8_t>(h >> 7);
+}
+
+std::uint8_t Wide5(unsigned v)
+{
+    v &= 31;
+    return static_cast<std::uint8_t>(v << 3 | v >> 2);
+}
+
+// Blue, green, red of a stored 5-5-5 value.
+void Colour555(unsigned v, std::uint8_t* d)
+{
+    d[0] = Wide5(v), d[1] = Wide5(v >> 5), d[2] = Wide5(v >> 10);
+}
+
+} // namespace
+
+HandTarga MakeAnyTarga(int width, int height, const TargaKind& k, unsigned seed)
+{
+    const int pb = (k.depth + 7) / 8, mapBytes = (k.mapBits + 7) / 8;
+    const bool mapped = (k.type & 7) == 1, grey = (k.type & 7) == 3, rle = (k.type & 8) != 0;
+    Bytes f{k.idLength, static_cast<std::uint8_t>(k.mapLength ? 1 : 0), k.type,
+            static_cast<std::uint8_t>(k.mapFirst), static_cast<std::uint8_t>(k.mapFirst >> 8),
+            static_cast<std::uint8_t>(k.mapLength), static_cast<std::uint8_t>(k.mapLength >> 8), k.mapBits,
+            0, 0, 0, 0,
+            static_cast<std::uint8_t>(width), static_cast<std::uint8_t>(width >> 8), static_cast<std::uint8_t>(height),
+            static_cast<std::uint8_t>(height >> 8), k.depth,
+            static_cast<std::uint8_t>((k.topFirst ? 0x20 : 0) | (k.rightToLeft ? 0x10 : 0) |
+                                      (k.depth == 32 || (grey && k.depth == 16) ? 8 : k.depth == 16 && !mapped ? 1 : 0))};
+    for (int i = 0; i < k.idLength; ++i)
+        f.push_back(static_cast<std::uint8_t>('a' + i % 26));
+    Bytes map; // blue, green, red of each entry
+    for (int e = 0; e < k.mapLength; ++e) {
+        std::uint8_t stored[4];
+        for (int b = 0; b < mapBytes; ++b)
+            stored[b] = Hash(seed + 77, static_cast<unsigned>(e * 4 + b));
+        f.insert(f.end(), stored, stored + mapBytes);
+        std::uint8_t bgr[3];
+        if (mapBytes == 2)
+            Colour555(static_cast<unsigned>(stored[0] | stored[1] << 8), bgr);
+        else
+            std::copy_n(stored, 3, bgr);
+        map.insert(map.end(), bgr, bgr + 3);
+    }
+
+    // The stored pixels in file order, and what each shows.
+    const int n = width * height;
+    Bytes stored, shown;
+    for (int i = 0; i < n; ++i) {
+        const int at = i % 400;
+        const unsigned key = at < 150 ? 1000000u + static_cast<unsigned>(i / 400) : at < 300 ? static_cast<unsigned>(i / 2) : static_cast<unsigned>(i);
+        std::uint8_t p[4];
+        for (int b = 0; b < pb; ++b)
+            p[b] = Hash(seed, key * 4 + static_cast<unsigned>(b));
+        std::uint8_t bgr[3];
+        if (mapped) {
+            const unsigned entry = (p[0] | (pb == 2 ? p[1] << 8 : 0)) % (k.mapLength ? k.mapLength : 1u);
+            const unsigned index = k.mapFirst + entry;
+            p[0] = static_cast<std::uint8_t>(index), p[1] = static_cast<std::uint8_t>(index >> 8);
+            std::copy_n(map.begin() + entry * 3, 3, bgr);
+        } else if (grey)
+            bgr[0] = bgr[1] = bgr[2] = p[0];
+        else if (pb == 2)
+            Colour555(static_cast<unsigned>(p[0] | p[1] << 8), bgr);
+        else
+            std::copy_n(p, 3, bgr);
+        stored.insert(stored.end(), p, p + pb);
+        shown.insert(shown.end(), bgr, bgr + 3);
+    }
+
+    if (!rle)
+        f.insert(f.end(), stored.begin(), stored.end());
+    else {
+        const auto same = [&](int a, int b) { return std::equal(&stored[a * pb], &stored[a * pb] + pb, &stored[b * pb]); };
+        for (int i = 0; i < n;) {
+            int run = 1;
+            while (i + run < n && run < 128 && same(i, i + run))
+                ++run;
+            if (run > 1) {
+                f.push_back(static_cast<std::uint8_t>(0x80 | (run - 1)));
+                f.insert(f.end(), &stored[i * pb], &stored[i * pb] + pb);
+            } else {
+                int raw = 1;
+                while (i + raw < n && raw < 128 && !(i + raw + 1 < n && same(i + raw, i + raw + 1)))
+                    ++raw;
+                f.push_back(static_cast<std::uint8_t>(raw - 1));
+                f.insert(f.end(), &stored[i * pb], &stored[(i + raw) * pb]);
+                run = raw;
+            }
+            i += run;
+        }
+    }
+    if (k.footer) {
+        Bytes extension(495, 0);
+        extension[0] = 0xEF, extension[1] = 0x01;
+        const auto at = static_cast<std::uint32_t>(f.size());
+        f.insert(f.end(), extension.begin(), extension.end());
+        const std::uint8_t footer[26] = {static_cast<std::uint8_t>(at), static_cast<std::uint8_t>(at >> 8),
+                                         static_cast<std::uint8_t>(at >> 16), static_cast<std::uint8_t>(at >> 24),
+                                         0, 0, 0, 0, 'T', 'R', 'U', 'E', 'V', 'I', 'S', 'I', 'O', 'N', '-',
+                                         'X', 'F', 'I', 'L', 'E', '.', 0};
+        f.insert(f.end(), footer, footer + sizeof footer);
+    }
+
+    // Stored rows go where the origin puts them, pixels where the direction does.
+    HandTarga t{std::move(f), Bytes(shown.size())};
+    for (int i = 0; i < n; ++i) {
+        const int row = i / width, col = i % width;
+        const int r = k.topFirst ? row : height - 1 - row, c = k.rightToLeft ? width - 1 - col : col;
+        std::copy_n(shown.begin() + i * 3, 3, t.picture.begin() + (r * width + c) * 3);
+    }
+    return t;
+}
+
+bool HaveFfmpeg()
+{
+    return std::system("command -v ffmpeg >/dev/null 2>&1") == 0;
+}
+
+Bytes FfmpegPicture(const std::string& path)
+{
+    const std::string command = "ffmpeg -nostdin -v quiet -i '" + path + "' -pix_fmt bgr24 -f rawvideo - 2>/dev/null";
+    Bytes out;
+    if (FILE* pipe = ::popen(command.c_str(), "r")) {
+        std::uint8_t buffer[65536];
+        for (std::size_t got; (got = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;)
+            out.insert(out.end(), buffer, buffer + got);
+        ::pclose(pipe);
+    }
+    return out;
 }
 
 } // namespace testsupport

@@ -47,6 +47,33 @@ struct TargaOptions {
 // (top row first).
 Bytes MakeTarga(int width, int height, const Bytes& topDownRows, const TargaOptions& options = {});
 
+// Any kind of Targa file, made by hand from the format's definition.
+struct TargaKind {
+    std::uint8_t type = 2;        // 1, 2, 3, or 9, 10, 11 for run-length
+    std::uint8_t depth = 24;      // bits a stored pixel
+    std::uint8_t mapBits = 0;     // bits a colour map entry (with mapLength)
+    std::uint16_t mapFirst = 0;   // the first entry's index
+    std::uint16_t mapLength = 0;  // entries of the colour map, 0 for none
+    bool topFirst = false;        // descriptor bit 5
+    bool rightToLeft = false;     // descriptor bit 4
+    std::uint8_t idLength = 0;    // bytes of image-ID field
+    bool footer = false;          // a TGA 2.0 extension area and footer after the pixels
+};
+struct HandTarga {
+    Bytes file;
+    Bytes picture; // what the format says it shows: top row first, blue-green-red
+};
+// A width x height picture of the kind, whose stored pixels come in runs of
+// 150 equal pixels, then pairs, then single ones, crossing rows; run-length
+// types store them in both kinds of packet, runs of up to 128.
+HandTarga MakeAnyTarga(int width, int height, const TargaKind& kind, unsigned seed = 0);
+
+// The picture FFmpeg's Targa decoder gives for the file (ffmpeg -i FILE
+// -pix_fmt bgr24 -f rawvideo -); empty when it gives none.
+Bytes FfmpegPicture(const std::string& path);
+// Whether the ffmpeg program is there to ask.
+bool HaveFfmpeg();
+
 // n pattern pictures of width x height written to dir as the Targa files
 // f000.tga, f001.tga, ...; answers the pictures.
 std::vector<Bytes> WriteFrames(const TempDir& dir, int n, int width, int height);

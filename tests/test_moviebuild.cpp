@@ -31,7 +31,8 @@ public:
     std::string w = "512", h = "384", fps = "15", dir = frames.path().string(),
                 out = outDir.file("movie.avi"), codec = "raw";
     int chkF = 0, dialogShown = 0, blend = 1;
-    bool closing = false, acceptDialog = true;
+    bool closing = false, acceptDialog = true, everyKind = false, strict = false;
+    std::vector<std::pair<std::string, std::string>> passedOver; // file, why
     std::vector<std::string> statuses, opened;
     std::vector<float> progress;
     BuildState state;
@@ -66,6 +67,7 @@ public:
             opened.push_back(p);
     }
     void ShowMessage(const Notice& n) override { shown.push_back({n.text, n.style, n.title}); }
+    void PassedOver(const std::string& file, const std::string& why) override { passedOver.emplace_back(file, why); }
     bool ChooseCompressor(PAVISTREAM, AVICOMPRESSOPTIONS& o) override
     {
         ++dialogShown;
@@ -119,6 +121,7 @@ public:
         BuildRequest request;
         request.directory = dir, request.output = out, request.widthText = w, request.heightText = h;
         request.fpsText = fps, request.force = chkF != 0, request.blend = blend;
+        request.everyTargaKind = everyKind, request.strict = strict;
         return BuildMovie(request, *this, *this, state, SharedFrameImage());
     }
     avitest::Movie Movie() const { return avitest::ReadMovie(out); }
@@ -357,6 +360,72 @@ TEST(MovieBuild, PassedOverFilesRepeatTheFrameBeforeThem)
 // Blended, groups stand in for files: each frame is its group's linear-light
 // average (black and white give 188), without its passed-over files; a group
 // of none repeats the frame before; a short last group is left out.
+// The sequence of common kinds: with the window's request the run
+// passes every kind but uncompressed 24-bit over without a word, each
+// repeating the frame before; with every kind asked for, each file is its
+// picture; and where a complete movie is asked for, a file that cannot be
+// read leaves none.
+TEST(MovieBuild, TheWindowsRequestPassesOtherTargaKindsOverWithoutAWordAndEveryKindReadsThem)
+{
+    const TargaKind kinds[] = {{2, 24}, {2, 24, 0, 0, 0, true}, {10, 24}, {2, 32}, {2, 16}, {3, 8},
+                               {1, 8, 24, 0, 256}, {10, 32}, {2, 24, 0, 0, 0, false, false, 12},
+                               {10, 24, 0, 0, 0, true}, {2, 24}};
+    for (const bool everyKind : {false, true}) {
+        SCOPED_TRACE(everyKind ? "every kind" : "the window's request");
+        Build run(0, 37, 11);
+        std::vector<Bytes> pictures;
+        for (int i = 0; i < 11; ++i) {
+            HandTarga t = MakeAnyTarga(37, 11, kinds[i], static_cast<unsigned>(i));
+            run.Put(i, t.file);
+            pictures.push_back(t.picture);
+        }
+        run.everyKind = everyKind;
+        const BuildResult result = run.Press();
+        ASSERT_EQ(result.outcome, BuildOutcome::Created);
+        const auto movie = run.Movie();
+        ASSERT_EQ(movie.frames.size(), 11u) << movie.error;
+        std::size_t shownFrom = 1; // the file whose picture the frame shows
+        for (std::size_t k = 1; k < 11; ++k) {
+            const bool windowsKind = kinds[k].type == 2 && kinds[k].depth == 24;
+            if (everyKind || windowsKind)
+                shownFrom = k;
+            EXPECT_TRUE(movie.frames[k] == pictures[shownFrom]) << k;
+        }
+        EXPECT_EQ(std::tuple(result.framesWritten, result.passedOver, result.repeats),
+                  everyKind ? std::tuple(10, 0, 0) : std::tuple(10, 7, 7));
+        EXPECT_EQ(run.shown.size(), 1u); // the closing question only: not a word about the files
+        EXPECT_EQ(run.passedOver.size(), everyKind ? 0u : 7u);
+        if (!everyKind) {
+            EXPECT_EQ(run.passedOver.front(), std::pair(run.Name(2), std::string("not an uncompressed 24-bit Targa file")));
+        }
+        EXPECT_TRUE(run.Intact());
+    }
+
+    // A file that cannot be read: passed over and named with its reason, or,
+    // where a complete movie is asked for, the end of the run and the movie.
+    for (const bool strict : {false, true}) {
+        Build run(6, 37, 11);
+        Bytes cut = MakeAnyTarga(37, 11, {10, 24}).file;
+        cut.resize(cut.size() - 4);
+        run.Put(3, cut);
+        run.everyKind = true, run.strict = strict;
+        const BuildResult result = run.Press();
+        const std::pair<std::string, std::string> told{run.Name(3), "run-length data ends early"};
+        EXPECT_EQ(run.passedOver, std::vector{told});
+        if (!strict) {
+            EXPECT_EQ(std::tuple(result.outcome, result.framesWritten, result.passedOver, result.repeats),
+                      std::tuple(BuildOutcome::Created, 5, 1, 1));
+            continue;
+        }
+        EXPECT_EQ(std::tuple(result.outcome, result.framesWritten), std::tuple(BuildOutcome::Failed, 0));
+        EXPECT_FALSE(std::filesystem::exists(run.out));
+        ASSERT_EQ(run.shown.size(), 1u);
+        EXPECT_EQ(run.Box(0).prompt, "The frame " + run.Name(3) + " cannot be read: run-length data ends early.\r\n"
+                                     "A complete movie was asked for: none is left.");
+        EXPECT_TRUE(run.Intact());
+    }
+}
+
 TEST(MovieBuild, BlendedGroupsStandInForFiles)
 {
     for (const int force : {0, 1}) {
