@@ -1,0 +1,243 @@
+// reelcast-batch and the Targa files of a game or tool: every kind in one
+// movie, equal frame for frame to what FFmpeg's decoder gives (or, where it
+// strays from the format, to the format); the look at the whole sequence
+// before anything is written; --strict; and the account at the end.
+#include "AviMovieReader.h"
+#include "BatchFrontEnd.h"
+#include "TestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <sstream>
+
+using namespace testsupport;
+
+namespace {
+
+struct Outcome {
+    int code;
+    std::string out, err;
+};
+
+Outcome Batch(std::vector<std::string> args)
+{
+    args.insert(args.begin(), "reelcast-batch");
+    std::vector<const char*> argv;
+    for (const auto& a : args)
+        argv.push_back(a.c_str());
+    std::ostringstream out, err;
+    const int code = BatchMain(static_cast<int>(argv.size()), argv.data(), out, err);
+    return {code, out.str(), err.str()};
+}
+
+std::string Shot(int i)
+{
+    char name[32];
+    std::snprintf(name, sizeof name, "shot%04d.tga", i);
+    return name;
+}
+
+bool Has(const std::string& text, const std::string& part)
+{
+    return text.find(part) != std::string::npos;
+}
+
+} // namespace
+
+TEST(BatchTarga, EveryKindByHandFfmpegAndImageMagickGivesTheReferenceFrameForFrame)
+{
+    if (!HaveFfmpeg() || std::system("command -v convert >/dev/null 2>&1") != 0)
+        GTEST_SKIP() << "needs ffmpeg and ImageMagick's convert";
+    TempDir frames, outDir;
+    const int w = 53, h = 21;
+    const std::string d = frames.path().string() + "/";
+    std::vector<Bytes> reference; // what each file's frame must be
+    int n = 0;
+    const auto add = [&](const Bytes& picture) { reference.push_back(picture), ++n; };
+    // By hand: every kind, turned every way; the format's picture where
+    // FFmpeg strays from it.
+    const TargaKind kinds[] = {{2, 24}, {2, 15}, {2, 16}, {2, 32}, {3, 8}, {3, 16}, {1, 8, 15, 0, 200},
+                               {1, 8, 16, 3, 250}, {1, 8, 24, 0, 256}, {1, 8, 32, 10, 100}, {1, 16, 24, 500, 900},
+                               {10, 24}, {10, 15}, {10, 16}, {10, 32}, {11, 8}, {11, 16}, {9, 8, 24, 0, 256},
+                               {9, 8, 16, 0, 40}};
+    for (std::size_t i = 0; i < std::size(kinds); ++i)
+        for (const int turn : {0, 1, 2, 3}) {
+            TargaKind k = kinds[i];
+            k.topFirst = turn & 1, k.rightToLeft = turn & 2, k.idLength = turn == 1 ? 7 : 0, k.footer = turn == 3;
+            const HandTarga t = MakeAnyTarga(w, h, k, static_cast<unsigned>(i * 4 + turn));
+            const std::string file = d + Shot(n);
+            WriteFile(file, t.file);
+            const bool strays = ((k.type & 7) == 3 && k.depth == 16) || (k.depth == 15 && k.rightToLeft) ||
+                                ((k.type & 7) == 1 && k.depth == 16);
+            add(strays ? t.picture : FfmpegPicture(file));
+        }
+    // By FFmpeg and ImageMagick, as a game's or tool's screenshots come.
+    const std::string source = "-f lavfi -i testsrc=size=53x21:rate=25 -frames:v 1";
+    const std::vector<std::string> makers = {
+        "ffmpeg " + source + " -c:v targa -pix_fmt bgr24 %s",
+        "ffmpeg " + source + " -c:v targa -pix_fmt bgra %s",
+        "ffmpeg " + source + " -c:v targa -pix_fmt rgb555le %s",
+        "ffmpeg " + source + " -c:v targa -pix_fmt gray %s",
+        "ffmpeg " + source + " -c:v targa -pix_fmt pal8 %s",
+        "ffmpeg " + source + " -c:v targa -pix_fmt pal8 -rle 0 %s",
+        "convert " + d + Shot(0) + " -alpha set -channel A -fx 0.5 -type TrueColorAlpha %s",
+        "convert " + d + Shot(0) + " -compress RLE %s",
+        "convert " + d + Shot(0) + " -type Palette -compress RLE %s",
+        "convert " + d + Shot(0) + " -type Grayscale %s",
+        "convert " + d + Shot(0) + " -depth 5 -define tga:image-origin=TopRight %s",
+    };
+    for (const std::string& maker : makers) {
+        char command[512];
+        std::snprintf(command, sizeof command, (maker + " >/dev/null 2>&1").c_str(), (d + Shot(n)).c_str());
+        ASSERT_EQ(std::system(command), 0) << command;
+        add(FfmpegPicture(d + Shot(n)));
+    }
+    for (const Bytes& r : reference)
+        ASSERT_EQ(r.size(), static_cast<std::size_t>(w * h * 3));
+
+    const std::string out = outDir.file("every.avi");
+    const Outcome r = Batch({frames.path().string(), out, "--codec", "raw"});
+    EXPECT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(r.out, "Movie's Creation Completed!\n" + std::to_string(n - 1) + " frames written to " + out + "\n");
+    EXPECT_TRUE(r.err.starts_with("reelcast-batch: " + std::to_string(n) + " frame files: ")) << r.err;
+    EXPECT_TRUE(Has(r.err, " run-length colour-mapped, 8-bit (type 9)") && Has(r.err, " grey, 16-bit (type 3)"))
+        << r.err;
+    const auto movie = avitest::ReadMovie(out);
+    ASSERT_EQ(static_cast<int>(movie.frames.size()), n) << movie.error;
+    for (int k = 1; k < n; ++k)
+        EXPECT_TRUE(movie.frames[k] == reference[k]) << Shot(k);
+}
+
+TEST(BatchTarga, TheLookAtTheSequenceReportsGapsUnreadableFilesAndOtherSizesBeforeAnythingIsWritten)
+{
+    TempDir frames, outDir;
+    const std::string dir = frames.path().string(), out = outDir.file("m.avi");
+    for (const int i : {1, 2, 3, 7, 8, 9, 10, 12})
+        WriteFile(frames.file(Shot(i)), MakeAnyTarga(16, 8, {10, 24}, static_cast<unsigned>(i)).file);
+    WriteFile(frames.file(Shot(8)), Bytes(12, 0));                              // too short
+    WriteFile(frames.file(Shot(9)), MakeAnyTarga(16, 8, {2, 24}).file);         // another kind
+    WriteFile(frames.file(Shot(10)), MakeAnyTarga(12, 8, {2, 32}).file);        // another size
+    Bytes cut = MakeAnyTarga(16, 8, {2, 16}).file;
+    cut.pop_back();
+    WriteFile(frames.file(Shot(12)), cut);                                      // shorter than its header says
+
+    const Outcome r = Batch({dir, out});
+    EXPECT_EQ(r.code, 1);
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err,
+              "reelcast-batch: 8 frame files: 4 run-length true colour, 24-bit (type 10); 1 true colour, 24-bit "
+              "(type 2); 1 true colour, 32-bit (type 2)\n"
+              "reelcast-batch: 2 cannot be read: shot0008.tga (too short for a Targa header); shot0012.tga (the "
+              "file ends before its last pixel)\n"
+              "reelcast-batch: 1 not 16 x 8 like the first frame, shot0001.tga: shot0010.tga (12 x 8)\n"
+              "reelcast-batch: gaps in the numbering (4 files): shot0004\u2013shot0006 missing; shot0011 missing\n"
+              "reelcast-batch: every frame must be 16 x 8, the size of the first; --size WxH makes them one size. "
+              "Nothing was written.\n");
+    EXPECT_FALSE(std::filesystem::exists(out));
+
+    // Made one size, the frames go on; the unreadable ones are named again
+    // at the end, and the movie has a frame for every file.
+    const Outcome sized = Batch({dir, out, "--size", "16x8"});
+    EXPECT_EQ(sized.code, 0) << sized.err;
+    EXPECT_TRUE(Has(sized.err, "reelcast-batch: 2 of 8 files could not be read and repeat the frame before them: "
+                               "shot0008.tga (too short for a Targa header), shot0012.tga (the file ends before "
+                               "its last pixel)\n"))
+        << sized.err;
+    EXPECT_TRUE(sized.out.ends_with("7 frames written to " + out + ", 2 of them repeats of the frame before\n"))
+        << sized.out;
+    EXPECT_EQ(avitest::ReadMovie(out).frames.size(), 8u);
+
+    // More than five of a finding: the first five, then a count.
+    TempDir many;
+    for (int i = 0; i < 9; ++i)
+        WriteFile(many.file(Shot(i * 2)), i % 8 ? Bytes(5, 1) : MakeAnyTarga(4, 4, {2, 24}).file);
+    const Outcome manyR = Batch({many.path().string(), outDir.file("n.avi")});
+    EXPECT_TRUE(Has(manyR.err, "reelcast-batch: 7 cannot be read: shot0002.tga (too short for a Targa header); "
+                               "shot0004.tga (too short for a Targa header); shot0006.tga (too short for a Targa "
+                               "header); shot0008.tga (too short for a Targa header); shot0010.tga (too short for a "
+                               "Targa header); and 2 more\n"))
+        << manyR.err;
+    EXPECT_TRUE(Has(manyR.err, "reelcast-batch: gaps in the numbering (8 files): shot0001 missing; shot0003 missing; "
+                               "shot0005 missing; shot0007 missing; shot0009 missing; and 3 more\n"))
+        << manyR.err;
+}
+
+TEST(BatchTarga, StrictLeavesACompleteMovieOrNone)
+{
+    TempDir frames, outDir;
+    const std::string dir = frames.path().string(), out = outDir.file("m.avi");
+    for (int i = 0; i < 6; ++i)
+        WriteFile(frames.file(Shot(i)), MakeAnyTarga(40, 9, {10, 32}, static_cast<unsigned>(i)).file);
+    EXPECT_EQ(Batch({dir, out, "--strict"}).code, 0);
+    EXPECT_EQ(avitest::ReadMovie(out).frames.size(), 6u);
+
+    // Found by the look at the sequence: a gap. Nothing is written, and the
+    // movie already there stays.
+    const Bytes before = ReadFile(out);
+    std::filesystem::rename(frames.file(Shot(5)), frames.file(Shot(7)));
+    const Outcome gap = Batch({dir, out, "--strict", "--overwrite"});
+    EXPECT_EQ(gap.code, 1);
+    EXPECT_TRUE(gap.err.ends_with("reelcast-batch: gaps in the numbering (2 files): shot0005\u2013shot0006 missing\n"
+                                  "reelcast-batch: --strict: the sequence is not complete. Nothing was written.\n"))
+        << gap.err;
+    EXPECT_EQ(ReadFile(out), before);
+    // Without --strict a gap is only reported.
+    EXPECT_EQ(Batch({dir, out, "--overwrite"}).code, 0);
+    std::filesystem::rename(frames.file(Shot(7)), frames.file(Shot(5)));
+
+    // Found only while decoding: run-length data that ends early, though the
+    // header promised enough. The run ends and the movie goes.
+    Bytes early = MakeAnyTarga(40, 9, {10, 32}, 3).file;
+    early.resize(early.size() - 6);
+    WriteFile(frames.file(Shot(3)), early);
+    const Outcome decoded = Batch({dir, out, "--strict", "--overwrite"});
+    EXPECT_EQ(decoded.code, 1);
+    EXPECT_TRUE(Has(decoded.err, "reelcast-batch: The frame " + frames.file(Shot(3)) +
+                                     " cannot be read: run-length data ends early.\n"
+                                     "A complete movie was asked for: none is left.\n"))
+        << decoded.err;
+    EXPECT_TRUE(decoded.err.ends_with("reelcast-batch: --strict: no movie is left at " + out + "\n")) << decoded.err;
+    EXPECT_FALSE(std::filesystem::exists(out));
+    EXPECT_TRUE(std::filesystem::exists(frames.file(Shot(3))));
+    for (const auto& e : std::filesystem::directory_iterator(frames.path())) // no temporary bitmap left
+        EXPECT_EQ(e.path().extension(), ".tga");
+
+    // Without --strict the same file repeats the frame before it, is named
+    // at the end, and the exit code stays 0.
+    const Outcome kept = Batch({dir, out, "--overwrite"});
+    EXPECT_EQ(kept.code, 0);
+    EXPECT_TRUE(Has(kept.err, "reelcast-batch: 1 of 6 files could not be read and repeats the frame before it: "
+                              "shot0003.tga (run-length data ends early)\n"))
+        << kept.err;
+    EXPECT_TRUE(kept.out.ends_with("5 frames written to " + out + ", 1 of them a repeat of the frame before\n"));
+    const auto movie = avitest::ReadMovie(out);
+    ASSERT_EQ(movie.frames.size(), 6u);
+    EXPECT_EQ(movie.frames[3], movie.frames[2]);
+}
+
+TEST(BatchTarga, BlendedGroupsLeaveAFilePassedOverOutOfTheirAverageAndTheAccountNamesIt)
+{
+    TempDir frames, outDir;
+    const std::string dir = frames.path().string(), out = outDir.file("b.avi");
+    std::vector<Bytes> pictures;
+    for (int i = 0; i < 6; ++i) {
+        const HandTarga t = MakeAnyTarga(8, 4, {i % 2 ? std::uint8_t(10) : std::uint8_t(2), 24}, static_cast<unsigned>(i));
+        WriteFile(frames.file(Shot(i)), t.file);
+        pictures.push_back(t.picture);
+    }
+    Bytes overrun = MakeAnyTarga(8, 4, {10, 24}, 5).file;
+    overrun[18] = 0xFF; // a first packet of 128 pixels, in a picture of 32
+    WriteFile(frames.file(Shot(5)), overrun);
+    const Outcome r = Batch({dir, out, "--blend", "2"});
+    EXPECT_EQ(r.code, 0) << r.err;
+    EXPECT_TRUE(Has(r.err, "reelcast-batch: 1 of 6 files could not be read and is left out of its group's average: "
+                           "shot0005.tga (run-length data overruns the picture)\n"))
+        << r.err;
+    EXPECT_TRUE(r.out.ends_with("2 frames written to " + out + "\n")) << r.out;
+    // The last group's frame is its one readable file, unblurred.
+    const auto movie = avitest::ReadMovie(out);
+    ASSERT_EQ(movie.frames.size(), 3u) << movie.error;
+    EXPECT_EQ(movie.frames[2], pictures[4]);
+}
