@@ -98,15 +98,19 @@ std::string Convert(Pixel kind, const std::uint8_t* s, std::int64_t n, std::uint
     return {};
 }
 
-// n copies of the 3-byte pixel p from d on.
+// n copies of the 3-byte pixel p from d on: one pixel, then what is written
+// so far copied after itself, doubling, so that a run of 128 pixels takes
+// eight copies instead of 384 byte stores.
 inline void Fill(std::uint8_t* d, std::int64_t n, const std::uint8_t* p)
 {
+    const auto bytes = static_cast<std::size_t>(n) * 3;
     if (p[0] == p[1] && p[1] == p[2]) {
-        std::memset(d, p[0], static_cast<std::size_t>(n) * 3);
+        std::memset(d, p[0], bytes);
         return;
     }
-    for (std::int64_t i = 0; i < n; ++i, d += 3)
-        d[0] = p[0], d[1] = p[1], d[2] = p[2];
+    d[0] = p[0], d[1] = p[1], d[2] = p[2];
+    for (std::size_t done = 3; done < bytes; done *= 2)
+        std::memcpy(d + done, d, std::min(done, bytes - done));
 }
 
 void ReverseRow(std::uint8_t* row, std::int64_t width)
