@@ -170,6 +170,7 @@ TEST(BatchTarga, StrictLeavesACompleteMovieOrNone)
     const std::string dir = frames.path().string(), out = outDir.file("m.avi");
     for (int i = 0; i < 6; ++i)
         WriteFile(frames.file(Shot(i)), MakeAnyTarga(40, 9, {10, 32}, static_cast<unsigned>(i)).file);
+    EXPECT_TRUE(Has(Batch({"--help"}).out, "  --strict  "));
     EXPECT_EQ(Batch({dir, out, "--strict"}).code, 0);
     EXPECT_EQ(avitest::ReadMovie(out).frames.size(), 6u);
 
