@@ -1,15 +1,12 @@
 #include "NewPage.h"
 
+#include "RunFolder.h"
 #include "Shell.h"
-
-#include <QCoreApplication>
-#include <QDir>
 
 #include <algorithm>
 #include <cctype>
-#include <filesystem>
 #include <fstream>
-#include <system_error>
+#include <stdexcept>
 
 namespace {
 
@@ -33,42 +30,36 @@ std::string TrimBlanks(const std::string& text)
 
 } // namespace
 
-std::string TemporaryPagePath(const std::string& AppDirectory)
-{
-    if (!AppDirectory.empty() && AppDirectory.back() == '/')
-        return AppDirectory + "temphtm.HTM";
-    return AppDirectory + "/temphtm.HTM";
-}
-
-void OpenLink(const std::string& link, const std::string& AppDirectory, void* Owner)
+void OpenLink(const std::string& link, const std::string& WorkingDirectory, void* Owner)
 {
     if (IsMailLink(link)) {
-        ShellExecuteA(Owner, "OPEN", link.c_str(), nullptr, AppDirectory.c_str(), SW_SHOWNORMAL);
+        ShellExecuteA(Owner, "OPEN", link.c_str(), nullptr, WorkingDirectory.c_str(), SW_SHOWNORMAL);
         return;
     }
 
-    const std::string page = TemporaryPagePath(AppDirectory);
-    {
-        // A page that cannot be written makes the look-up below fail, and
-        // the shell then opens the link by itself.
-        std::ofstream out(page, std::ios::binary | std::ios::trunc);
-        out << "\"<HTML> <\\HTML>\"\r\n";
-    }
-
+    // The page's only use is its type; it goes nowhere near the program's
+    // folder, which an installed program must leave as the package made it.
+    ShellResult found = SE_ERR_FNF;
     std::string program(kExecutablePathSize, ' ');
-    const ShellResult found = FindExecutableA(page.c_str(), nullptr, program);
+    try {
+        const RunFolder folder;
+        const std::string page = folder.path() + "/temphtm.HTM";
+        {
+            // A page that cannot be written makes the look-up below fail,
+            // and the shell then opens the link by itself.
+            std::ofstream out(page, std::ios::binary | std::ios::trunc);
+            out << "\"<HTML> <\\HTML>\"\r\n";
+        }
+        found = FindExecutableA(page.c_str(), nullptr, program);
+    } catch (const std::runtime_error&) {
+        // No private folder: the shell opens the link itself.
+    }
     program = TrimBlanks(program);
 
-    // Whatever stood in the page's way (a folder of that name) is not ours
-    // to delete.
-    std::error_code ignored;
-    if (!std::filesystem::is_directory(page, ignored))
-        std::filesystem::remove(page, ignored);
-
     if (found <= 32) {
-        ShellExecuteA(Owner, "OPEN", link.c_str(), nullptr, AppDirectory.c_str(), SW_SHOWNORMAL);
+        ShellExecuteA(Owner, "OPEN", link.c_str(), nullptr, WorkingDirectory.c_str(), SW_SHOWNORMAL);
         return;
     }
     program = program.substr(0, program.find('\0'));
-    ShellExecuteA(Owner, "open", program.c_str(), link.c_str(), nullptr, SW_SHOWNORMAL);
+    ShellExecuteA(Owner, "open", program.c_str(), link.c_str(), WorkingDirectory.c_str(), SW_SHOWNORMAL);
 }

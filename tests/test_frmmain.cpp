@@ -4,7 +4,11 @@
 #include "TestSupport.h"
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
+#include <QFontMetrics>
+#include <QGroupBox>
+#include <QImage>
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QTest>
@@ -12,6 +16,7 @@
 #include <gtest/gtest.h>
 
 #include <tuple>
+#include <vector>
 
 using namespace testsupport;
 
@@ -43,13 +48,26 @@ struct WatchedWindow : FrmMain {
     }
 };
 
+void WriteText(const QString& path, const QString& text)
+{
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly)) << path.toStdString();
+    file.write(text.toUtf8());
+}
+
+QString ReadText(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
+}
+
 } // namespace
 
 // The picture box is hidden scratch; what counts is the bitmap handed on to
 // the movie, and the error that names a file which cannot be decoded.
 TEST_F(FrmMainTest, PickersFillTheirBoxOrChangeNothingAndLoadPicNamesTheBitmapOrThrowsNamingTheFile)
 {
-    FrmMain w(app.toStdString());
+    FrmMain w(app.toStdString(), app.toStdString());
     std::string chosen;
     std::vector<FileDialogRequest> requests;
     w.SetFolderBrowser([&](QWidget*, const QString&) { return chosen; });
@@ -97,7 +115,7 @@ TEST_F(FrmMainTest, PickersFillTheirBoxOrChangeNothingAndLoadPicNamesTheBitmapOr
     }
 }
 
-TEST_F(FrmMainTest, StartProposesTheFirstFreeDemoNumberInTheFirstOutputFolderItCanMake)
+TEST_F(FrmMainTest, FromItsBuildTreeTheWindowProposesTheFirstFreeDemoNumberInOutPutBesideItself)
 {
     // Numbers from..to taken (none: the folder is made). All 999 taken: the
     // last is proposed, and the build asks before it replaces it. A trailing
@@ -110,25 +128,72 @@ TEST_F(FrmMainTest, StartProposesTheFirstFreeDemoNumberInTheFirstOutputFolderItC
         ASSERT_TRUE(QDir().mkpath(from <= to ? out : dir));
         for (int n = from; n <= to; ++n)
             WriteFile(demo(n).toStdString(), {});
-        FrmMain w((dir + "/").toStdString());
+        FrmMain w((dir + "/").toStdString(), dir.toStdString());
         EXPECT_EQ(std::tuple(w.TxtOut->text(), w.TxtDir->text(), QFileInfo(out).isDir(), w.StartupProblems().size()),
                   std::tuple(demo(proposed), dir, true, 0u));
     }
-    // A file where the application directory should be: the user's videos
-    // folder takes its place silently; when that fails too, the user is told.
-    const QString blocked = root.filePath("not-a-directory");
+}
+
+// The build tree is the folder itself, by any path to it; a copy, a staged
+// install or a program beside a folder of the same name is not.
+TEST_F(FrmMainTest, OnlyTheBuildsOwnFolderCountsAsTheBuildTree)
+{
+    const QString copy = root.filePath("stage/usr/bin"), link = root.filePath("link");
+    ASSERT_TRUE(QDir().mkpath(copy) && QFile::link(app, link));
+    const std::string a = app.toStdString();
+    const std::tuple<std::string, std::string, bool> cases[] = {
+        {a, a, true},           {a + "/", a, true},   {link.toStdString(), a, true},
+        {a + "/../app", a, true}, {copy.toStdString(), a, false}, {a, copy.toStdString(), false},
+        {a, a + "/OutPut", false}, {a, "", false},    {"", a, false},
+        {a, root.filePath("gone").toStdString(), false}};
+    for (const auto& [program, build, expected] : cases)
+        EXPECT_EQ(RunsFromBuildTree(program, build), expected) << program << " built in " << build;
+}
+
+// Anywhere but its build tree, writable or not and whoever runs it, the
+// window keeps to the user's folders: nothing appears beside the program,
+// the site link included; when the videos folder cannot be made, the user
+// is told.
+TEST_F(FrmMainTest, ElsewhereTheWindowUsesTheUsersFoldersAndWritesNothingBesideItself)
+{
+    const QString blocked = root.filePath("not-a-directory"), home = root.filePath("home");
     WriteFile(blocked.toStdString(), {});
-    const QByteArray home = qgetenv("HOME");
-    for (const QString& fakeHome : {root.filePath("home"), blocked}) {
+    const QByteArray wasHome = qgetenv("HOME");
+    for (const char* name : {"XDG_DATA_HOME", "XDG_CONFIG_HOME", "XDG_DATA_DIRS", "XDG_CONFIG_DIRS", "XDG_RUNTIME_DIR"})
+        qputenv(name, (root.filePath(name)).toUtf8());
+    qunsetenv("XDG_CURRENT_DESKTOP");
+    // A browser registered for pages that notes the link it was given.
+    const QString browser = root.filePath("browser"), noted = root.filePath("browser.ran");
+    for (const char* folder : {"XDG_DATA_HOME/applications", "XDG_CONFIG_HOME", "XDG_RUNTIME_DIR"})
+        ASSERT_TRUE(QDir().mkpath(root.filePath(folder)));
+    WriteText(browser, "#!/bin/sh\necho \"$*\" > \"$0.ran\"\n");
+    QFile(browser).setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    WriteText(root.filePath("XDG_DATA_HOME/applications/b.desktop"),
+              "[Desktop Entry]\nType=Application\nName=B\nExec=" + browser + " %u\nMimeType=text/html;\n");
+    WriteText(root.filePath("XDG_CONFIG_HOME/mimeapps.list"), "[Default Applications]\ntext/html=b.desktop\n");
+
+    for (const QString& fakeHome : {home, blocked}) {
         qputenv("HOME", fakeHome.toUtf8());
-        FrmMain w(blocked.toStdString());
-        EXPECT_EQ(w.TxtOut->text(), fakeHome + "/Videos/Reelcast/Demo000.avi");
+        WatchedWindow w(app.toStdString(), root.filePath("build").toStdString());
+        EXPECT_EQ(std::tuple(w.TxtOut->text(), w.TxtDir->text(), w.OutputFolder()),
+                  std::tuple(fakeHome + "/Videos/Reelcast/Demo000.avi", home, // remembered the second time
+                             (fakeHome + "/Videos/Reelcast").toStdString()));
         w.show();
         w.activateWindow();
         ASSERT_TRUE(QTest::qWaitForWindowActive(&w));
         QTest::qWait(50);
+        if (fakeHome == home) {
+            QTest::mouseClick(w.lblSite, Qt::LeftButton);
+            for (int i = 0; i < 250 && QFileInfo(noted).size() == 0; ++i)
+                QTest::qWait(20);
+            EXPECT_EQ(ReadText(noted), "https://reelcast.example.org\n");
+        }
+        EXPECT_TRUE(w.close());
     }
-    qputenv("HOME", home);
+    qputenv("HOME", wasHome);
+    EXPECT_EQ(QDir(app).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden), QStringList());
+    EXPECT_EQ(QDir(root.filePath("XDG_RUNTIME_DIR")).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), QStringList())
+        << "the page's private folder goes with it";
     ASSERT_EQ(messages.shown().size(), 1u);
     EXPECT_NE(messages.shown()[0].prompt.find((blocked + "/Videos/Reelcast").toStdString()), std::string::npos);
 }
@@ -136,7 +201,7 @@ TEST_F(FrmMainTest, StartProposesTheFirstFreeDemoNumberInTheFirstOutputFolderItC
 TEST_F(FrmMainTest, FrameDirectoryIsStoredBeforeTheCloseHookAndOfferedAtTheNextStart)
 {
     {
-        WatchedWindow w(app.toStdString());
+        WatchedWindow w(app.toStdString(), app.toStdString());
         w.show();
         w.TxtDir->setText("/no/such/frames dir");
         EXPECT_TRUE(w.close());
@@ -144,10 +209,101 @@ TEST_F(FrmMainTest, FrameDirectoryIsStoredBeforeTheCloseHookAndOfferedAtTheNextS
         EXPECT_TRUE(w.close());
         EXPECT_EQ(std::tuple(w.closings, w.storedAtClosing), std::tuple(1, QString("/no/such/frames dir")));
     }
-    FrmMain next(app.toStdString());
+    FrmMain next(app.toStdString(), app.toStdString());
     EXPECT_EQ(next.TxtDir->text(), "/no/such/frames dir");
     next.TxtDir->clear();
     EXPECT_TRUE(next.close());
-    EXPECT_EQ(FrmMain(app.toStdString()).TxtDir->text(), "") << "an empty box is stored as an empty text";
+    EXPECT_EQ(FrmMain(app.toStdString(), app.toStdString()).TxtDir->text(), "") << "an empty box is stored as an empty text";
     EXPECT_TRUE(messages.shown().empty());
+}
+
+namespace {
+
+// The window as a desktop scaled by dpr shows it.
+QImage Rendered(FrmMain& w, qreal dpr)
+{
+    QImage image((QSizeF(w.size()) * dpr).toSize(), QImage::Format_RGB32);
+    image.setDevicePixelRatio(dpr);
+    image.fill(Qt::white);
+    w.render(&image);
+    return image;
+}
+
+// Darkness summed over a part of the window given in its own pixels.
+double Ink(const QImage& image, const QRect& part)
+{
+    const qreal dpr = image.devicePixelRatio();
+    const QRect pixels = QRectF(QPointF(part.topLeft()) * dpr, QSizeF(part.size()) * dpr).toRect();
+    double ink = 0;
+    for (int y = pixels.top(); y <= pixels.bottom(); ++y)
+        for (int x = pixels.left(); x <= pixels.right(); ++x)
+            ink += 255 - qGray(image.pixel(x, y));
+    return ink / (dpr * dpr);
+}
+
+// Where each run of rows holding ink starts, in the window's pixels.
+std::vector<double> InkBandTops(const QImage& image, const QRect& part)
+{
+    const qreal dpr = image.devicePixelRatio();
+    const QRect pixels = QRectF(QPointF(part.topLeft()) * dpr, QSizeF(part.size()) * dpr).toRect();
+    std::vector<double> tops;
+    bool previous = false;
+    for (int y = pixels.top(); y <= pixels.bottom(); ++y) {
+        bool ink = false;
+        for (int x = pixels.left(); x <= pixels.right() && !ink; ++x)
+            ink = qGray(image.pixel(x, y)) < 160;
+        if (ink && !previous)
+            tops.push_back(y / dpr);
+        previous = ink;
+    }
+    return tops;
+}
+
+} // namespace
+
+// At 100 %, 150 % and 200 % the captions are as much bolder than their
+// regular weight as at 100 %, and the help text's four lines stand apart at
+// the same spacing.
+TEST_F(FrmMainTest, CaptionsStayBoldAndHelpLinesStayApartAtEveryScale)
+{
+    FrmMain bold(app.toStdString(), app.toStdString()), regular(app.toStdString(), app.toStdString());
+    std::vector<QWidget*> captions{regular.Frame2, regular.FrameFile, regular.Frame1, regular.lblSite, regular.lblMail};
+    for (QWidget* caption : captions) {
+        QFont font = caption->font();
+        ASSERT_TRUE(font.bold()) << caption->objectName().toStdString();
+        font.setBold(false);
+        caption->setFont(font);
+    }
+    // A caption's text: a group box's title above its frame, a link label whole.
+    auto textOf = [](const QWidget* caption) {
+        const QRect r = caption->geometry();
+        return qobject_cast<const QGroupBox*>(caption) ? QRect(r.x(), r.y(), r.width(), QFontMetrics(caption->font()).height())
+                                                       : r;
+    };
+    const QRect help(bold.Frame2->mapTo(&bold, bold.Label6->geometry().topLeft()), bold.Label6->size());
+    std::vector<double> atFull;
+    std::vector<double> pitchAtFull;
+    for (const qreal dpr : {1.0, 1.5, 2.0}) {
+        SCOPED_TRACE(testing::Message() << "scale " << dpr);
+        const QImage b = Rendered(bold, dpr), r = Rendered(regular, dpr);
+        for (std::size_t i = 0; i < captions.size(); ++i) {
+            const QRect part = textOf(captions[i]);
+            const double boldness = Ink(b, part) / Ink(r, part);
+            if (dpr == 1.0) {
+                EXPECT_GT(boldness, 1.1) << captions[i]->objectName().toStdString();
+                atFull.push_back(boldness);
+            } else {
+                EXPECT_GT(boldness, 0.95 * atFull[i]) << captions[i]->objectName().toStdString();
+            }
+        }
+        const std::vector<double> tops = InkBandTops(b, help);
+        ASSERT_EQ(tops.size(), 4u) << "four lines, none touching the next";
+        std::vector<double> pitch;
+        for (std::size_t i = 1; i < tops.size(); ++i)
+            pitch.push_back(tops[i] - tops[i - 1]);
+        if (dpr == 1.0)
+            pitchAtFull = pitch;
+        for (std::size_t i = 0; i < pitch.size(); ++i)
+            EXPECT_NEAR(pitch[i], pitchAtFull[i], 1.0) << "between lines " << i + 1 << " and " << i + 2;
+    }
 }

@@ -3,6 +3,7 @@
 #include <QImage>
 #include <QLabel>
 #include <QLineEdit>
+#include <QProxyStyle>
 #include <QString>
 
 #include <functional>
@@ -48,6 +49,32 @@ public:
 
 protected:
     void mouseReleaseEvent(QMouseEvent* event) override;
+};
+
+// A word-wrapped text whose lines are set the font's design line height
+// apart (its ascent and descent as Windows measures them, which a negative
+// leading of Qt's would pack closer), so that at every scale one line's
+// descenders stay clear of the next line's capitals.
+class WrappedLabel : public QLabel {
+public:
+    using QLabel::QLabel;
+    // The distance between two lines' tops, in the widget's pixels.
+    qreal LinePitch() const;
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+};
+
+// Bold texts stay bold wherever the desktop scales the window. Qt
+// strengthens a font's synthesized bold by the font's unscaled size, so
+// glyphs the painter then scales to 150 % or 200 % come out all but regular;
+// this style draws such texts as outlines, which are emboldened first and
+// scaled afterwards, and leaves every other text to the style beneath.
+class ScaledBoldStyle : public QProxyStyle {
+public:
+    using QProxyStyle::QProxyStyle;
+    void drawItemText(QPainter* painter, const QRect& rect, int flags, const QPalette& palette, bool enabled,
+                      const QString& text, QPalette::ColorRole textRole = QPalette::NoRole) const override;
 };
 
 // A percentage with exactly one decimal in the user's number format.

@@ -29,7 +29,6 @@
 #include <QSettings>
 #include <QShowEvent>
 #include <QSocketNotifier>
-#include <QStandardPaths>
 #include <QUrl>
 #include <QTimer>
 
@@ -103,10 +102,11 @@ QString WindowFontFamily()
     return family;
 }
 
-FrmMain::FrmMain(const std::string& AppDirectory, QWidget* parent)
+FrmMain::FrmMain(const std::string& AppDirectory, const std::string& BuildDirectory, QWidget* parent)
     : QWidget(parent),
       appDirectory_(WithoutTrailingSeparator(
           AppDirectory.empty() ? NativePath(QCoreApplication::applicationDirPath()) : AppDirectory)),
+      folders_(ChooseFolders(appDirectory_, BuildDirectory)),
       folderBrowser_(ShowQtFolderBrowser)
 {
     setObjectName(QStringLiteral("FrmMain"));
@@ -166,7 +166,9 @@ void FrmMain::CreateControls()
     Barra->hide();
 
     Frame2 = frame("Frame2", "How it works:");
-    Label6 = label(Frame2, "Label6", kHelpText);
+    Label6 = new WrappedLabel(QString::fromUtf8(kHelpText), Frame2);
+    Label6->setTextFormat(Qt::PlainText);
+    name(Label6, "Label6");
     Label6->setWordWrap(true);
     Label6->setAlignment(Qt::AlignLeft | Qt::AlignTop);
 
@@ -220,8 +222,12 @@ void FrmMain::SetFonts()
     setFont(WindowFont(false, false));
     for (QWidget* child : findChildren<QWidget*>())
         child->setFont(WindowFont(false, false));
-    for (QWidget* caption : std::initializer_list<QWidget*>{Frame2, FrameFile, Frame1, lblSite, lblMail})
+    auto* boldStyle = new ScaledBoldStyle;
+    boldStyle->setParent(this);
+    for (QWidget* caption : std::initializer_list<QWidget*>{Frame2, FrameFile, Frame1, lblSite, lblMail}) {
+        caption->setStyle(boldStyle);
         caption->setFont(WindowFont(true, false));
+    }
     for (QWidget* caption : std::initializer_list<QWidget*>{Label1, Label2, Label4, ChkF})
         caption->setFont(WindowFont(false, true));
     for (QWidget* small : std::initializer_list<QWidget*>{CmdBrowse, CmdBrowse2})
@@ -277,8 +283,10 @@ void FrmMain::Connect()
     connect(CmdBrowse2, &QPushButton::clicked, this, [this] { CmdBrowse2_Click(); });
     TxtDir->onFocusLost = [this] { ShowPathEnds(false); };
     TxtOut->onFocusLost = [this] { ShowPathEnds(false); };
-    lblSite->onClick = [this] { OpenLink(lblSite->Tag, appDirectory_, this); };
-    lblMail->onClick = [this] { OpenLink(lblMail->Tag, appDirectory_, this); };
+    // Started programs work in the folder the window starts on, never in an
+    // installed program's own.
+    lblSite->onClick = [this] { OpenLink(lblSite->Tag, folders_.frames, this); };
+    lblMail->onClick = [this] { OpenLink(lblMail->Tag, folders_.frames, this); };
 }
 
 void FrmMain::StartUp()
@@ -286,31 +294,12 @@ void FrmMain::StartUp()
     lblSite->setCursor(Qt::PointingHandCursor);
     lblMail->setCursor(lblSite->cursor());
 
-    // A plain file of that name counts as present too: then no folder is
-    // made, and the build says what is wrong with the output path.
-    outputFolder_ = JoinPath(appDirectory_, "OutPut");
-    std::error_code error;
-    bool installed = false;
-    if (!std::filesystem::exists(outputFolder_, error) && !std::filesystem::create_directory(outputFolder_, error)) {
-        // Installed system-wide: nothing can be made beside the program.
-        installed = true;
-        QString videos = QStandardPaths::writableLocation(QStandardPaths::MoviesLocation);
-        if (videos.isEmpty())
-            videos = QDir::homePath();
-        outputFolder_ = JoinPath(NativePath(videos), "Reelcast");
-        std::filesystem::create_directories(outputFolder_, error);
-        if (error)
-            startupProblems_.push_back("The output folder " + outputFolder_ + " could not be created: " +
-                                       error.message() +
-                                       ".\nChoose the output file with the \"...\" button beside \"OutPut File:\".");
-    }
-
+    if (!folders_.problem.empty())
+        startupProblems_.push_back(folders_.problem);
     const std::string proposal = ProposeOutputName();
 
     QSettings settings = OpenSettings();
-    const QString directory =
-        settings.value(kSettingKey, installed ? QDir::toNativeSeparators(QDir::homePath()) : FromStd(appDirectory_))
-            .toString();
+    const QString directory = settings.value(kSettingKey, FromStd(folders_.frames)).toString();
     if (settings.status() != QSettings::NoError)
         startupProblems_.push_back("The remembered frame directory could not be read from "
                                    + NativePath(settings.fileName()) + ".");

@@ -4,6 +4,7 @@
 #include "Controls.h"
 #include "FileCommonDialog.h"
 #include "FileListBox.h"
+#include "Folders.h"
 #include "MovieBuild.h"
 #include "cDIB.h"
 
@@ -34,15 +35,17 @@ class FrmMain : public QWidget, public BuildState, private BuildQuestions, priva
     Q_OBJECT
 
 public:
-    // AppDirectory is where the program lives: the OutPut folder, the
-    // default frame directory and the link opener's temporary page are
-    // there. Empty means the executable's directory.
-    explicit FrmMain(const std::string& AppDirectory = {}, QWidget* parent = nullptr);
+    // AppDirectory is where the program lives; empty means the
+    // executable's directory. BuildDirectory is where the build put it:
+    // only a program that runs from there keeps OutPut beside itself and
+    // starts on its own directory (see ChooseFolders).
+    explicit FrmMain(const std::string& AppDirectory = {},
+                     const std::string& BuildDirectory = ProgramBuildDirectory(), QWidget* parent = nullptr);
     ~FrmMain() override;
 
     // The controls, under the names the rest of the program knows them by.
     QGroupBox* Frame2 = nullptr;
-    QLabel* Label6 = nullptr;
+    WrappedLabel* Label6 = nullptr;
     QGroupBox* FrameFile = nullptr;
     QLabel* Label1 = nullptr;
     PathBox* TxtDir = nullptr;
@@ -95,10 +98,9 @@ public:
     void ShowPathEnds(bool moveFocus);
 
     const std::string& AppDirectory() const { return appDirectory_; }
-    // The output folder: OutPut beside the program, or, where the program's
-    // directory cannot be written (installed system-wide), Reelcast in the
-    // user's videos folder.
-    std::string OutputFolder() const { return outputFolder_; }
+    // The output folder: OutPut beside a program run from its build tree,
+    // else Reelcast in the user's videos folder.
+    std::string OutputFolder() const { return folders_.output; }
     // A folder, or a file inside one, sets the frame directory.
     void DropPath(const std::string& path);
 
@@ -147,7 +149,7 @@ private:
     void WriteSetting();
 
     std::string appDirectory_;
-    std::string outputFolder_;
+    WindowFolders folders_;
     std::vector<std::string> startupProblems_;
     FolderBrowser folderBrowser_;
     bool activated_ = false;
