@@ -13,7 +13,7 @@ build=${1:-$root/build}
 runs=${2:-3}
 batch="$build/batch/reelcast-batch"
 work=${REELCAST_SPEED_DIR:-/tmp/reelcast-speed}
-codecs=${REELCAST_SPEED_CODECS:-raw ffv1 huffyuv mjpeg h264}
+codecs=${REELCAST_SPEED_CODECS:-raw ffv1 huffyuv mjpeg mpeg4 h264}
 [ -x "$batch" ] || { echo "build reelcast-batch first (bash scripts/test.sh)" >&2; exit 1; }
 command -v ffmpeg >/dev/null || { echo "ffmpeg is missing" >&2; exit 1; }
 mkdir -p "$work"
@@ -34,6 +34,8 @@ ffmpeg_codec() {
     ffv1) echo "-c:v ffv1" ;;
     huffyuv) echo "-c:v huffyuv" ;;
     mjpeg) echo "-c:v mjpeg -q:v 3" ;;
+    # reelcast-batch's default quality, 75, is a fixed quantiser of 9.
+    mpeg4) echo "-c:v mpeg4 -q:v 9 -tag:v XVID" ;;
     h264) echo "-c:v libx264 -bf 0" ;;
     esac
 }

@@ -33,11 +33,13 @@ void SetUpFixedQuantiser(AVCodecContext* c, AVDictionary**, const EncoderChoice&
     c->global_quality = FF_QP2LAMBDA * qscale;
 }
 
-// JPEG's own full range, where the other YUV encoders keep studio range.
+// A JPEG picture is full range and BT.601 at every size, and every player
+// decodes it so; the other YUV encoders keep studio range.
 void SetUpMjpeg(AVCodecContext* c, AVDictionary** opts, const EncoderChoice& choice)
 {
     SetUpFixedQuantiser(c, opts, choice);
     c->color_range = AVCOL_RANGE_JPEG;
+    c->colorspace = AVCOL_SPC_SMPTE170M;
 }
 
 void SetUpFfv1(AVCodecContext* c, AVDictionary**, const EncoderChoice&)
@@ -66,9 +68,9 @@ void SetUpX264(AVCodecContext*, AVDictionary** opts, const EncoderChoice& choice
 }
 
 // NOTE: every pixel format here takes odd widths and heights except
-// yuv420p for H.264, which x264 refuses; odd sizes go to yuv444p there
-// rather than being padded, so the picture keeps exactly the stream's size.
-// Ut Video pictures of 2 or 3 pixels come out of FFmpeg's encoder in a form
+// yuv420p for H.264, which x264 refuses. 4:4:4 would keep the exact size,
+// but hardware decoders, phones and browsers refuse it, so H.264 pads
+// instead. Ut Video pictures of 2 or 3 pixels come out of FFmpeg's encoder in a form
 // its own decoder rejects, so Ut Video refuses pictures below 4 pixels.
 const std::vector<CompressorEntry>& AllEntries()
 {
@@ -76,35 +78,36 @@ const std::vector<CompressorEntry>& AllEntries()
         {{"raw", "Full Frames (Uncompressed)", FourCC("DIB "), false, false, false,
           "For editing, or for another program to read: keeps every pixel, but the files are very large. "
           "Plays in almost every player."},
-         nullptr, AV_PIX_FMT_BGR24, AV_PIX_FMT_BGR24, 1, nullptr, nullptr},
+         nullptr, AV_PIX_FMT_BGR24, false, 1, nullptr, nullptr},
         {{"mjpeg", "Motion JPEG", FourCC("MJPG"), true, false, true,
           "For editing in smaller files: each frame is a JPEG picture, losing a little detail. "
           "Plays in almost every player."},
-         "mjpeg", AV_PIX_FMT_YUV420P, AV_PIX_FMT_YUV420P, 1, &AVCodecContext::gop_size, SetUpMjpeg},
+         "mjpeg", AV_PIX_FMT_YUV420P, false, 1, &AVCodecContext::gop_size, SetUpMjpeg},
         {{"ffv1", "FFV1 (lossless)", FourCC("FFV1"), false, true, false,
           "For archiving: keeps every pixel, in files far smaller than Full Frames. "
           "Needs a player with FFmpeg's decoders, such as VLC, mpv or GNOME Videos."},
-         "ffv1", AV_PIX_FMT_BGR0, AV_PIX_FMT_BGR0, 1, &AVCodecContext::gop_size, SetUpFfv1},
+         "ffv1", AV_PIX_FMT_BGR0, false, 1, &AVCodecContext::gop_size, SetUpFfv1},
         {{"huffyuv", "HuffYUV (lossless)", FourCC("HFYU"), false, false, false,
           "For editing: keeps every pixel and decodes fast, in larger files than FFV1. "
           "Needs a player with FFmpeg's decoders, such as VLC, mpv or GNOME Videos."},
-         "huffyuv", AV_PIX_FMT_RGB24, AV_PIX_FMT_RGB24, 1, &AVCodecContext::gop_size, nullptr},
+         "huffyuv", AV_PIX_FMT_RGB24, false, 1, &AVCodecContext::gop_size, nullptr},
         {{"utvideo", "Ut Video (lossless)", FourCC("ULRG"), false, false, false,
           "For editing: keeps every pixel and decodes fast. "
           "Needs a player with FFmpeg's decoders, such as VLC or mpv; GNOME Videos cannot play it."},
-         "utvideo", AV_PIX_FMT_GBRP, AV_PIX_FMT_GBRP, 4, &AVCodecContext::gop_size, nullptr},
+         "utvideo", AV_PIX_FMT_GBRP, false, 4, &AVCodecContext::gop_size, nullptr},
         {{"zmbv", "Zip Motion Blocks Video (lossless)", FourCC("ZMBV"), false, true, false,
           "For game and screen footage with flat colours: keeps every pixel, in small files. "
           "Needs a player with FFmpeg's decoders, such as VLC, mpv or GNOME Videos."},
-         "zmbv", AV_PIX_FMT_BGR0, AV_PIX_FMT_BGR0, 1, &AVCodecContext::keyint_min, nullptr},
+         "zmbv", AV_PIX_FMT_BGR0, false, 1, &AVCodecContext::keyint_min, nullptr},
         {{"mpeg4", "MPEG-4 Part 2 (Xvid compatible)", FourCC("XVID"), true, true, true,
           "For sharing, also with older players and devices: small files, losing some detail. "
           "Plays in almost every player."},
-         "mpeg4", AV_PIX_FMT_YUV420P, AV_PIX_FMT_YUV420P, 1, &AVCodecContext::gop_size, SetUpFixedQuantiser},
+         "mpeg4", AV_PIX_FMT_YUV420P, false, 1, &AVCodecContext::gop_size, SetUpFixedQuantiser},
         {{"h264", "H.264 (x264)", FourCC("H264"), true, true, true,
           "For sharing: the best picture for the file size, losing some detail. "
+          "An odd width or height gains one pixel, repeating the picture's edge. "
           "Plays in almost every player, though no web browser plays AVI files."},
-         "libx264", AV_PIX_FMT_YUV420P, AV_PIX_FMT_YUV444P, 1, &AVCodecContext::gop_size, SetUpX264},
+         "libx264", AV_PIX_FMT_YUV420P, true, 1, &AVCodecContext::gop_size, SetUpX264},
     };
     return entries;
 }

@@ -25,7 +25,9 @@ struct CompressorEntry {
     AviCompressor pub;
     const char* encoder; // null: the DIB bytes as passed
     AVPixelFormat pixFmt;
-    AVPixelFormat oddPixFmt; // for sizes the main format cannot hold
+    // The encoder takes 4:2:0 in whole pairs of pixels only: an odd width or
+    // height is encoded one pixel larger, the picture's edge repeated.
+    bool evenSize;
     int minPixels;           // smaller pictures are refused
     int AVCodecContext::*keyInterval; // where the encoder takes its key-frame interval from
     // What this encoder needs beyond the set-up all encoders share (context

@@ -2,13 +2,31 @@
 
 extern "C" {
 #include <libavutil/imgutils.h>
+#include <libavutil/pixdesc.h>
 }
 
 #include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <cstring>
 
 namespace avi {
+namespace {
+
+// The matrix players take for a stream that does not name one: GStreamer,
+// mpv and VLC take BT.709 above 576 lines and BT.601 up to 576. An encoder
+// that cannot name its matrix is right only with this one, and one that
+// can is then right in players that ignore what it names as well.
+AVColorSpace MatrixForHeight(int height)
+{
+    return height > 576 ? AVCOL_SPC_BT709 : AVCOL_SPC_SMPTE170M;
+}
+
+// Bytes the converter's vector code may read past the end of a row it is
+// given, with room to spare: up to 28 in FFmpeg 5.1.
+constexpr std::size_t kConverterOverread = 128;
+
+} // namespace
 
 HRESULT_AVI Encoder::Open(const CompressorEntry& entry, const Settings& s, const bmp::FrameFormat& format,
                           AVRational positionBase, AVStream* stream)
@@ -21,10 +39,21 @@ HRESULT_AVI Encoder::Open(const CompressorEntry& entry, const Settings& s, const
     if (!context_)
         return AVIERR_MEMORY;
     AVCodecContext* c = context_.get();
-    const bool odd = (format.width | format.height) & 1;
-    pixFmt_ = odd ? entry.oddPixFmt : entry.pixFmt;
-    c->width = format.width;
-    c->height = format.height;
+    pixFmt_ = entry.pixFmt;
+    const AVPixFmtDescriptor* desc = av_pix_fmt_desc_get(pixFmt_);
+    if (!desc)
+        return AVIERR_INTERNAL;
+    // 4:2:0 holds colour for whole pairs of pixels. The converter works at
+    // the size rounded up to them, the edge repeated, so that an odd last
+    // row or column gets its own colour rather than a blend with its
+    // neighbour or with whatever lies past the frame.
+    const auto wholePairs = [](int size, int log2) { return (size + (1 << log2) - 1) >> log2 << log2; };
+    convertWidth_ = wholePairs(format.width, desc->log2_chroma_w);
+    convertHeight_ = wholePairs(format.height, desc->log2_chroma_h);
+    width_ = entry.evenSize ? convertWidth_ : format.width;
+    height_ = entry.evenSize ? convertHeight_ : format.height;
+    c->width = width_;
+    c->height = height_;
     c->pix_fmt = pixFmt_;
     c->time_base = positionBase;
     c->framerate = av_inv_q(positionBase);
@@ -33,14 +62,15 @@ HRESULT_AVI Encoder::Open(const CompressorEntry& entry, const Settings& s, const
     // AVI has no presentation times: without B-frames every packet is
     // stored in the order it is shown.
     c->max_b_frames = 0;
-    // Studio range unless the entry's set-up asks for full range; BT.601
-    // either way, as players assume for these sizes.
-    const bool yuv = pixFmt_ == AV_PIX_FMT_YUV420P || pixFmt_ == AV_PIX_FMT_YUV444P;
+    // Studio range and the size's matrix unless the entry's set-up asks
+    // otherwise. Screenshots are sRGB: BT.709 primaries and, as video names
+    // that curve, BT.709 transfer, whatever the matrix.
+    const bool yuv = !(desc->flags & AV_PIX_FMT_FLAG_RGB) && desc->nb_components >= 3;
     if (yuv) {
         c->color_range = AVCOL_RANGE_MPEG;
-        c->colorspace = AVCOL_SPC_SMPTE170M;
-        c->color_primaries = AVCOL_PRI_SMPTE170M;
-        c->color_trc = AVCOL_TRC_SMPTE170M;
+        c->colorspace = MatrixForHeight(height_);
+        c->color_primaries = AVCOL_PRI_BT709;
+        c->color_trc = AVCOL_TRC_BT709;
     }
     EncoderChoice choice;
     choice.quality = std::min<std::uint32_t>(s.quality, 10000) / 10000.0;
@@ -67,15 +97,24 @@ HRESULT_AVI Encoder::Open(const CompressorEntry& entry, const Settings& s, const
         return AVIERR_MEMORY;
     stream->codecpar->codec_tag = entry.pub.fccHandler;
 
-    sws_.reset(sws_getContext(format.width, format.height, AV_PIX_FMT_BGR24, format.width, format.height, pixFmt_,
+    sws_.reset(sws_getContext(convertWidth_, convertHeight_, AV_PIX_FMT_BGR24, convertWidth_, convertHeight_, pixFmt_,
                               SWS_POINT | SWS_ACCURATE_RND | SWS_FULL_CHR_H_INT, nullptr, nullptr, nullptr));
     if (!sws_)
         return AVIERR_MEMORY;
     if (yuv) {
-        const int* coefs = sws_getCoefficients(SWS_CS_ITU601);
+        const int* coefs = sws_getCoefficients(c->colorspace == AVCOL_SPC_BT709 ? SWS_CS_ITU709 : SWS_CS_ITU601);
         sws_setColorspaceDetails(sws_.get(), coefs, 1, coefs, fullRange ? 1 : 0, 0, 1 << 16, 1 << 16);
     }
-    const int pictureBytes = av_image_get_buffer_size(pixFmt_, format.width, format.height, kPictureAlign);
+    expand_ = format.bitCount == 8 || convertWidth_ != format.width || convertHeight_ != format.height;
+    if (expand_) {
+        expandedStride_ = static_cast<std::size_t>(convertWidth_) * 3;
+        expanded_.assign(expandedStride_ * static_cast<std::size_t>(convertHeight_) + kConverterOverread, 0);
+    } else {
+        const std::size_t topCount = std::min<std::size_t>(
+            static_cast<std::size_t>(format.height), (kConverterOverread + format.stride - 1) / format.stride);
+        topRows_.assign(topCount * format.stride + kConverterOverread, 0);
+    }
+    const int pictureBytes = av_image_get_buffer_size(pixFmt_, convertWidth_, convertHeight_, kPictureAlign);
     if (pictureBytes < 0)
         return AVIERR_BADFORMAT;
     // Zeroed: the converter leaves the alignment padding alone, and some
@@ -83,6 +122,32 @@ HRESULT_AVI Encoder::Open(const CompressorEntry& entry, const Settings& s, const
     picturePool_.reset(av_buffer_pool_init(static_cast<std::size_t>(pictureBytes), av_buffer_allocz));
     picture_.reset(av_frame_alloc());
     return picturePool_ && picture_ ? AVIERR_OK : AVIERR_MEMORY;
+}
+
+void Encoder::Expand(const std::uint8_t* bits)
+{
+    const bmp::FrameFormat& format = format_;
+    const auto width = static_cast<std::size_t>(format.width);
+    for (int y = 0; y < format.height; ++y) {
+        // Bottom-up rows: the picture's top row is the last.
+        const std::uint8_t* in = bits + static_cast<std::size_t>(format.height - 1 - y) * format.stride;
+        std::uint8_t* o = expanded_.data() + static_cast<std::size_t>(y) * expandedStride_;
+        if (format.bitCount == 8) {
+            for (std::size_t x = 0; x < width; ++x) {
+                const std::uint32_t rgb = format.palette[in[x]];
+                o[3 * x] = static_cast<std::uint8_t>(rgb);
+                o[3 * x + 1] = static_cast<std::uint8_t>(rgb >> 8);
+                o[3 * x + 2] = static_cast<std::uint8_t>(rgb >> 16);
+            }
+        } else {
+            std::memcpy(o, in, width * 3);
+        }
+        for (std::size_t x = width; x < static_cast<std::size_t>(convertWidth_); ++x)
+            std::memcpy(o + 3 * x, o + 3 * (width - 1), 3);
+    }
+    for (int y = format.height; y < convertHeight_; ++y)
+        std::memcpy(expanded_.data() + static_cast<std::size_t>(y) * expandedStride_,
+                    expanded_.data() + static_cast<std::size_t>(format.height - 1) * expandedStride_, expandedStride_);
 }
 
 HRESULT_AVI Encoder::Convert(const std::uint8_t* bits, AVFrame*& out)
@@ -94,35 +159,37 @@ HRESULT_AVI Encoder::Convert(const std::uint8_t* bits, AVFrame*& out)
     if (!f->buf[0])
         return AVIERR_MEMORY;
     f->format = pixFmt_;
-    f->width = format.width;
-    f->height = format.height;
-    if (av_image_fill_arrays(f->data, f->linesize, f->buf[0]->data, pixFmt_, format.width, format.height,
+    f->width = width_;
+    f->height = height_;
+    // The encoder takes the picture's own size from a buffer laid out for
+    // the converter's.
+    if (av_image_fill_arrays(f->data, f->linesize, f->buf[0]->data, pixFmt_, convertWidth_, convertHeight_,
                              kPictureAlign) < 0)
         return AVIERR_INTERNAL;
-    const std::uint8_t* src = bits;
-    std::size_t srcStride = format.stride;
-    if (format.bitCount == 8) {
-        const std::size_t outStride = static_cast<std::size_t>(format.width) * 3;
-        expanded_.resize(outStride * static_cast<std::size_t>(format.height));
-        for (int y = 0; y < format.height; ++y) {
-            const std::uint8_t* in = bits + static_cast<std::size_t>(y) * format.stride;
-            std::uint8_t* o = expanded_.data() + static_cast<std::size_t>(y) * outStride;
-            for (int x = 0; x < format.width; ++x) {
-                const std::uint32_t rgb = format.palette[in[x]];
-                o[3 * x] = static_cast<std::uint8_t>(rgb);
-                o[3 * x + 1] = static_cast<std::uint8_t>(rgb >> 8);
-                o[3 * x + 2] = static_cast<std::uint8_t>(rgb >> 16);
-            }
-        }
-        src = expanded_.data();
-        srcStride = outStride;
+    const auto scale = [&](const std::uint8_t* from, std::ptrdiff_t step, int first, int count) {
+        const std::uint8_t* slice[4] = {from, nullptr, nullptr, nullptr};
+        const int lines[4] = {static_cast<int>(step), 0, 0, 0};
+        return sws_scale(sws_.get(), slice, lines, first, count, f->data, f->linesize);
+    };
+    int rows = 0;
+    if (expand_) {
+        Expand(bits);
+        rows = scale(expanded_.data(), static_cast<std::ptrdiff_t>(expandedStride_), 0, convertHeight_);
+    } else {
+        // Bottom-up rows: the picture's top rows are the last in memory, and
+        // the converter's vector code reads past the end of each row it is
+        // given. Past the last rows that is no longer the caller's memory,
+        // so they go from a copy with room behind it, the others in place.
+        const auto stride = static_cast<std::ptrdiff_t>(format.stride);
+        const std::size_t copied = topRows_.size() - kConverterOverread;
+        const auto topCount = static_cast<int>(copied / format.stride);
+        std::memcpy(topRows_.data(), bits + format.frameBytes - copied, copied);
+        rows = scale(topRows_.data() + copied - format.stride, -stride, 0, topCount);
+        if (format.height > topCount)
+            rows += scale(bits + format.frameBytes - copied - format.stride, -stride, topCount,
+                          format.height - topCount);
     }
-    // Bottom-up rows: start at the last row and step backwards.
-    const std::uint8_t* srcSlice[4] = {src + srcStride * static_cast<std::size_t>(format.height - 1), nullptr,
-                                       nullptr, nullptr};
-    const int srcLines[4] = {-static_cast<int>(srcStride), 0, 0, 0};
-    const int rows = sws_scale(sws_.get(), srcSlice, srcLines, 0, format.height, f->data, f->linesize);
-    if (rows != format.height)
+    if (rows != convertHeight_)
         return AVIERR_INTERNAL;
     out = f;
     return AVIERR_OK;

@@ -36,7 +36,15 @@ public:
 private:
     static constexpr int kPictureAlign = 64; // what the encoders' SIMD wants of each row
 
+    void Expand(const std::uint8_t* bits);
+
     bmp::FrameFormat format_;
+    int width_ = 0, height_ = 0;               // of the pictures the encoder is fed
+    int convertWidth_ = 0, convertHeight_ = 0; // as large, or up to whole pairs of pixels
+    // Whether frames reach the converter through expanded_ rather than
+    // straight from the caller's bits.
+    bool expand_ = false;
+    std::size_t expandedStride_ = 0;
     CodecContextPtr context_;
     SwsPtr sws_;
     AVPixelFormat pixFmt_ = AV_PIX_FMT_NONE;
@@ -46,7 +54,9 @@ private:
     // page faults.
     BufferPoolPtr picturePool_;
     FramePtr picture_;
-    std::vector<std::uint8_t> expanded_; // 8-bit frames widened to 24 bits
+    // Top row first, 24 bits a pixel, the edge repeated to the converter's size.
+    std::vector<std::uint8_t> expanded_;
+    std::vector<std::uint8_t> topRows_; // the picture's top rows, with room behind them
 };
 
 } // namespace avi

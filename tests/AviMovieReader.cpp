@@ -3,9 +3,11 @@
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
+#include <libavutil/pixdesc.h>
 #include <libswscale/swscale.h>
 }
 
+#include <algorithm>
 #include <cstdarg>
 #include <memory>
 #include <mutex>
@@ -50,13 +52,21 @@ Bytes ToBgr(const AVFrame* f)
         sws_freeContext);
     if (!sws)
         return {};
-    if (fullRange) {
-        const int* coefs = sws_getCoefficients(SWS_CS_ITU601);
-        sws_setColorspaceDetails(sws.get(), coefs, 1, coefs, 1, 0, 1 << 16, 1 << 16);
-    }
-    uint8_t* dst[4] = {out.data(), nullptr, nullptr, nullptr};
-    const int dstLines[4] = {f->width * 3, 0, 0, 0};
+    // An untagged stream is BT.709 above 576 lines and BT.601 up to 576, as
+    // GStreamer, mpv and VLC take it.
+    const bool bt709 = f->colorspace == AVCOL_SPC_BT709 || (f->colorspace == AVCOL_SPC_UNSPECIFIED && f->height > 576);
+    const int* coefs = sws_getCoefficients(bt709 ? SWS_CS_ITU709 : SWS_CS_ITU601);
+    sws_setColorspaceDetails(sws.get(), coefs, fullRange ? 1 : 0, coefs, 1, 0, 1 << 16, 1 << 16);
+    // The converter's vector code writes whole blocks of pixels past a
+    // row's end: it converts into rows with room to spare.
+    const std::size_t row = static_cast<std::size_t>(f->width) * 3, stride = row + 64;
+    Bytes scratch(stride * (static_cast<std::size_t>(f->height) + 1));
+    uint8_t* dst[4] = {scratch.data(), nullptr, nullptr, nullptr};
+    const int dstLines[4] = {static_cast<int>(stride), 0, 0, 0};
     sws_scale(sws.get(), f->data, f->linesize, 0, f->height, dst, dstLines);
+    for (int y = 0; y < f->height; ++y)
+        std::copy_n(scratch.begin() + static_cast<std::ptrdiff_t>(y * stride), row,
+                    out.begin() + static_cast<std::ptrdiff_t>(y * row));
     return out;
 }
 
@@ -104,6 +114,13 @@ Movie ReadMovie(const std::string& path, bool keepPackets, bool decode)
     m.rateNum = in->streams[0]->r_frame_rate.num;
     m.rateDen = in->streams[0]->r_frame_rate.den;
     m.codecTag = par->codec_tag;
+    const char* pixFmt = av_get_pix_fmt_name(static_cast<AVPixelFormat>(par->format));
+    m.pixFmt = pixFmt ? pixFmt : "unknown";
+    m.colorRange = av_color_range_name(par->color_range);
+    m.colorSpace = av_color_space_name(par->color_space);
+    m.colorPrimaries = av_color_primaries_name(par->color_primaries);
+    m.colorTransfer = av_color_transfer_name(par->color_trc);
+    m.level = par->level;
     const AVCodec* codec = avcodec_find_decoder(par->codec_id);
     if (!codec) {
         m.error = "no decoder";

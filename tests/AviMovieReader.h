@@ -16,9 +16,15 @@ struct Movie {
     int rateNum = 0, rateDen = 0; // the stream's frame rate
     std::string codec;            // FFmpeg's decoder name
     std::uint32_t codecTag = 0;   // the FourCC of the stream format
+    // As ffprobe names them: the decoded pixel format, the colour tags of
+    // the stream ("unknown" where it carries none) and its level.
+    std::string pixFmt, colorRange, colorSpace, colorPrimaries, colorTransfer;
+    int level = 0;
     std::vector<Bytes> packets;   // as stored, when asked for
     std::vector<bool> keyFrames;  // one per packet
-    std::vector<Bytes> frames;    // decoded: top row first, blue-green-red, no filler
+    // Decoded: top row first, blue-green-red, no filler. YUV goes to RGB by
+    // the matrix the stream names, else the one players take for its size.
+    std::vector<Bytes> frames;
     std::vector<std::string> warnings; // what FFmpeg logged at warning level or worse
     // The sound track, if any: FFmpeg's decoder, and its samples as it gives
     // them (interleaved), from the time the first one starts.

@@ -7,6 +7,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <climits>
+#include <cmath>
+#include <cstdint>
 #include <cstdlib>
 #include <filesystem>
 #include <functional>
@@ -56,12 +59,13 @@ AVICOMPRESSOPTIONS Choice(std::uint32_t fcc, std::uint32_t keyEvery = 0, std::ui
 }
 
 // The file and its video stream opened as the build run opens them.
-HRESULT_AVI Open(const std::string& path, int width, int height, PAVIFILE& file, PAVISTREAM& stream)
+HRESULT_AVI Open(const std::string& path, int width, int height, PAVIFILE& file, PAVISTREAM& stream,
+                 std::uint32_t rate = 15)
 {
     AVI_STREAM_INFO info{};
     info.fccType = mmioStringToFOURCC("vids", 0);
     info.dwScale = 1;
-    info.dwRate = 15;
+    info.dwRate = rate;
     SetRect(&info.rcFrame, 0, 0, width, height);
     const HRESULT_AVI hr = AVIFileOpen(&file, path.c_str(), OF_WRITE | OF_CREATE, nullptr);
     return hr == AVIERR_OK ? AVIFileCreateStream(file, &stream, &info) : hr;
@@ -73,7 +77,8 @@ constexpr std::uint32_t kBoth = ICMF_CHOOSE_KEYFRAME | ICMF_CHOOSE_DATARATE;
 // dialog: `first` gives the format, `frames` go to positions 1, 2, ...; stops
 // at the first failure, which it answers, and always ends with the releases.
 HRESULT_AVI RunMovie(const AVICOMPRESSOPTIONS& choice, const std::string& path, const Frame& first,
-                     const std::vector<const Frame*>& frames, const std::function<void(std::size_t)>& afterWrite = {})
+                     const std::vector<const Frame*>& frames, const std::function<void(std::size_t)>& afterWrite = {},
+                     std::uint32_t rate = 15)
 {
     const AviSaveOptionsProvider previous =
         SetAviSaveOptionsProvider([&](AviOwnerWindow, std::uint32_t flags, AVICOMPRESSOPTIONS& o) {
@@ -84,7 +89,7 @@ HRESULT_AVI RunMovie(const AVICOMPRESSOPTIONS& choice, const std::string& path, 
     PAVISTREAM stream = nullptr, compressed = nullptr;
     AVICOMPRESSOPTIONS options{};
     AVICOMPRESSOPTIONS* optionsArray[1] = {&options};
-    HRESULT_AVI hr = Open(path, first.width, first.height, file, stream);
+    HRESULT_AVI hr = Open(path, first.width, first.height, file, stream, rate);
     if (hr == AVIERR_OK) {
         EXPECT_EQ(AVISaveOptions(nullptr, kBoth, 1, &stream, optionsArray), 1);
         EXPECT_EQ(AviSaveOptionsPending(), 1); // until freed
@@ -145,7 +150,232 @@ void ForEachCompressor(const TempDir& dir, std::initializer_list<const char*> na
         }
 }
 
+// The size H.264 pictures of `width` x `height` are encoded at: 4:2:0 in
+// whole pairs of pixels.
+std::pair<int, int> CodedSize(const std::string& name, int width, int height)
+{
+    return name == "h264" ? std::pair{width + width % 2, height + height % 2} : std::pair{width, height};
+}
+
+struct Colour {
+    const char* name;
+    std::uint8_t blue, green, red;
+};
+constexpr Colour kColours[] = {{"black", 0, 0, 0},     {"white", 255, 255, 255}, {"red", 0, 0, 255},
+                               {"green", 0, 128, 0},   {"blue", 255, 0, 0},      {"lime", 0, 255, 0},
+                               {"grey 128", 128, 128, 128}};
+
+// How far the pixels of `picture` (blue, green, red first in each of its
+// `bytesPerPixel`) from `from` on, every `step` pixels, `count` of them, lie
+// from a colour: the largest difference of any channel.
+int Farthest(const Bytes& picture, int bytesPerPixel, const Colour& c, std::size_t from = 0, std::size_t step = 1,
+             std::size_t count = SIZE_MAX)
+{
+    int worst = 0;
+    for (std::size_t p = from, n = 0; n < count && (p + 1) * bytesPerPixel <= picture.size(); p += step, ++n)
+        for (const auto& [channel, want] : {std::pair{0, c.blue}, {1, c.green}, {2, c.red}})
+            worst = std::max(worst, std::abs(picture[p * bytesPerPixel + channel] - want));
+    return worst;
+}
+
+Frame FlatFrame(int width, int height, const Colour& c)
+{
+    Bytes picture;
+    for (int p = 0; p < width * height; ++p)
+        picture.insert(picture.end(), {c.blue, c.green, c.red});
+    return MakeFrame(width, height, 0, picture);
+}
+
+// The lowest H.264 level whose frame size and macroblock rate hold the
+// movie, from the level table of the H.264 standard (1b left out).
+int LowestH264Level(int width, int height, double framesPerSecond)
+{
+    struct Level {
+        int idc;
+        double maxMacroblocksPerSecond, maxFrameMacroblocks;
+    };
+    static constexpr Level kLevels[] = {
+        {10, 1485, 99},       {11, 3000, 396},      {12, 6000, 396},      {13, 11880, 396},    {20, 11880, 396},
+        {21, 19800, 792},     {22, 20250, 1620},    {30, 40500, 1620},    {31, 108000, 3600},  {32, 216000, 5120},
+        {40, 245760, 8192},   {41, 245760, 8192},   {42, 522240, 8704},   {50, 589824, 22080}, {51, 983040, 36864},
+        {52, 2073600, 36864}, {60, 4177920, 139264}, {61, 8355840, 139264}, {62, 16711680, 139264}};
+    const double macroblocks = std::ceil(width / 16.0) * std::ceil(height / 16.0);
+    for (const Level& l : kLevels)
+        if (macroblocks <= l.maxFrameMacroblocks && macroblocks * framesPerSecond <= l.maxMacroblocksPerSecond)
+            return l.idc;
+    return 0;
+}
+
+// Why GStreamer cannot decode with libav's decoders here, or empty when it
+// can: a missing tool or element is a reason to skip, never a pass.
+std::string GStreamerMissing()
+{
+    if (std::system("command -v gst-launch-1.0 >/dev/null 2>&1 && command -v gst-inspect-1.0 >/dev/null 2>&1") != 0)
+        return "gst-launch-1.0 or gst-inspect-1.0 is not installed";
+    for (const char* element : {"avidemux", "h264parse", "avdec_h264", "avdec_mpeg4", "videoconvert"})
+        if (std::system((std::string("gst-inspect-1.0 --exists ") + element).c_str()) != 0)
+            return std::string("GStreamer has no ") + element + " here";
+    return {};
+}
+
+// The movie's frames as GStreamer's avdec decodes them and videoconvert
+// turns them into blue, green, red and a filler byte; empty when the
+// pipeline fails or the bytes are no whole number of such frames.
+std::vector<Bytes> GStreamerFrames(const std::string& path, const std::string& name, int width, int height,
+                                   std::string& log)
+{
+    const std::string raw = path + ".bgrx", logFile = path + ".gst.log";
+    const std::string decoder = name == "h264" ? "h264parse ! avdec_h264" : "avdec_mpeg4";
+    const int rc = std::system(("timeout 120 gst-launch-1.0 -q filesrc location='" + path + "' ! avidemux ! " + decoder +
+                                " ! videoconvert ! video/x-raw,format=BGRx ! filesink location='" + raw + "' >'" +
+                                logFile + "' 2>&1")
+                                   .c_str());
+    const Bytes said = testsupport::ReadFile(logFile), bytes = testsupport::ReadFile(raw);
+    log.assign(said.begin(), said.end());
+    const std::size_t frameBytes = static_cast<std::size_t>(width) * height * 4;
+    std::vector<Bytes> frames;
+    if (rc != 0 || bytes.empty() || bytes.size() % frameBytes != 0)
+        return frames;
+    for (std::size_t at = 0; at < bytes.size(); at += frameBytes)
+        frames.emplace_back(bytes.begin() + static_cast<std::ptrdiff_t>(at),
+                            bytes.begin() + static_cast<std::ptrdiff_t>(at + frameBytes));
+    return frames;
+}
+
 } // namespace
+
+// Movies of one pure colour a frame, position 0 repeating the first, for
+// MPEG-4 Part 2 and H.264 at the sizes on either side of the players' matrix
+// rule, an odd size, and a rate that lifts H.264's level.
+class AviColour : public ::testing::Test {
+protected:
+    struct Movie {
+        std::string name;
+        int width, height;
+        std::uint32_t rate;
+        std::string path;
+        HRESULT_AVI written;
+    };
+
+    static void SetUpTestSuite()
+    {
+        dir_ = new TempDir;
+        const std::tuple<int, int, std::uint32_t> sizes[] = {{640, 480, 15},   {800, 600, 15},   {1280, 720, 15},
+                                                            {1920, 1080, 15}, {641, 481, 15}};
+        for (const char* name : {"mpeg4", "h264"}) {
+            if (!FccOf(name))
+                continue;
+            auto list = std::vector(std::begin(sizes), std::end(sizes));
+            if (std::string(name) == "h264")
+                list.emplace_back(1280, 720, 60);
+            for (const auto& [width, height, rate] : list) {
+                std::vector<Frame> frames;
+                for (const Colour& c : kColours)
+                    frames.push_back(FlatFrame(width, height, c));
+                const std::string path = dir_->file(std::string(name) + "-" + std::to_string(width) + "x" +
+                                                    std::to_string(height) + "-" + std::to_string(rate) + ".avi");
+                movies_.push_back({name, width, height, rate, path,
+                                   RunMovie(Choice(FccOf(name)), path, frames[0], Ptrs(frames), {}, rate)});
+            }
+        }
+    }
+    static void TearDownTestSuite()
+    {
+        movies_.clear();
+        delete dir_;
+        dir_ = nullptr;
+    }
+
+    static inline TempDir* dir_ = nullptr;
+    static inline std::vector<Movie> movies_;
+};
+
+// FFmpeg decodes by the tags H.264 carries and by the size rule where
+// MPEG-4 Part 2 carries none; a wrong matrix is about 40 levels off on the
+// saturated colours.
+TEST_F(AviColour, FfmpegShowsEachColourAndH264NamesItsColoursAndLevel)
+{
+    ASSERT_FALSE(movies_.empty());
+    for (const Movie& movie : movies_) {
+        SCOPED_TRACE(movie.path);
+        ASSERT_EQ(movie.written, AVIERR_OK);
+        const avitest::Movie m = avitest::ReadMovie(movie.path);
+        const auto [width, height] = CodedSize(movie.name, movie.width, movie.height);
+        EXPECT_EQ(std::tuple(m.width, m.height, m.pixFmt), std::tuple(width, height, "yuv420p"));
+        ASSERT_EQ(m.frames.size(), std::size(kColours) + 1) << m.error;
+        for (std::size_t i = 0; i < m.frames.size(); ++i) {
+            const Colour& c = kColours[i == 0 ? 0 : i - 1];
+            EXPECT_LE(Farthest(m.frames[i], 3, c), 10) << c.name;
+        }
+        if (movie.name == "h264") {
+            EXPECT_EQ(std::tuple(m.colorRange, m.colorSpace, m.colorPrimaries, m.colorTransfer),
+                      std::tuple("tv", height > 576 ? "bt709" : "smpte170m", "bt709", "bt709"));
+            EXPECT_EQ(m.level, LowestH264Level(width, height, movie.rate));
+        }
+    }
+}
+
+TEST_F(AviColour, GStreamersLibavDecodersShowEachColour)
+{
+    if (const std::string missing = GStreamerMissing(); !missing.empty())
+        GTEST_SKIP() << missing;
+    ASSERT_FALSE(movies_.empty());
+    for (const Movie& movie : movies_) {
+        SCOPED_TRACE(movie.path);
+        ASSERT_EQ(movie.written, AVIERR_OK);
+        const auto [width, height] = CodedSize(movie.name, movie.width, movie.height);
+        std::string log;
+        const std::vector<Bytes> frames = GStreamerFrames(movie.path, movie.name, width, height, log);
+        ASSERT_EQ(frames.size(), std::size(kColours) + 1) << log;
+        for (std::size_t i = 0; i < frames.size(); ++i) {
+            const Colour& c = kColours[i == 0 ? 0 : i - 1];
+            EXPECT_LE(Farthest(frames[i], 4, c), 10) << c.name;
+        }
+    }
+}
+
+// The 4:2:0 encoders average each pair of pixels' colour. At an odd width
+// the last column has no partner in the frame: what lies past it in memory
+// (the row's filler, the next row, or beyond the frame) must not tint it,
+// and where H.264 adds a column and a row they repeat the picture's edge.
+TEST(AviLossy, OddSizesKeepTheirEdgesColours)
+{
+    TempDir dir;
+    constexpr Colour kLeft{"blue", 255, 0, 0}, kRest{"red", 0, 0, 255}, kBottom{"lime", 0, 255, 0};
+    ForEachCompressor(dir, {"mjpeg", "mpeg4", "h264"}, [&](const std::string& name, std::uint32_t fcc,
+                                                            const std::string& path) {
+        for (const auto& [width, height] : {std::pair{33, 17}, {1, 3}, {641, 5}}) {
+            SCOPED_TRACE(std::to_string(width) + "x" + std::to_string(height));
+            // The first column blue, the rest red, the bottom row lime.
+            Bytes picture;
+            for (int y = 0; y < height; ++y)
+                for (int x = 0; x < width; ++x) {
+                    const Colour& c = y == height - 1 ? kBottom : x == 0 ? kLeft : kRest;
+                    picture.insert(picture.end(), {c.blue, c.green, c.red});
+                }
+            Frame frame = MakeFrame(width, height, 0, picture);
+            const std::size_t stride = frame.bits.size() / height;
+            for (int y = 0; y < height; ++y)
+                std::fill(frame.bits.begin() + static_cast<std::ptrdiff_t>(y * stride + width * 3),
+                          frame.bits.begin() + static_cast<std::ptrdiff_t>((y + 1) * stride), 0xFF);
+            ASSERT_EQ(RunMovie(Choice(fcc), path, frame, {&frame}), AVIERR_OK);
+            const avitest::Movie m = avitest::ReadMovie(path);
+            const auto [codedWidth, codedHeight] = CodedSize(name, width, height);
+            ASSERT_EQ(std::tuple(m.width, m.height), std::tuple(codedWidth, codedHeight));
+            ASSERT_EQ(m.frames.size(), 2u) << m.error;
+            const auto w = static_cast<std::size_t>(codedWidth);
+            const Colour& edge = width == 1 ? kLeft : kRest;
+            // The last column and any added one, down to two rows above the
+            // bottom row, whose colour blurs into them.
+            for (std::size_t x = static_cast<std::size_t>(width) - 1; x < w; ++x)
+                EXPECT_LE(Farthest(m.frames[1], 3, edge, x, w, static_cast<std::size_t>(height) - 2), 12) << "column " << x;
+            // Where a row is added: the bottom row and the added one, away
+            // from the first column's blur.
+            for (int y = height - 1; codedHeight > height && y < codedHeight; ++y)
+                EXPECT_LE(Farthest(m.frames[1], 3, kBottom, y * w + 2, 1, w - 2), 12) << "row " << y;
+        }
+    });
+}
 
 // Every size from one pixel up. As in a run, one buffer is loaded anew after
 // each write, while the layer's own thread may still be encoding the frame
@@ -155,35 +385,38 @@ TEST(AviLossless, FramesComeBackIdenticalAndUprightWithPositionZeroFilled)
     TempDir dir;
     ForEachCompressor(dir, {"raw", "ffv1", "huffyuv", "utvideo", "zmbv"}, [&](const std::string& name,
                                                                            std::uint32_t fcc, const std::string& path) {
+        std::vector<std::pair<int, int>> sizes{{641, 481}};
         for (const int width : {1, 2, 3, 5, 640})
-            for (const int height : {1, 2, 480}) {
-                SCOPED_TRACE(std::to_string(width) + "x" + std::to_string(height));
-                const Frame first = MakeFrame(width, height, 1), second = MakeFrame(width, height, 2),
-                            third = MakeFrame(width, height, 3);
-                Frame scratch = second;
-                const HRESULT_AVI hr = RunMovie(Choice(fcc), path, first, {&scratch, &scratch}, [&](std::size_t i) {
-                    const Bytes& next = (i == 0 ? third : first).bits; // in place: same bytes, same address
-                    std::copy(next.begin(), next.end(), scratch.bits.begin());
-                });
-                if (name == "utvideo" && width * height < 4) {
-                    // Refused before any frame rather than written undecodable.
-                    EXPECT_EQ(hr, AVIERR_BADFORMAT);
-                    EXPECT_EQ(std::filesystem::file_size(path), 0u);
-                    continue;
-                }
-                ASSERT_EQ(hr, AVIERR_OK);
-                const avitest::Movie m = avitest::ReadMovie(path, name == "raw");
-                EXPECT_TRUE(m.warnings.empty()) << m.warnings.front();
-                EXPECT_EQ(std::tuple(m.width, m.height, m.rateNum, m.rateDen), std::tuple(width, height, 15, 1));
-                // Position 0 repeats the first written frame; the format frame is not in the movie.
-                ASSERT_EQ(m.frames.size(), 3u) << m.error;
-                for (std::size_t i = 0; i < 3; ++i)
-                    EXPECT_TRUE(m.frames[i] == (i < 2 ? second : third).picture) << "position " << i;
-                // Full frames are BI_RGB and the DIB's own bytes, row padding included.
-                EXPECT_EQ(m.codecTag, name == "raw" ? 0u : fcc);
-                EXPECT_TRUE(name != "raw" || (m.packets.size() == 3 && m.packets[2] == third.bits));
-                EXPECT_TRUE(width != 5 || PlaysInGStreamer(path, name));
+            for (const int height : {1, 2, 480})
+                sizes.emplace_back(width, height);
+        for (const auto& [width, height] : sizes) {
+            SCOPED_TRACE(std::to_string(width) + "x" + std::to_string(height));
+            const Frame first = MakeFrame(width, height, 1), second = MakeFrame(width, height, 2),
+                        third = MakeFrame(width, height, 3);
+            Frame scratch = second;
+            const HRESULT_AVI hr = RunMovie(Choice(fcc), path, first, {&scratch, &scratch}, [&](std::size_t i) {
+                const Bytes& next = (i == 0 ? third : first).bits; // in place: same bytes, same address
+                std::copy(next.begin(), next.end(), scratch.bits.begin());
+            });
+            if (name == "utvideo" && width * height < 4) {
+                // Refused before any frame rather than written undecodable.
+                EXPECT_EQ(hr, AVIERR_BADFORMAT);
+                EXPECT_EQ(std::filesystem::file_size(path), 0u);
+                continue;
             }
+            ASSERT_EQ(hr, AVIERR_OK);
+            const avitest::Movie m = avitest::ReadMovie(path, name == "raw");
+            EXPECT_TRUE(m.warnings.empty()) << m.warnings.front();
+            EXPECT_EQ(std::tuple(m.width, m.height, m.rateNum, m.rateDen), std::tuple(width, height, 15, 1));
+            // Position 0 repeats the first written frame; the format frame is not in the movie.
+            ASSERT_EQ(m.frames.size(), 3u) << m.error;
+            for (std::size_t i = 0; i < 3; ++i)
+                EXPECT_TRUE(m.frames[i] == (i < 2 ? second : third).picture) << "position " << i;
+            // Full frames are BI_RGB and the DIB's own bytes, row padding included.
+            EXPECT_EQ(m.codecTag, name == "raw" ? 0u : fcc);
+            EXPECT_TRUE(name != "raw" || (m.packets.size() == 3 && m.packets[2] == third.bits));
+            EXPECT_TRUE(width != 5 || PlaysInGStreamer(path, name));
+        }
     });
 }
 
@@ -229,7 +462,8 @@ TEST(AviLossy, ColoursAndOrientationSurviveOddAndEvenSizes)
     // Top half one colour, bottom half another, with a little texture: flat
     // pictures make FFmpeg's JPEG decoder warn about its own encoder's output.
     constexpr int kTop[3] = {30, 60, 220}, kBottom[3] = {220, 40, 30};
-    ForEachCompressor(dir, {"mjpeg", "mpeg4", "h264"}, [&](const std::string&, std::uint32_t fcc, const std::string& path) {
+    ForEachCompressor(dir, {"mjpeg", "mpeg4", "h264"}, [&](const std::string& name, std::uint32_t fcc,
+                                                            const std::string& path) {
         for (const auto& [width, height] : {std::pair{641, 481}, {64, 48}}) {
             SCOPED_TRACE(width);
             Bytes picture;
@@ -243,14 +477,15 @@ TEST(AviLossy, ColoursAndOrientationSurviveOddAndEvenSizes)
             const avitest::Movie m = avitest::ReadMovie(path);
             EXPECT_TRUE(m.warnings.empty()) << m.warnings.front();
             EXPECT_TRUE(PlaysInGStreamer(path, ""));
-            EXPECT_EQ(std::tuple(m.width, m.height, m.codecTag), std::tuple(width, height, fcc));
+            const auto [codedWidth, codedHeight] = CodedSize(name, width, height);
+            EXPECT_EQ(std::tuple(m.width, m.height, m.codecTag), std::tuple(codedWidth, codedHeight, fcc));
             ASSERT_EQ(m.frames.size(), 4u) << m.error;
             // The mean of each half, away from the edge between them, where chroma blurs.
             const auto mean = [&](const Bytes& f, bool top, int c) {
                 double sum = 0;
                 for (int y = 0; y < height / 2 - 2; ++y)
                     for (int x = 0; x < width; ++x)
-                        sum += f[(static_cast<std::size_t>(top ? y : height - 1 - y) * width + x) * 3 + c];
+                        sum += f[(static_cast<std::size_t>(top ? y : height - 1 - y) * codedWidth + x) * 3 + c];
                 return sum / (width * (height / 2 - 2));
             };
             for (const Bytes& f : m.frames)
