@@ -55,10 +55,11 @@ BuildRequest RequestOf(const Options& o, const wav::Reader* sound)
 }
 
 // The sequence as a whole, before anything is written: its report at once,
-// and false when the run must not start.
-bool LookAtTheSequence(const Options& o, std::ostream& err)
+// and false when the run must not start; files: how many frame files it has.
+bool LookAtTheSequence(const Options& o, std::ostream& err, std::int64_t& files)
 {
     const SequenceScan scan = ScanSequence(o.framesDir);
+    files = scan.files;
     PrintScan(scan, err);
     // Without --size the run would stop at the first frame of another size,
     // however far in.
@@ -72,6 +73,33 @@ bool LookAtTheSequence(const Options& o, std::ostream& err)
         return false;
     }
     return true;
+}
+
+// Whether the rate at which `frames` frames last as long as the sound is
+// one a movie takes; says why not, before anything is written.
+bool SoundRateFits(std::int64_t frames, const wav::Reader& sound, std::ostream& err)
+{
+    const FrameRate rate = RateForSound(frames, sound.frames(), sound.format().sampleRate);
+    if (IsMovieRate(rate))
+        return true;
+    err << "reelcast-batch: --rate audio: " << frames << " frames over the sound's " << sound.seconds()
+        << " s would be " << rate.PerSecond() << " frames a second, and a movie takes 1 to 1000. Nothing was written.\n";
+    return false;
+}
+
+// A movie whose length is not its sound's, at the rate it was written.
+void WarnOfLengths(const BuildResult& result, const wav::Reader& sound, std::ostream& err)
+{
+    const double movieSeconds = result.movieFrames / result.rate.PerSecond();
+    if (std::abs(movieSeconds - sound.seconds()) <= 1 / result.rate.PerSecond())
+        return;
+    err << "reelcast-batch: the movie lasts " << movieSeconds << " s, its sound " << sound.seconds() << " s";
+    // Advice only where --rate would take it.
+    const FrameRate match = RateForSound(result.movieFrames, sound.frames(), sound.format().sampleRate);
+    if (IsMovieRate(match))
+        err << "; --rate " << RateText(match) << " (or --rate audio) makes them end together\n";
+    else
+        err << "; no rate from 1 to 1000 frames a second makes them end together\n";
 }
 
 int Build(const Options& o, std::ostream& out, std::ostream& err)
@@ -94,11 +122,10 @@ int Build(const Options& o, std::ostream& out, std::ostream& err)
             err << "reelcast-batch: " << e.what() << "\n";
             return kExitNotCreated;
         }
-        // AVIStreamWrite numbers samples in 32 bits; past that the run would
-        // fail only when the sound got there, hours into the movie.
-        if (constexpr std::int64_t most = std::numeric_limits<std::int32_t>::max(); sound->frames() > most) {
-            err << "reelcast-batch: The sound file " << o.audio << " holds " << sound->frames()
-                << " samples a channel, more than a movie's sound can (" << most << ")\n";
+        // Else the run would fail only when the sound got there, hours into
+        // the movie, or leave a movie no player opens.
+        if (const std::string unfit = AviSoundUnfit(sound->format(), sound->frames()); !unfit.empty()) {
+            err << "reelcast-batch: The sound file " << o.audio << " " << unfit << "\n";
             return kExitNotCreated;
         }
     }
@@ -124,7 +151,10 @@ int Build(const Options& o, std::ostream& out, std::ostream& err)
         err << "reelcast-batch: " << o.output << " already exists; use --overwrite to replace it\n";
         return kExitNotCreated;
     }
-    if (!LookAtTheSequence(o, err))
+    std::int64_t files = 0;
+    if (!LookAtTheSequence(o, err, files))
+        return kExitNotCreated;
+    if (o.rate && o.rate->fromSound && !SoundRateFits(files / o.blend, *sound, err))
         return kExitNotCreated;
 
     BuildState state;
@@ -148,17 +178,13 @@ int Build(const Options& o, std::ostream& out, std::ostream& err)
         err << "reelcast-batch: " << o.output << " already exists; use --overwrite to replace it\n";
         return kExitNotCreated;
     }
-    if (!host.status().empty())
+    // The window's status reads "Completed!" for a cancelled run too; on a
+    // terminal, a stopped run says only that it was stopped.
+    if (!host.status().empty() && result.outcome != BuildOutcome::Cancelled)
         (result.outcome == BuildOutcome::Created ? out : err) << host.status() << "\n";
     // The movie keeps all of both; the user learns the rate that would match them.
-    if (sound && result.rate.rate > 0) {
-        const double movieSeconds = result.movieFrames / result.rate.PerSecond();
-        if (std::abs(movieSeconds - sound->seconds()) > 1 / result.rate.PerSecond())
-            err << "reelcast-batch: the movie lasts " << movieSeconds << " s, its sound " << sound->seconds()
-                << " s; --rate "
-                << RateText(RateForSound(result.movieFrames, sound->frames(), sound->format().sampleRate))
-                << " (or --rate audio) makes them end together\n";
-    }
+    if (sound && result.outcome == BuildOutcome::Created)
+        WarnOfLengths(result, *sound, err);
     // Counts come from the closed movie, so they are what a reader finds.
     const std::string held = result.framesWritten > 0 ? o.output + " holds the " +
                                                             std::to_string(result.framesWritten) + " frames written"

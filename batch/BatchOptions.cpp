@@ -1,6 +1,7 @@
 #include "BatchOptions.h"
 
 #include <cstdint>
+#include <numeric>
 #include <string>
 #include <vector>
 
@@ -50,27 +51,41 @@ const char* const kUsage =
 
 namespace {
 
-// --rate: N, N/D or audio; a rate of 1 to 1000 frames a second.
+// --rate: N, N/D or audio; a rate of 1 to 1000 frames a second that a
+// movie's header holds exactly, once reduced.
 std::optional<ExactRate> ParseRate(const std::string& text)
 {
-    if (text.empty())
-        return std::nullopt;
     if (text == "audio")
         return ExactRate{{}, true};
     const auto whole = [&](const std::string& part) -> std::uint64_t {
-        if (part.empty() || part.size() > 10 || part.find_first_not_of("0123456789") != std::string::npos)
+        if (part.empty() || part.size() > 18 || part.find_first_not_of("0123456789") != std::string::npos)
             throw UsageError{"--rate takes N, N/D or audio, as in 60 or 30000/1001, not \"" + text + "\""};
         return std::stoull(part);
     };
     const auto slash = text.find('/');
-    const std::uint64_t n = whole(text.substr(0, slash));
-    const std::uint64_t d = slash == std::string::npos ? 1 : whole(text.substr(slash + 1));
-    if (n < d || n > 1000 * d || n > UINT32_MAX || d > UINT32_MAX)
+    std::uint64_t n = whole(text.substr(0, slash));
+    std::uint64_t d = slash == std::string::npos ? 1 : whole(text.substr(slash + 1));
+    if (d == 0 || n < d || n / kMostFramesPerSecond > d ||
+        (n / kMostFramesPerSecond == d && n % kMostFramesPerSecond != 0))
         throw UsageError{"--rate " + text + " is not 1 to 1000 frames a second"};
+    const std::uint64_t common = std::gcd(n, d);
+    n /= common, d /= common;
+    if (n > kMaxRateField || d > kMaxRateField) {
+        const FrameRate closest = ClosestRate(n, d);
+        throw UsageError{"--rate " + text + " cannot be held exactly: a movie's header takes a rate and a scale of "
+                         "at most " + std::to_string(kMaxRateField) + " each, and " + std::to_string(n) + "/" +
+                         std::to_string(d) + " is as far as it reduces; the closest it holds is --rate " +
+                         RateText(closest)};
+    }
     return ExactRate{{static_cast<std::uint32_t>(n), static_cast<std::uint32_t>(d)}, false};
 }
 
 } // namespace
+
+bool IsMovieRate(const FrameRate& r)
+{
+    return r.scale > 0 && r.rate >= r.scale && r.rate <= kMostFramesPerSecond * r.scale;
+}
 
 std::string RateText(const FrameRate& r)
 {
@@ -93,12 +108,17 @@ Options ParseArguments(int argc, const char* const* argv)
                 hasValue = true;
             }
         }
+        // An empty value is what a script's unset variable gives: never
+        // taken as the option left out.
         auto takeValue = [&]() -> std::string {
-            if (hasValue)
-                return value;
-            if (i + 1 >= argc)
-                throw UsageError{arg + " needs a value"};
-            return argv[++i];
+            if (!hasValue) {
+                if (i + 1 >= argc)
+                    throw UsageError{arg + " needs a value"};
+                value = argv[++i];
+            }
+            if (value.empty())
+                throw UsageError{arg + " needs a value, not an empty one"};
+            return value;
         };
         if (arg == "--help" || arg == "-h")
             o.help = true;

@@ -3,6 +3,7 @@
 // its help text.
 #include "MovieBuild.h"
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <utility>
@@ -41,5 +42,11 @@ Options ParseArguments(int argc, const char* const* argv);
 
 // A rate as --rate takes it: N or N/D.
 std::string RateText(const FrameRate& r);
+
+// The rates --rate takes: 1 to this many frames a second (FFmpeg's AVI
+// muxer writes 600 in place of anything faster).
+constexpr std::uint64_t kMostFramesPerSecond = 1000;
+// Whether a header rate is one --rate takes.
+bool IsMovieRate(const FrameRate& r);
 
 } // namespace batch

@@ -1,9 +1,11 @@
 // reelcast-batch's sound in the file: each chunk beside the pictures it plays
 // with, whatever the compressor holds back, whether the run completes, is
 // stopped or fails.
+#include "AviMovieReader.h"
 #include "BatchFrontEnd.h"
 #include "StopSignals.h"
 #include "TestSupport.h"
+#include "WaveFile.h"
 #include "WaveFormat.h"
 
 extern "C" {
@@ -15,11 +17,13 @@ extern "C" {
 #include <algorithm>
 #include <chrono>
 #include <csignal>
+#include <functional>
 #include <filesystem>
 #include <sstream>
 #include <thread>
 
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -29,23 +33,34 @@ namespace {
 
 constexpr int kRate = 30;
 
-int RunBatch(std::vector<std::string> args)
+struct Said {
+    int code;
+    std::string out, err;
+};
+
+Said Batch(std::vector<std::string> args)
 {
     args.insert(args.begin(), "reelcast-batch");
     std::vector<const char*> argv;
     for (const auto& a : args)
         argv.push_back(a.c_str());
     std::ostringstream out, err;
-    return BatchMain(static_cast<int>(argv.size()), argv.data(), out, err);
+    const int code = BatchMain(static_cast<int>(argv.size()), argv.data(), out, err);
+    return {code, out.str(), err.str()};
 }
 
-// Stereo 16-bit at 48 kHz, through the movie's own record of the format.
-void WriteSound(const std::string& path, double seconds)
+int RunBatch(std::vector<std::string> args)
 {
-    const wav::Format f{wav::kFormatPcm, 2, 48000, 192000, 4, 16};
+    return Batch(std::move(args)).code;
+}
+
+// Stereo 16-bit at 48 kHz unless told otherwise, through the movie's own
+// record of the format.
+void WriteSound(const std::string& path, double seconds, wav::Format f = {wav::kFormatPcm, 2, 48000, 192000, 4, 16})
+{
     std::uint8_t record[wav::kExtensibleFormatSize];
     const auto fmt = static_cast<std::uint32_t>(wav::PutWaveFormat(f, record));
-    const auto data = static_cast<std::uint32_t>(48000 * seconds) * 4;
+    const auto data = static_cast<std::uint32_t>(f.sampleRate * seconds) * f.blockAlign;
     std::string w;
     const auto put = [&](const char* id, std::uint32_t size) {
         w.append(id, 4);
@@ -59,6 +74,21 @@ void WriteSound(const std::string& path, double seconds)
     put("data", data);
     w.append(data, '\x11');
     WriteFile(path, Bytes(w.begin(), w.end()));
+}
+
+// The sound stream's channel layout as FFmpeg reads it, as in "quad".
+std::string SoundLayout(const std::string& path)
+{
+    AVFormatContext* ctx = nullptr;
+    if (avformat_open_input(&ctx, path.c_str(), nullptr, nullptr) != 0)
+        return "unreadable";
+    avformat_find_stream_info(ctx, nullptr);
+    char name[64] = "none";
+    for (unsigned i = 0; i < ctx->nb_streams; ++i)
+        if (ctx->streams[i]->codecpar->codec_type == AVMEDIA_TYPE_AUDIO)
+            av_channel_layout_describe(&ctx->streams[i]->codecpar->ch_layout, name, sizeof name);
+    avformat_close_input(&ctx);
+    return name;
 }
 
 // What stands in the file, in its order: pictures, and the sound between
@@ -195,10 +225,115 @@ TEST(BatchSound, AStoppedRunKeepsItsSoundUpToItsLastPicture)
             std::this_thread::sleep_for(std::chrono::milliseconds(5));
         ::kill(::getpid(), SIGINT);
     });
-    const int code = RunBatch({rec.frames, movie, "--codec", "h264", "--rate", "30", "--audio", rec.sound});
+    const Said said = Batch({rec.frames, movie, "--codec", "h264", "--rate", "30", "--audio", rec.sound});
     stopper.join();
-    EXPECT_EQ(code, 130);
+    EXPECT_EQ(said.code, 130);
+    // Stopped is not completed, whatever the window's status line says.
+    EXPECT_EQ(said.err.find("Completed"), std::string::npos) << said.err;
+    EXPECT_NE(said.err.find("interrupted; " + movie + " holds the "), std::string::npos) << said.err;
     const auto order = FileOrder(movie);
     EXPECT_LT(std::count_if(order.begin(), order.end(), [](const Chunk& c) { return !c.sound; }), 1500);
     EXPECT_TRUE(Interleaved(order, true));
+}
+
+// What the command line, the sound and the rates can get wrong: each is
+// refused with its reason before anything is written, or written exactly.
+TEST(BatchSound, RatesSoundsAndValuesAreWrittenExactlyOrRefusedWithTheirReason)
+{
+    Recording rec(31, 1);
+    const std::string movie = rec.out.file("m.avi"), wavs = rec.dir.file("");
+    WriteSound(wavs + "quad.wav", 1, {wav::kFormatPcm, 4, 48000, 384000, 8, 16, 0x33});
+    WriteSound(wavs + "many.wav", 0.01, {wav::kFormatPcm, 513, 8000, 8000 * 513, 513, 8});
+    WriteSound(wavs + "long.wav", 100);
+    ::mkfifo((wavs + "fifo.wav").c_str(), 0600);
+    const auto rate = [&] {
+        const auto m = avitest::ReadMovie(movie, false, false);
+        return std::to_string(m.rateNum) + "/" + std::to_string(m.rateDen);
+    };
+    const auto layout = [&] { return SoundLayout(movie); };
+    const auto none = [&] { return std::string(std::filesystem::exists(movie) ? "a movie" : "none"); };
+    struct Row {
+        const char* what;
+        std::vector<std::string> args;
+        int code;
+        std::string says; // on standard error, or anywhere for 0
+        std::string held; // what the movie is, as a reader finds it
+        std::function<std::string()> holds;
+    };
+    const Row rows[] = {
+        {"a rate that reduces to one a header holds", {"--rate", "3000000000/100000000"}, 0, "30 frames written",
+         "30/1", rate},
+        {"a rate that does not", {"--rate", "4294967291/4294967279"}, 2,
+         "cannot be held exactly: a movie's header takes a rate and a scale of at most 2147483647 each", "none", none},
+        {"sound-paced, too slow for a movie", {"--audio", wavs + "long.wav", "--rate", "audio"}, 1,
+         "--rate audio: 31 frames over the sound's 100 s would be 0.31 frames a second", "none", none},
+        {"more channels than players read", {"--audio", wavs + "many.wav"}, 1,
+         "many.wav has 513 channels, more than a movie's sound can (512)", "none", none},
+        {"a quad sound keeps its speakers", {"--audio", wavs + "quad.wav", "--rate", "30"}, 0, "30 frames written",
+         "quad", layout},
+        {"an empty sound", {"--audio", ""}, 2, "--audio needs a value, not an empty one", "none", none},
+        {"an empty rate", {"--rate="}, 2, "--rate needs a value, not an empty one", "none", none},
+        {"a FIFO for a sound", {"--audio", wavs + "fifo.wav"}, 1, "fifo.wav is a FIFO, not a WAV file.", "none", none},
+        {"a directory for a sound", {"--audio", rec.frames}, 1, "frames is a directory, not a WAV file.", "none",
+         none},
+        {"no movie, no length warning", {"--audio", wavs + "long.wav", "--codec", "nothing"}, 2,
+         "unknown or unavailable compressor", "none", none},
+        {"the length warning's advice is a rate --rate takes", {"--audio", wavs + "long.wav", "--rate", "30"}, 0,
+         "the movie lasts 1.03333 s, its sound 100 s; no rate from 1 to 1000 frames a second makes them end together",
+         "30/1", rate},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        std::filesystem::remove(movie);
+        std::vector<std::string> args{rec.frames, movie};
+        args.insert(args.end(), row.args.begin(), row.args.end());
+        const Said said = Batch(args);
+        EXPECT_EQ(said.code, row.code) << said.err;
+        EXPECT_NE((said.out + said.err).find(row.says), std::string::npos) << said.out << said.err;
+        EXPECT_EQ(row.holds(), row.held);
+        if (row.code != 0) { // warnings only about movies that exist
+            EXPECT_EQ(said.err.find("the movie lasts"), std::string::npos) << said.err;
+        }
+    }
+}
+
+// A blended group's file that cannot even be opened is left out of the
+// group's average, as a file of another kind is, and named at the end; the
+// run goes on. In an unprivileged child, where permissions apply.
+TEST(BatchSound, ABlendedFileThatCannotBeOpenedIsLeftOutOfItsAverage)
+{
+    TempDir frames, out;
+    WriteFrames(frames, 6, 16, 8);
+    ::chmod(frames.path().c_str(), 0777);
+    ::chmod(out.path().c_str(), 0777);
+    ::chmod(frames.file("f003.tga").c_str(), 0);
+    const std::string movie = out.file("m.avi");
+    const int failed = RunAsUnprivileged([&] {
+        const Said said = Batch({frames.path().string(), movie, "--blend", "2"});
+        return said.code != 0                                   ? 1
+               : said.out.find("2 frames written") == std::string::npos ? 2
+               : said.err.find("f003.tga") == std::string::npos         ? 3
+                                                                        : 0;
+    });
+    EXPECT_EQ(failed, 0);
+    EXPECT_EQ(avitest::ReadMovie(movie).frames.size(), 3u);
+}
+
+// A sound that shrinks while the run reads it says so, not a stale reason.
+TEST(BatchSound, ASoundCutShortWhileReadSaysWhereItEnds)
+{
+    TempDir dir;
+    const std::string path = dir.file("s.wav");
+    WriteSound(path, 1);
+    const wav::Reader sound(path);
+    std::filesystem::resize_file(path, std::filesystem::file_size(path) - 4 * 1000);
+    std::vector<std::uint8_t> samples;
+    try {
+        sound.Read(0, 48000, samples);
+        ADD_FAILURE() << "read past the end";
+    } catch (const std::runtime_error& e) {
+        EXPECT_STREQ(e.what(), ("The sound file " + path +
+                                " has become shorter than its header says: its sound ends after 47000 of its 48000 "
+                                "samples.").c_str());
+    }
 }
