@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // reelcast-batch: the movie build run for scripts and for people without a
 // desktop. It drives the same run as the window, answering the window's

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // reelcast-batch's answers to the run and its terminal output: the
 // overwrite from --overwrite, the compressor from --codec and its settings;

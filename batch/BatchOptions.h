@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // reelcast-batch's command line: its options as given, their parsing and
 // its help text.

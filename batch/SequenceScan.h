@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // reelcast-batch's look at the whole sequence before anything is written:
 // every frame file's 18-byte header and its size, nothing more, so that

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Frames per second of every compressor of the movie layer at 640 x 480 and
 // 1920 x 1080, beside the ffmpeg command line encoding the same frames with
 // the same codec and settings into AVI. Run by hand: avi_bench [frames]

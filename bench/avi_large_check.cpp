@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Writes an uncompressed movie of more than 4 GB through the movie layer, in
 // the build run's order, and shows it complete: every frame counted, frames
 // past the 1, 2 and 4 GB marks found by seeking, and the last frame's bytes

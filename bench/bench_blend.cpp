@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Motion blur at 1920 x 1080, five pictures a movie frame: the blend beside
 // reading the five Targa files it blends, from the page cache (the reader's
 // cost without the disk's) and from the disk (their pages dropped first).

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Throughput of the frame file routines on a 1920 x 1080 frame, beside a
 // plain read and write of the same number of bytes on the same disk.
 // Run: build/bench/bench_imaging [--benchmark_filter=...]

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // reelcast-batch's look at the whole sequence before it starts: the header
 // and size of each of 33,000 frame files, from the page cache. The files are
 // made before the clock starts: small run-length frames, each with a full

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The window's per-frame picture load (FrmMain::loadPic) on the temporary
 // bitmap of a 640 x 480 and a 1920 x 1080 frame, beside the bitmap object's
 // own load of the same file, which every frame needs anyway.

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-2.0-or-later
 # Times reelcast-batch against the ffmpeg command line on the same Targa
 # sequences, alternating the two, and prints the median frames per second of
 # each, their ratio and each one's peak memory.

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-2.0-or-later
 # Times reelcast-batch against the ffmpeg command line on run-length Targa
 # sequences (the kind FFmpeg's own Targa encoder writes by default), 24 and
 # 32-bit, 1920 x 1080, both writing uncompressed movies; alternating the two

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-2.0-or-later
 # What a sound track costs: reelcast-batch on 1800 raw 640 x 480 frames at 60
 # frames a second, without and with a 30-second 48 kHz stereo WAV, beside
 # ffmpeg muxing the same frames and sound (-c:v rawvideo -c:a copy). Prints

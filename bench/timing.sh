@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-2.0-or-later
 # Timing helpers shared by the comparison scripts; sourced, not run.
 
 # Runs a command under GNU time; prints "seconds peak_kB".

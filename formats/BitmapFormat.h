@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // The Windows bitmap file format: its two headers, field by field, and the
 // sizes that follow from them. Everything that reads or writes a bitmap, or

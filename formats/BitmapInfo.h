@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // A BITMAPINFO (info header and colour table) taken as the format of a
 // stream of frames, as a movie's picture stream takes the first bitmap's:

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // A movie's frame rate as its stream header holds it: rate / scale frames a
 // second, each a 32-bit field.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // Little-endian fields of the file formats, and their four-character codes.
 #include <cstdint>

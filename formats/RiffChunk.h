@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // RIFF chunks, of which both AVI and WAVE files are made: an 8-byte header
 // (FourCC and size), then the bytes, padded to an even count.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // The Targa file format's 18-byte header, field by field, and where the
 // pixels it describes begin. The readers hand it the bytes.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // The WAVEFORMATEX record: how a WAV file's fmt chunk and a movie's sound
 // stream describe PCM and float samples.

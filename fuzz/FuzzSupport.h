@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // Shared pieces of the fuzz targets: a scratch file of this process and a
 // check that stops the run so the input is saved.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // cDIB::CreateFromFile and the window's direct bitmap read on arbitrary
 // bytes. A FileError (or a declined read) is the documented refusal; a
 // crash, leak, undefined behaviour or an allocation out of proportion to the

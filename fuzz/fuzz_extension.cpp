@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // GetExtension, and JoinPath beside it, on arbitrary paths.
 #include "FuzzSupport.h"
 #include "mdFile.h"

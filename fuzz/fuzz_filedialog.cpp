@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The Open/Save dialog buffer layouts: reading any buffer a dialog could hand
 // back, converting any filter text, and writing names then reading them again.
 #include "FileDialogBuffer.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // TextValue and the rounding of its result, on arbitrary text.
 #include "FuzzSupport.h"
 #include "TextValue.h"

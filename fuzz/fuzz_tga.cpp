@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The window's ReadTGA and reelcast-batch's reader of every Targa kind on
 // arbitrary bytes, then the decoded frame through WriteBMP and back through
 // cDIB: the way every frame travels to the movie. The batch reader's picture

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The WAV reader on arbitrary bytes: a file is refused with its reason or
 // read within what it holds, and its format survives the movie's record.
 #include "FuzzSupport.h"

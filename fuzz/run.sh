@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-2.0-or-later
 # Builds the libFuzzer targets and runs each for SECONDS (default 600).
 #
 #   bash fuzz/run.sh [SECONDS]

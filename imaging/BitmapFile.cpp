@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #include "BitmapFile.h"
 
 #include "BitmapFormat.h"
@@ -16,7 +17,7 @@ using fileio::Piece;
 
 namespace {
 
-constexpr std::size_t kHeadersSize = bmp::kFileHeaderSize + bmp::kInfoHeaderSize;
+constexpr std::size_t kHeadersSize = sizeof EncodedBitmap::headers;
 constexpr std::size_t kPaletteSize = 256 * 4;
 constexpr std::int32_t kPelsPerMeter = 2835; // 72 dots per inch
 
@@ -32,17 +33,8 @@ std::size_t RowLength(const FrameImage& image)
     }
 }
 
-// A frame as the bytes of its bitmap file, in pieces that point into the
-// frame itself where they can, so that the rows are not copied.
-struct EncodedBitmap {
-    std::uint8_t headers[kHeadersSize] = {};
-    std::vector<std::uint8_t> palette;
-    std::vector<Piece> pieces;
-};
-
-// Image's rows must already be bottom row first. A BitCount other than 8 or
-// 24 gives the two headers only.
-void EncodeBMP(FrameImage& Image, EncodedBitmap& out)
+// A BitCount other than 8 or 24 gives the two headers only.
+void EncodePieces(const FrameImage& Image, RowOrder order, EncodedBitmap& out)
 {
     const bool supported = Image.BitCount == 8 || Image.BitCount == 24;
     const bool hasPixels = supported && Image.Width > 0 && Image.Height > 0;
@@ -75,16 +67,21 @@ void EncodeBMP(FrameImage& Image, EncodedBitmap& out)
         std::copy_n(Image.Palette.begin(), std::min(Image.Palette.size(), kPaletteSize), out.palette.begin());
         out.pieces.push_back({out.palette.data(), out.palette.size()});
     }
+    // Pieces are only ever read from; they point at the rows in place.
+    auto* bits = const_cast<std::uint8_t*>(Image.Bits.data());
     const std::size_t row = RowLength(Image);
-    if (hasPixels && static_cast<std::int64_t>(row) == stride) {
-        out.pieces.push_back({Image.Bits.data(), static_cast<std::size_t>(sizeImage)});
+    const bool bottomFirst = order == RowOrder::BottomFirst;
+    if (hasPixels && bottomFirst && static_cast<std::int64_t>(row) == stride) {
+        out.pieces.push_back({bits, static_cast<std::size_t>(sizeImage)});
     } else if (hasPixels) {
         // Each row goes out followed by its filler, straight from Bits.
         static std::uint8_t zeros[4] = {};
         const std::size_t filler = static_cast<std::size_t>(stride) - row;
-        for (std::size_t r = 0; r < static_cast<std::size_t>(Image.Height); ++r) {
-            out.pieces.push_back({Image.Bits.data() + r * row, row});
-            out.pieces.push_back({zeros, filler});
+        const auto rows = static_cast<std::size_t>(Image.Height);
+        for (std::size_t r = 0; r < rows; ++r) {
+            out.pieces.push_back({bits + (bottomFirst ? r : rows - 1 - r) * row, row});
+            if (filler > 0)
+                out.pieces.push_back({zeros, filler});
         }
     }
 }
@@ -158,22 +155,29 @@ void FlipRows(FrameImage& Image)
     }
 }
 
-bool WriteBMP(const std::string& FileName, FrameImage& Image, Notice& why)
+std::string EncodeBMP(const FrameImage& Image, RowOrder order, EncodedBitmap& out)
 {
-    FlipRows(Image);
     const bool supported = Image.BitCount == 8 || Image.BitCount == 24;
     const std::int64_t palette = Image.BitCount == 8 ? static_cast<std::int64_t>(kPaletteSize) : 0;
     if (supported && !bmp::FitsFile(std::max(Image.Width, 0), std::max(Image.Height, 0), Image.BitCount,
                                     static_cast<std::int64_t>(kHeadersSize) + palette))
-        throw FileError(FileName, "the picture is too large for a bitmap file");
+        return "the picture is too large for a bitmap file";
     const bool hasPixels = supported && Image.Width > 0 && Image.Height > 0;
     if (hasPixels && Image.Bits.size() < RowLength(Image) * static_cast<std::size_t>(Image.Height))
-        throw FileError(FileName, "the picture holds fewer pixel bytes than its size needs");
+        return "the picture holds fewer pixel bytes than its size needs";
+    EncodePieces(Image, order, out);
+    return {};
+}
 
+bool WriteBMP(const std::string& FileName, FrameImage& Image, Notice& why)
+{
+    FlipRows(Image);
     EncodedBitmap encoded;
-    EncodeBMP(Image, encoded);
+    if (std::string trouble = EncodeBMP(Image, RowOrder::BottomFirst, encoded); !trouble.empty())
+        throw FileError(FileName, trouble);
     // The file of headers only is written all the same: whatever reads it
     // next refuses it for a reason of its own.
+    const bool supported = Image.BitCount == 8 || Image.BitCount == 24;
     if (!supported)
         why = {"Image format unsupported", vbCritical | vbOKOnly, "Error"};
     ReplaceFile(FileName, encoded.pieces);

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // Picture rows read straight from a file into their places, for the Targa
 // reader and the bitmap row reader alike.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // Motion blur for recordings made at many times the movie's frame rate: each
 // run of consecutive pictures becomes one movie frame, their average.

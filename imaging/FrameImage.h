@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // The decoded frame that every picture passes through on its way from the
 // Targa file to the movie. One instance lives for the whole program.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // The temporary bitmaps of a run, taken away once their frame is written.
 // Freeing and reserving every block and page of each one costs the file

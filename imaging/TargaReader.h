@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // Every kind of Targa file a game or tool writes, for reelcast-batch: image
 // types 1, 2 and 3 (colour-mapped, true colour, grey), uncompressed or

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // WAV sound files as a game writes them beside its frames: a RIFF WAVE file
 // with a fmt chunk and a data chunk of PCM or 32-bit float samples. The

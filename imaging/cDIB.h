@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // One device-independent bitmap in memory, in the two pieces a movie stream
 // asks for: the info block (BITMAPINFOHEADER and any colour table) as the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // The compressors a movie can be written with, as the façade publishes them:
 // the dialog lists them, the front ends name them, the writer takes one.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // The compressors of this build: for each, the encoder behind its FourCC,
 // the pictures that encoder is fed, and how its context is set up.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // The encoder of a compressed movie: its context, set up from the
 // compressor's entry and the user's choices, and the conversion of each DIB

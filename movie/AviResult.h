@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // The result codes of the movie layer's calls: AVIERR_OK, or the classic
 // AVIERR_ value of what went wrong. A header of their own, so that the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // The "Video Compression" dialog that answers AVISaveOptions: the
 // compressors of this build, their key-frame interval, data rate and

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // The movie file behind the AVIFile handles: FFmpeg's AVI muxer, one video
 // stream, and either the DIB bytes as they come or one of the encoders.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // The movie's output: a descriptor of our own under FFmpeg's buffered
 // writer. FFmpeg's file protocol refuses unbuffered writes above 256 KB; here

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // The movie's worker thread: encodes the pictures and muxes the packets that
 // the caller queues, in the order queued, so that the encoder and the disk

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The AVIFile operations on the movie writer of AviWriter.cpp. Handles are
 // plain heap objects checked against a table of live ones, so that a null
 // or already released handle is answered with AVIERR_BADHANDLE rather than

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // The movie file library: the operations, records, flags and result codes of
 // the classic AVIFile interface, on FFmpeg's AVI muxer and encoders. The build

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // The run itself, once the press has passed the early checks: the movie
 // opened, its first frames prepared, its stream made, every frame written,

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // The list of frame files of one directory: the names matching Pattern,
 // sorted ascending without regard to letter case. Not a widget.

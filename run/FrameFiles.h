@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // The frame files of a run, read into the shared image: one file a frame,
 // or a group of files blended into one; with the window's reader of one

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // The movie build run: what a press of "Create !" does. One implementation,
 // whichever front end drives it: the window and the batch front end each

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // The movie's sound track: a WAV file's samples, written after each frame up
 // to where the frames so far end, so that players stream picture and sound

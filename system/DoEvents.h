@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // Yield to waiting window events. Long work calls this between steps so that
 // the window stays responsive; the window installs the toolkit's event pump.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // The reusable Open/Save dialog object. Its settings and the last result
 // live in one request record, so they carry over from one dialog to the next

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // The request record of the Open/Save dialogs and the 260-character name
 // buffer they hand back, with the routines that read and write that buffer.

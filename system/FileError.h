@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // The error that file routines raise when a file cannot be opened, read or
 // written. It carries the path, so that whoever catches it can say which file.

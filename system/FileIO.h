@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // Files as the imaging code and the build run use them: opened, read or
 // written and closed within one call of their routine, with scattered reads

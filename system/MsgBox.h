@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // The window's message box. The window shows its own questions and the run's
 // reports through it; tests and programs without a display answer it

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // Opens the product's contact links: a mail link in the mail program, a web
 // address in the browser registered for HTML pages.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // A report for the user, as the code that found the trouble words it: the
 // text, and the icon and buttons a message box would show it with. Code that

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // The message box and the yield on Qt, for the program with a window.
 #include <string>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // Where a run may put its temporary files when the frame directory cannot
 // take them (read-only media, another user's folder).

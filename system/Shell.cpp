@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #include "Shell.h"
 
 // Before Qt, whose "signals" keyword would rewrite a field name of GIO.

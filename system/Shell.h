@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // The two shell services the program asks for: open a document, link or
 // program, and find the program registered to open a document. Results keep

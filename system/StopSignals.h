@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // Requests from outside the program to stop: Ctrl-C, a closed terminal
 // (SIGHUP), a logout or `kill` (SIGTERM), SIGQUIT. A run that is asked to stop

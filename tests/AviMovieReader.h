@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // Reads a movie back with libavformat and libavcodec, independently of the
 // movie layer's own code.

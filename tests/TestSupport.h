@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // Shared helpers for the test suites: temporary directories, generated
 // Targa files, whole-file reads and a recorder that answers message boxes.

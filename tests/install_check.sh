@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-2.0-or-later
 # Installs the build into a scratch DESTDIR and checks what a desktop gets:
 # the programs, the desktop entry, icons, AppStream metainfo, manual pages and
 # bash completion, each read by the tool that will read it on a real system;

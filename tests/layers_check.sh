@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-2.0-or-later
 # The include graph of the product's folders: every include stays in its
 # folder or points down a floor, never up and never across a floor (so there
 # is no cycle), and the libraries that build without Qt include none of it.

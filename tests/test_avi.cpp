@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The movie layer driven the way the build run drives it, with the movie
 // read back through FFmpeg (and GStreamer where it is installed).
 #include "AviMovieReader.h"

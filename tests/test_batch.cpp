@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // reelcast-batch: the command line, its answers to the run's questions, and
 // the program as a script would call it.
 #include "AviMovieReader.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // reelcast-batch's sound in the file: each chunk beside the pictures it plays
 // with, whatever the compressor holds back, whether the run completes, is
 // stopped or fails.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // reelcast-batch and the Targa files of a game or tool: every kind in one
 // movie, equal frame for frame to what FFmpeg's decoder gives (or, where it
 // strays from the format, to the format); the look at the whole sequence

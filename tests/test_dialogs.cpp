@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The platform layer's dialogs, driven as a user would: message boxes, the
 // "Video Compression" dialog and the Open/Save dialog with its name buffer.
 #include "AviSaveOptionsDialog.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The imaging module: Targa frames to bitmaps and back, the DIB object, the
 // resampler, the frame list and option values.
 #include "BitmapFile.h"

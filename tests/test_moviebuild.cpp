@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The movie build run, end to end, through a front end made of plain
 // members: generated Targa sequences in, movies read back with FFmpeg out.
 #include "AviMovieReader.h"

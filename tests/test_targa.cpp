@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The reader of every Targa kind (reelcast-batch's): pictures of every kind,
 // made by hand, by FFmpeg and by ImageMagick, each equal to what FFmpeg's own
 // decoder gives, but for the cases where FFmpeg strays from the format;

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The build run driven through the real window (offscreen): the button, the
 // status line, the bar, the questions and closing the window mid-run.
 #include "AviMovieReader.h"

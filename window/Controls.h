@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // The window's own kinds of control, and the number format of its status.
 #include <QImage>

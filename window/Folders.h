@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // Where the window keeps its movies and where its frame directory starts.
 #include <string>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // The program's one window: the frame directory, the output file, the
 // options, the "Create !" button, the status line and the progress bar.

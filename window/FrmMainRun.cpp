@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The window's side of the build run: the request read from its controls,
 // its questions asked in message boxes and the compression dialog, and its
 // reports shown in the status line, the bar and the picture control.

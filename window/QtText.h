@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // Texts between the window's Qt strings and the rest of the program's.
 #include <QDir>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #include "AviSaveOptionsDialog.h"
 #include "FrmMain.h"
 #include "QtMsgBox.h"
