@@ -3,12 +3,9 @@
 #include "QtText.h"
 
 #include "DoEvents.h"
-#include "FileError.h"
 #include "MsgBox.h"
 #include "NewPage.h"
 #include "StopSignals.h"
-#include "TGA.h"
-#include "Shell.h"
 #include "mdFile.h"
 
 #include <QCloseEvent>
@@ -18,23 +15,14 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileDialog>
-#include <QFileInfo>
-#include <QFocusEvent>
 #include <QFontDatabase>
-#include <QImage>
-#include <QImageReader>
-#include <QLocale>
-#include <QMouseEvent>
-#include <QPainter>
 #include <QPalette>
 #include <QSettings>
 #include <QShowEvent>
 #include <QSocketNotifier>
-#include <QUrl>
 #include <QTimer>
 
 #include <algorithm>
-#include <cmath>
 #include <cstdio>
 #include <filesystem>
 #include <system_error>
@@ -192,7 +180,7 @@ void FrmMain::CreateControls()
     Label5 = label(Frame1, "Label5", "Height:");
     TxtH = textBox(Frame1, "TxtH", "384");
 
-    CmdCreate = button(this, "CmdCreate", "Create !");
+    CmdCreate = button(this, "CmdCreate", kCreateCaption);
     Status = label(this, "Status", "Ready.");
 
     // The scratch box that frame pictures are decoded into; the window has

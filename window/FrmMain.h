@@ -7,12 +7,10 @@
 #include "FileListBox.h"
 #include "Folders.h"
 #include "MovieBuild.h"
-#include "cDIB.h"
 
 #include <QCheckBox>
 #include <QFrame>
 #include <QGroupBox>
-#include <QImage>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -30,8 +28,9 @@
 // installed, else the system's sans-serif family.
 QString WindowFontFamily();
 
-// The window is the build run's front end: its controls are what the run
-// reads and writes, and it keeps the run's state between presses.
+// The window is the build run's front end: its controls make the run's
+// request, it answers the run's questions and shows its reports, and it keeps
+// the run's state between presses.
 class FrmMain : public QWidget, public BuildState, private BuildQuestions, private BuildSink {
     Q_OBJECT
 
@@ -75,7 +74,9 @@ public:
     // FrameDib, FrameIndex) comes with BuildState.
     FileCommonDialog cDialog;
 
-    // The build run, started and cancelled by CmdCreate.
+    // The build run, started and cancelled by CmdCreate, whose caption
+    // reads this while no movie is being written.
+    static constexpr const char* kCreateCaption = "Create !";
     void CmdCreate_Click();
 
     // The folder and output pickers behind the two "..." buttons.

@@ -19,7 +19,6 @@
 
 namespace {
 
-const QString kCreate = QStringLiteral("Create !");
 const QString kCancel = QStringLiteral("Cancel");
 
 } // namespace
@@ -42,7 +41,7 @@ void FrmMain::CmdCreate_Click()
     // Grayed counts as forced too.
     request.force = ChkF->checkState() != Qt::Unchecked;
     BuildMovie(request, *this, *this, *this, SharedFrameImage());
-    CmdCreate->setText(kCreate);
+    CmdCreate->setText(QString::fromUtf8(kCreateCaption));
 }
 
 std::string FrmMain::FormatPercent(double percent) const
