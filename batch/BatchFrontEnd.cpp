@@ -52,6 +52,7 @@ BuildRequest RequestOf(const Options& o, const wav::Reader* sound)
     request.blend = o.blend;
     request.everyTargaKind = true;
     request.strict = o.strict;
+    request.directFrames = true;
     return request;
 }
 

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 #include "cDIB.h"
 
+#include "BitmapFile.h"
 #include "FileError.h"
 #include "FileIO.h"
 #include "Notice.h"
@@ -122,6 +123,37 @@ bool cDIB::CreateFromPackedDIBPointer(const void* pDIB)
     file_.bfReserved1 = 0;
     file_.bfReserved2 = 0;
     file_.bfOffBits = static_cast<std::int32_t>(kFileHeaderSize + kInfoHeaderSize);
+    loaded_ = true;
+    return true;
+}
+
+bool cDIB::CreateFromImage(const FrameImage& image, std::string& why)
+{
+    EncodedBitmap encoded;
+    if (std::string trouble = EncodeBMP(image, RowOrder::TopFirst, encoded); !trouble.empty()) {
+        why = std::move(trouble);
+        return false;
+    }
+    if (image.BitCount != 24 && image.BitCount != 8) {
+        why = "Image format unsupported";
+        return false;
+    }
+    if (image.Width <= 0 || image.Height <= 0) {
+        why = "the picture has no pixels";
+        return false;
+    }
+    file_ = bmp::FileHeader::Parse(encoded.headers);
+    info_ = bmp::InfoHeader::Parse(encoded.headers + kFileHeaderSize);
+    bitmapInfo_.assign(encoded.headers + kFileHeaderSize, encoded.headers + sizeof encoded.headers);
+    bitmapInfo_.insert(bitmapInfo_.end(), encoded.palette.begin(), encoded.palette.end());
+    // The pieces after the headers and palette are the pixel rows, in the
+    // file's order; the vector keeps its room from frame to frame.
+    bits_.resize(static_cast<std::size_t>(info_.biSizeImage));
+    std::uint8_t* to = bits_.data();
+    for (std::size_t i = encoded.palette.empty() ? 1 : 2; i < encoded.pieces.size(); ++i) {
+        std::memcpy(to, encoded.pieces[i].data, encoded.pieces[i].size);
+        to += encoded.pieces[i].size;
+    }
     loaded_ = true;
     return true;
 }

@@ -4,6 +4,7 @@
 // asks for: the info block (BITMAPINFOHEADER and any colour table) as the
 // stream format, and the pixel bytes as one frame.
 #include "BitmapFormat.h"
+#include "FrameImage.h"
 #include "Notice.h"
 
 #include <cstdint>
@@ -24,6 +25,13 @@ public:
     // followed by the pixel data. Fewer than 16 bits per pixel or a
     // biSizeImage below 1 are refused with false.
     bool CreateFromPackedDIBPointer(const void* pDIB);
+
+    // Takes a frame as a reader leaves it, top row first, as the bitmap
+    // file WriteBMP would make of it and CreateFromFile would load: the
+    // same info block and the same pixel bytes, without the file. False,
+    // with the reason in why and the bitmap held before unchanged, for a
+    // frame no bitmap file can hold.
+    bool CreateFromImage(const FrameImage& image, std::string& why);
 
     // Writes the bitmap as a .bmp file over FileName from its start (an
     // existing longer file is not shortened). Failures are ignored.

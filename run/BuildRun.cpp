@@ -85,9 +85,11 @@ private:
             sink_.ShowMessage(why);
     }
     // Decodes a group of frame files (one, unless frames are blended) into
-    // the shared image and writes its temporary bitmap; report: whether a
-    // file passed over is reported (once only, however often it is read).
-    bool Prepare(const std::vector<std::string>& group, const std::string& bitmap, bool report = true);
+    // the shared image and writes its temporary bitmap, or for direct frames
+    // puts it into held; report: whether a file passed over is reported
+    // (once only, however often it is read).
+    bool Prepare(const std::vector<std::string>& group, const std::string& bitmap, cDIB& held,
+                 bool report = true);
     // The next group of files of the list; empty when no whole group is left.
     std::vector<std::string> NextGroup();
     std::string GroupBitmap() const
@@ -145,6 +147,9 @@ private:
     std::int32_t movieHeight_ = 0;
     // Temporary bitmaps made and not yet deleted.
     std::set<std::string> temporaries_;
+    // Direct frames: the frame prepared next, which takes FrameDib's place
+    // when its turn comes; the two swap their rooms rather than copy.
+    cDIB next_;
     // Whether this run has decoded a frame that a passed-over file may repeat.
     bool haveFrame_ = false;
     // Whether the group prepared last repeats the frame before it, and the
@@ -180,20 +185,25 @@ void Run::DeleteTemporary(const std::string& path)
 // A file of another kind is left out of its group's average; a group with
 // no file that can be read repeats the previous picture of this run; with no
 // such picture yet, nothing is written and the answer is false.
-bool Run::Prepare(const std::vector<std::string>& group, const std::string& bitmap, bool report)
+bool Run::Prepare(const std::vector<std::string>& group, const std::string& bitmap, cDIB& held, bool report)
 {
     const bool decoded = frames_.Decode(group, report);
     preparedRepeat_ = !decoded && haveFrame_;
     if (decoded)
         haveFrame_ = true;
-    else if (haveFrame_)
+    else if (haveFrame_ && !request_.directFrames)
         // The last write left the rows reversed; put them back the right way
         // up, so the repeated picture goes out as it came in.
         FlipRows(image_);
-    else
+    else if (!haveFrame_)
         return false;
     if (request_.force)
         ResampleImage(image_, forcedWidth_, forcedHeight_);
+    if (request_.directFrames) {
+        if (std::string why; !held.CreateFromImage(image_, why))
+            throw RunStop("The frame " + group.front() + " cannot go into the movie: " + why + ".");
+        return true;
+    }
     temporaries_.insert(bitmap);
     // A report of the writer's comes before any failure of the write itself.
     Notice why;
@@ -254,12 +264,14 @@ Outcome Run::PrepareFirstFrames()
         first.push_back(FramePath(GetNext(st_.Fle, st_.FrameIndex)));
     group_ = NextGroup();
     currentTarga_ = group_.front();
-    if (!CanWriteIn(st_.Fle.Path()))
+    if (!request_.directFrames && !CanWriteIn(st_.Fle.Path()))
         runFolder_ = std::make_unique<RunFolder>();
-    st_.FirstFramePath = runFolder_ ? BitmapPath(std::filesystem::path(firstTarga_).filename().string() + ".bmp")
-                                    : firstTarga_ + ".bmp";
-    const bool firstReady = Prepare(first, st_.FirstFramePath);
-    if (!Prepare(group_, GroupBitmap()))
+    if (!request_.directFrames)
+        st_.FirstFramePath = runFolder_ ? BitmapPath(std::filesystem::path(firstTarga_).filename().string() + ".bmp")
+                                        : firstTarga_ + ".bmp";
+    // Direct frames: the first goes straight where its bitmap would be loaded.
+    const bool firstReady = Prepare(first, st_.FirstFramePath, *st_.FrameDib);
+    if (!Prepare(group_, GroupBitmap(), next_))
         return Outcome::Stopped(
             (request_.everyTargaKind ? "Neither of the first two frames can be read:"
                                      : "Neither of the first two frames is an uncompressed 24-bit Targa file:") +
@@ -267,9 +279,14 @@ Outcome Run::PrepareFirstFrames()
             (request_.everyTargaKind ? "" : std::string(kCrLf) + "Reelcast reads only that kind."));
     const bool groupRepeats = preparedRepeat_;
     if (!firstReady) // it takes the second frame's picture
-        Prepare(first, st_.FirstFramePath, false);
+        Prepare(first, st_.FirstFramePath, *st_.FrameDib, false);
     preparedRepeat_ = groupRepeats;
 
+    if (request_.directFrames) {
+        movieWidth_ = st_.FrameDib->Width();
+        movieHeight_ = st_.FrameDib->Height();
+        return Outcome::GoOn();
+    }
     const std::string firstBitmap = sink_.ShowFrame(st_.FirstFramePath);
     if (Notice why; !st_.FrameDib->CreateFromFile(firstBitmap, why)) {
         Tell(why);
@@ -311,7 +328,8 @@ Outcome Run::CreateStream()
                                       st_.FrameDib->SizeBitmapInfo()));
 
     // The first bitmap has given the format; the frames follow.
-    DeleteTemporary(st_.FirstFramePath);
+    if (!request_.directFrames)
+        DeleteTemporary(st_.FirstFramePath);
     sink_.ShowProgress(1);
     if (Yield())
         return Outcome::Closed();
@@ -328,13 +346,16 @@ Outcome Run::FrameLoop()
                         sink_.FormatPercent(static_cast<double>(position_) / (count_ + 1) * 100) + "%");
         if (Yield())
             return Outcome::Closed();
-        const std::string bitmap = GroupBitmap();
-        const std::string toLoad = sink_.ShowFrame(bitmap);
+        const bool direct = request_.directFrames;
+        const std::string bitmap = direct ? std::string() : GroupBitmap();
+        const std::string toLoad = direct ? std::string() : sink_.ShowFrame(bitmap);
         if (Yield())
             return Outcome::Closed();
         // A bitmap this run wrote that no longer loads is reported as cDIB
         // words it; writing the previous frame again in its place would hide it.
-        if (Notice why; !st_.FrameDib->CreateFromFile(toLoad, why)) {
+        if (direct) {
+            std::swap(*st_.FrameDib, next_);
+        } else if (Notice why; !st_.FrameDib->CreateFromFile(toLoad, why)) {
             Tell(why);
             return Outcome::Stopped("Could not load the bitmap of frame " + std::to_string(position_ + 1) + ":" +
                                     kCrLf + toLoad);
@@ -342,12 +363,14 @@ Outcome Run::FrameLoop()
         if (Yield())
             return Outcome::Closed();
         if (Outcome wrongSize = CheckSize(); !wrongSize.goesOn()) {
-            DeleteTemporary(bitmap);
+            if (!direct)
+                DeleteTemporary(bitmap);
             return wrongSize;
         }
         const HRESULT_AVI written = AVIStreamWrite(compressed_, position_, 1, st_.FrameDib->PointerToBits(),
                                                    st_.FrameDib->SizeImage(), AVIIF_KEYFRAME, nullptr, nullptr);
-        DeleteTemporary(bitmap);
+        if (!direct)
+            DeleteTemporary(bitmap);
         if (written != 0)
             return Outcome::Failed(written);
         ++written_;
@@ -362,7 +385,7 @@ Outcome Run::FrameLoop()
         group_ = NextGroup();
         if (!group_.empty()) {
             currentTarga_ = group_.front();
-            Prepare(group_, GroupBitmap());
+            Prepare(group_, direct ? std::string() : GroupBitmap(), next_);
         }
         for (int i = 0; i < 3; ++i)
             if (Yield())

@@ -63,10 +63,14 @@ struct BuildRequest {
     // ...every kind of Targa file (targa::Reader) instead of the window's
     // one kind, each file passed over reported to BuildSink::PassedOver...
     bool everyTargaKind = false;
-    // ...and a complete movie or none: a file that cannot be read ends the
+    // ...a complete movie or none: a file that cannot be read ends the
     // run, and a run that fails, for whatever reason, leaves no movie. A
-    // stop asked for (Cancel, a stop signal) still keeps the frames so far.
+    // stop asked for (Cancel, a stop signal) still keeps the frames so far...
     bool strict = false;
+    // ...and each frame handed to the movie in memory, with the bytes its
+    // temporary bitmap would have held: no bitmap file is written, and
+    // BuildSink::ShowFrame is never asked, there being nothing to show.
+    bool directFrames = false;
 };
 
 // The run's questions. The window asks its user; another front end answers
@@ -110,7 +114,8 @@ public:
     // A report for the user, worded by whoever found the trouble.
     virtual void ShowMessage(const Notice& notice) = 0;
     // The frame's bitmap is ready: the front end may show it. Answers the
-    // bitmap file to hand to cDIB; throws when it cannot be read.
+    // bitmap file to hand to cDIB; throws when it cannot be read. Not asked
+    // for a request of direct frames.
     virtual std::string ShowFrame(const std::string& bitmap) = 0;
 };
 

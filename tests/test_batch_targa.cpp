@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <sstream>
@@ -242,4 +243,39 @@ TEST(BatchTarga, BlendedGroupsLeaveAFilePassedOverOutOfTheirAverageAndTheAccount
     const auto movie = avitest::ReadMovie(out);
     ASSERT_EQ(movie.frames.size(), 3u) << movie.error;
     EXPECT_EQ(movie.frames[2], pictures[4]);
+}
+
+// reelcast-batch hands its frames to the movie in memory: no bitmap is made
+// beside them, so a name a bitmap would have taken being held by a folder
+// stops nothing, and the folder of frames ends as it began, whether the run
+// ends well or not.
+TEST(BatchTarga, FramesGoStraightIntoTheMovieWithNoBitmapBesideThem)
+{
+    TempDir frames, outDir;
+    const std::string dir = frames.path().string(), out = outDir.file("d.avi");
+    std::vector<Bytes> pictures;
+    for (int i = 0; i < 5; ++i) {
+        const HandTarga t = MakeAnyTarga(13, 6, {10, 24}, static_cast<unsigned>(i + 20));
+        WriteFile(frames.file(Shot(i)), t.file);
+        std::filesystem::create_directory(frames.file(Shot(i) + ".bmp"));
+        pictures.push_back(t.picture);
+    }
+    const auto listing = [&] {
+        std::vector<std::string> names;
+        for (const auto& e : std::filesystem::directory_iterator(frames.path()))
+            names.push_back(e.path().filename().string());
+        std::sort(names.begin(), names.end());
+        return names;
+    };
+    const auto before = listing();
+    for (const char* codec : {"raw", "ffv1"}) {
+        SCOPED_TRACE(codec);
+        const Outcome r = Batch({dir, out, "--codec", codec, "--overwrite"});
+        EXPECT_EQ(r.code, 0) << r.err;
+        const auto movie = avitest::ReadMovie(out);
+        ASSERT_EQ(movie.frames.size(), 5u) << movie.error;
+        for (std::size_t k = 1; k < 5; ++k)
+            EXPECT_EQ(movie.frames[k], pictures[k]) << k;
+        EXPECT_EQ(listing(), before);
+    }
 }

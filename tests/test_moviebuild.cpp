@@ -31,8 +31,8 @@ public:
     std::map<std::string, Bytes> written;
     std::string w = "512", h = "384", fps = "15", dir = frames.path().string(),
                 out = outDir.file("movie.avi"), codec = "raw";
-    int chkF = 0, dialogShown = 0, blend = 1;
-    bool closing = false, acceptDialog = true, everyKind = false, strict = false;
+    int chkF = 0, dialogShown = 0, blend = 1, framesShown = 0;
+    bool closing = false, acceptDialog = true, everyKind = false, strict = false, direct = false;
     std::vector<std::pair<std::string, std::string>> passedOver; // file, why
     std::vector<std::string> statuses, opened;
     std::vector<float> progress;
@@ -52,6 +52,7 @@ public:
     }
     std::string ShowFrame(const std::string& f) override
     {
+        ++framesShown;
         if (!std::filesystem::exists(f))
             throw std::runtime_error("cannot load " + f);
         return f;
@@ -122,7 +123,7 @@ public:
         BuildRequest request;
         request.directory = dir, request.output = out, request.widthText = w, request.heightText = h;
         request.fpsText = fps, request.force = chkF != 0, request.blend = blend;
-        request.everyTargaKind = everyKind, request.strict = strict;
+        request.everyTargaKind = everyKind, request.strict = strict, request.directFrames = direct;
         return BuildMovie(request, *this, *this, state, SharedFrameImage());
     }
     avitest::Movie Movie() const { return avitest::ReadMovie(out); }
@@ -526,5 +527,58 @@ TEST(MovieBuildFaults, PermissionFaultsStopTheRunWithOneMessageAndKeepTheFramesB
                   }),
                   0);
         EXPECT_TRUE(std::filesystem::exists(stuck));
+    }
+}
+
+// Direct frames reach the movie with the very bytes their bitmaps would have
+// held (rows padded, bottom first; repeats, groups and forced sizes alike),
+// with the same reports and at the same moments, but with nothing beside the
+// frames at any yield and no frame to show.
+TEST(MovieBuild, DirectFramesMakeTheBitmapsMovieWithoutBitmaps)
+{
+    const auto junk = [](int i) { return [i](Build& run) { run.Put(i, {'n', 'o'}); }; };
+    const auto cut = [](int i) {
+        return [i](Build& run) {
+            Bytes rle = MakeAnyTarga(7, 5, {10, 24}, 3).file;
+            rle.resize(rle.size() - 2);
+            run.Put(i, rle);
+        };
+    };
+    const std::vector<std::pair<const char*, std::function<void(Build&)>>> cases = {
+        {"rows padded", [](Build&) {}},
+        {"first and last passed over", [&](Build& run) { junk(0)(run), junk(6)(run); }},
+        {"second and third passed over", [&](Build& run) { cut(1)(run), cut(2)(run), run.everyKind = true; }},
+        {"forced, a repeat", [&](Build& run) { junk(3)(run), run.chkF = 1, run.w = "9", run.h = "3"; }},
+        {"blended, forced", [&](Build& run) { junk(4)(run), run.blend = 2, run.chkF = 1, run.w = "6"; }},
+        {"compressed, cancelled", [](Build& run) {
+             run.codec = "ffv1";
+             run.AtYield(1 + 6 * 3 + 4, [&run] { run.state.CancelRequested = true; });
+         }},
+        {"strict", [&](Build& run) { cut(4)(run), run.everyKind = run.strict = true; }},
+    };
+    for (const auto& [name, setUp] : cases) {
+        SCOPED_TRACE(name);
+        Build bitmaps(7, 7, 5), direct(7, 7, 5);
+        direct.direct = true;
+        setUp(bitmaps), setUp(direct);
+        std::vector<std::string> leftBehind;
+        direct.atYield = [&, inner = direct.atYield] {
+            if (!direct.Intact())
+                leftBehind.push_back(direct.Intact().message());
+            if (inner)
+                inner();
+        };
+        const BuildResult a = bitmaps.Press(), b = direct.Press();
+        EXPECT_EQ(std::tuple(b.outcome, b.framesWritten, b.passedOver, b.repeats, b.status),
+                  std::tuple(a.outcome, a.framesWritten, a.passedOver, a.repeats, a.status));
+        ASSERT_EQ(std::filesystem::exists(direct.out), std::filesystem::exists(bitmaps.out));
+        if (std::filesystem::exists(bitmaps.out)) {
+            EXPECT_TRUE(ReadFile(direct.out) == ReadFile(bitmaps.out));
+        }
+        EXPECT_EQ(std::tuple(direct.statuses, direct.progress, direct.shown.size(), direct.passedOver.size()),
+                  std::tuple(bitmaps.statuses, bitmaps.progress, bitmaps.shown.size(), bitmaps.passedOver.size()));
+        EXPECT_EQ(std::tuple(direct.framesShown, leftBehind), std::tuple(0, std::vector<std::string>{}));
+        EXPECT_GT(bitmaps.framesShown, 0);
+        EXPECT_TRUE(direct.Intact());
     }
 }
