@@ -249,7 +249,7 @@ std::string Reader::DecodePixels(const TargaHeader& t, const std::uint8_t* data,
         if (head & TargaHeader::kPacketRun) {
             if (end - s < pb)
                 return "run-length data ends early";
-            std::uint8_t p[3];
+            std::uint8_t p[3] = {};
             if (std::string why = Convert(kind, s, 1, p, map); !why.empty())
                 return why;
             s += pb;

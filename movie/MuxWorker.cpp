@@ -231,11 +231,11 @@ HRESULT_AVI MuxWorker::Mux(AVPacket* pkt)
 {
     if (!RoomFor(pkt->size, avio_tell(fmt_->pb), PacketsMuxed(), 0))
         return AVIERR_FILEWRITE;
-    // Unbuffered for the packet itself: its bytes go to the file in one
-    // write instead of being copied through the buffer first.
-    fmt_->pb->direct = 1;
+    // Through FFmpeg's buffer, in writes of its size: one write of a whole
+    // frame of several megabytes costs the kernel far more than the copy
+    // into the buffer saves (three times the system time, measured on
+    // 1920 x 1080 frames).
     int err = av_write_frame(fmt_, pkt);
-    fmt_->pb->direct = 0;
     // Flushed per frame, so that a full disk is seen at the frame it hits.
     if (err >= 0) {
         avio_flush(fmt_->pb);

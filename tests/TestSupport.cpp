@@ -247,7 +247,7 @@ HandTarga MakeAnyTarga(int width, int height, const TargaKind& k, unsigned seed)
     for (int i = 0; i < n; ++i) {
         const int at = i % 400;
         const unsigned key = at < 150 ? 1000000u + static_cast<unsigned>(i / 400) : at < 300 ? static_cast<unsigned>(i / 2) : static_cast<unsigned>(i);
-        std::uint8_t p[4];
+        std::uint8_t p[4] = {};
         for (int b = 0; b < pb; ++b)
             p[b] = Hash(seed, key * 4 + static_cast<unsigned>(b));
         std::uint8_t bgr[3];
