@@ -2,7 +2,7 @@
 // reelcast-batch: the command line, its answers to the run's questions, and
 // the program as a script would call it.
 #include "AviMovieReader.h"
-#include "BatchFrontEnd.h"
+#include "BatchRun.h"
 #include "TestSupport.h"
 #include "WaveFormat.h"
 #include "mdAVI.h"
@@ -28,22 +28,6 @@
 using namespace testsupport;
 
 namespace {
-
-struct Outcome {
-    int code;
-    std::string out, err;
-};
-
-Outcome Batch(std::vector<std::string> args)
-{
-    args.insert(args.begin(), "reelcast-batch");
-    std::vector<const char*> argv;
-    for (const auto& a : args)
-        argv.push_back(a.c_str());
-    std::ostringstream out, err;
-    const int code = BatchMain(static_cast<int>(argv.size()), argv.data(), out, err);
-    return {code, out.str(), err.str()};
-}
 
 // Starts the program as a script would, within a file-size limit in bytes
 // (none when negative); its standard error comes back through a pipe, which

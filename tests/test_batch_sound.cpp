@@ -3,7 +3,7 @@
 // with, whatever the compressor holds back, whether the run completes, is
 // stopped or fails.
 #include "AviMovieReader.h"
-#include "BatchFrontEnd.h"
+#include "BatchRun.h"
 #include "StopSignals.h"
 #include "TestSupport.h"
 #include "WaveFile.h"
@@ -20,7 +20,6 @@ extern "C" {
 #include <csignal>
 #include <functional>
 #include <filesystem>
-#include <sstream>
 #include <thread>
 
 #include <sys/resource.h>
@@ -33,27 +32,6 @@ using namespace testsupport;
 namespace {
 
 constexpr int kRate = 30;
-
-struct Said {
-    int code;
-    std::string out, err;
-};
-
-Said Batch(std::vector<std::string> args)
-{
-    args.insert(args.begin(), "reelcast-batch");
-    std::vector<const char*> argv;
-    for (const auto& a : args)
-        argv.push_back(a.c_str());
-    std::ostringstream out, err;
-    const int code = BatchMain(static_cast<int>(argv.size()), argv.data(), out, err);
-    return {code, out.str(), err.str()};
-}
-
-int RunBatch(std::vector<std::string> args)
-{
-    return Batch(std::move(args)).code;
-}
 
 // Stereo 16-bit at 48 kHz unless told otherwise, through the movie's own
 // record of the format.
@@ -189,7 +167,7 @@ TEST(BatchSound, ChunksStandBesideTheirPicturesForEveryCompressorAndEveryEnding)
     for (const char* codec : {"raw", "ffv1", "h264"}) {
         SCOPED_TRACE(codec);
         const std::string movie = rec.out.file(std::string(codec) + ".avi");
-        ASSERT_EQ(RunBatch({rec.frames, movie, "--codec", codec, "--rate", "30", "--audio", rec.sound}), 0);
+        ASSERT_EQ(Batch({rec.frames, movie, "--codec", codec, "--rate", "30", "--audio", rec.sound}).code, 0);
         const auto order = FileOrder(movie);
         EXPECT_EQ(std::count_if(order.begin(), order.end(), [](const Chunk& c) { return !c.sound; }), 61);
         EXPECT_TRUE(Interleaved(order, false));
@@ -204,7 +182,7 @@ TEST(BatchSound, ChunksStandBesideTheirPicturesForEveryCompressorAndEveryEnding)
     if (child == 0) {
         const rlimit limit{300000, 300000};
         ::setrlimit(RLIMIT_FSIZE, &limit);
-        ::_exit(RunBatch({rec.frames, limited, "--codec", "h264", "--rate", "30", "--audio", rec.sound}));
+        ::_exit(Batch({rec.frames, limited, "--codec", "h264", "--rate", "30", "--audio", rec.sound}).code);
     }
     int status = 0;
     ::waitpid(child, &status, 0);
@@ -226,7 +204,7 @@ TEST(BatchSound, AStoppedRunKeepsItsSoundUpToItsLastPicture)
             std::this_thread::sleep_for(std::chrono::milliseconds(5));
         ::kill(::getpid(), SIGINT);
     });
-    const Said said = Batch({rec.frames, movie, "--codec", "h264", "--rate", "30", "--audio", rec.sound});
+    const Outcome said = Batch({rec.frames, movie, "--codec", "h264", "--rate", "30", "--audio", rec.sound});
     stopper.join();
     EXPECT_EQ(said.code, 130);
     // Stopped is not completed, whatever the window's status line says.
@@ -288,7 +266,7 @@ TEST(BatchSound, RatesSoundsAndValuesAreWrittenExactlyOrRefusedWithTheirReason)
         std::filesystem::remove(movie);
         std::vector<std::string> args{rec.frames, movie};
         args.insert(args.end(), row.args.begin(), row.args.end());
-        const Said said = Batch(args);
+        const Outcome said = Batch(args);
         EXPECT_EQ(said.code, row.code) << said.err;
         EXPECT_NE((said.out + said.err).find(row.says), std::string::npos) << said.out << said.err;
         EXPECT_EQ(row.holds(), row.held);
@@ -310,7 +288,7 @@ TEST(BatchSound, ABlendedFileThatCannotBeOpenedIsLeftOutOfItsAverage)
     ::chmod(frames.file("f003.tga").c_str(), 0);
     const std::string movie = out.file("m.avi");
     const int failed = RunAsUnprivileged([&] {
-        const Said said = Batch({frames.path().string(), movie, "--blend", "2"});
+        const Outcome said = Batch({frames.path().string(), movie, "--blend", "2"});
         return said.code != 0                                   ? 1
                : said.out.find("2 frames written") == std::string::npos ? 2
                : said.err.find("f003.tga") == std::string::npos         ? 3

@@ -4,7 +4,7 @@
 // strays from the format, to the format); the look at the whole sequence
 // before anything is written; --strict; and the account at the end.
 #include "AviMovieReader.h"
-#include "BatchFrontEnd.h"
+#include "BatchRun.h"
 #include "TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -12,27 +12,10 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
-#include <sstream>
 
 using namespace testsupport;
 
 namespace {
-
-struct Outcome {
-    int code;
-    std::string out, err;
-};
-
-Outcome Batch(std::vector<std::string> args)
-{
-    args.insert(args.begin(), "reelcast-batch");
-    std::vector<const char*> argv;
-    for (const auto& a : args)
-        argv.push_back(a.c_str());
-    std::ostringstream out, err;
-    const int code = BatchMain(static_cast<int>(argv.size()), argv.data(), out, err);
-    return {code, out.str(), err.str()};
-}
 
 std::string Shot(int i)
 {
