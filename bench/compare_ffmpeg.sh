@@ -50,29 +50,8 @@ for sequence in 640x480:600 1920x1080:200; do
     count=${sequence##*:}
     frames=$(make_frames "$size" "$count")
     for codec in $codecs; do
-        rc_fps=() ff_fps=() rc_mem=0 ff_mem=0
-        for ((i = 0; i < runs; i++)); do
-            # Each run starts with the previous movies written back, so that
-            # neither pays for the other's dirty pages.
-            rm -f "$work/rc.avi" "$work/ff.avi"
-            sync
-            read -r secs mem < <(measure "$batch" "$frames" "$work/rc.avi" --fps 15 --codec "$codec") || exit 1
-            [ -n "$mem" ] || exit 1
-            rc_fps+=("$(awk -v n="$count" -v s="$secs" 'BEGIN { printf "%.1f", n / (s > 0 ? s : 0.01) }')")
-            ((mem > rc_mem)) && rc_mem=$mem
-            sync
-            # shellcheck disable=SC2046
-            read -r secs mem < <(measure ffmpeg -nostdin -y -loglevel error -framerate 15 -i "$frames/shot%04d.tga" \
-                $(ffmpeg_codec "$codec") "$work/ff.avi") || exit 1
-            [ -n "$mem" ] || exit 1
-            ff_fps+=("$(awk -v n="$count" -v s="$secs" 'BEGIN { printf "%.1f", n / (s > 0 ? s : 0.01) }')")
-            ((mem > ff_mem)) && ff_mem=$mem
-        done
-        rc=$(printf '%s\n' "${rc_fps[@]}" | median)
-        ff=$(printf '%s\n' "${ff_fps[@]}" | median)
-        printf '%-10s %-7s %12s %12s %7.2f %12.1f %12.1f\n' "$size" "$codec" "$rc" "$ff" \
-            "$(awk -v a="$rc" -v b="$ff" 'BEGIN { print a / b }')" "$(awk -v m="$rc_mem" 'BEGIN { print m / 1024 }')" \
-            "$(awk -v m="$ff_mem" 'BEGIN { print m / 1024 }')"
+        printf '%-10s %-7s ' "$size" "$codec"
+        # shellcheck disable=SC2046
+        race "$count" "$frames" --fps 15 --codec "$codec" -- $(ffmpeg_codec "$codec")
     done
 done
-rm -f "$work/rc.avi" "$work/ff.avi"

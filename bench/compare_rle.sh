@@ -39,24 +39,6 @@ for sequence in bgr24:200 bgra:200 bgr24:800; do
     pix=${sequence%%:*}
     count=${sequence##*:}
     frames=$(make_frames "$pix" "$count")
-    rc_fps=() ff_fps=() rc_mem=0 ff_mem=0
-    for ((i = 0; i < runs; i++)); do
-        rm -f "$work/rc.avi" "$work/ff.avi"
-        sync
-        read -r secs mem < <(measure "$batch" "$frames" "$work/rc.avi" --fps 15 --codec raw) || exit 1
-        rc_fps+=("$(awk -v n="$count" -v s="$secs" 'BEGIN { printf "%.1f", n / (s > 0 ? s : 0.01) }')")
-        ((mem > rc_mem)) && rc_mem=$mem
-        rm -f "$work/rc.avi"
-        sync
-        read -r secs mem < <(measure ffmpeg -nostdin -y -loglevel error -framerate 15 -i "$frames/shot%04d.tga" \
-            -c:v rawvideo -pix_fmt bgr24 "$work/ff.avi") || exit 1
-        ff_fps+=("$(awk -v n="$count" -v s="$secs" 'BEGIN { printf "%.1f", n / (s > 0 ? s : 0.01) }')")
-        ((mem > ff_mem)) && ff_mem=$mem
-    done
-    rc=$(printf '%s\n' "${rc_fps[@]}" | median)
-    ff=$(printf '%s\n' "${ff_fps[@]}" | median)
-    printf '%-6s %6s %12s %12s %7.2f %12.1f %12.1f\n' "$pix" "$count" "$rc" "$ff" \
-        "$(awk -v a="$rc" -v b="$ff" 'BEGIN { print a / b }')" "$(awk -v m="$rc_mem" 'BEGIN { print m / 1024 }')" \
-        "$(awk -v m="$ff_mem" 'BEGIN { print m / 1024 }')"
+    printf '%-6s %6s ' "$pix" "$count"
+    race "$count" "$frames" --fps 15 --codec raw -- -c:v rawvideo -pix_fmt bgr24
 done
-rm -f "$work/rc.avi" "$work/ff.avi"
