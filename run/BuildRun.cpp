@@ -2,7 +2,6 @@
 #include "BuildRun.h"
 
 #include "BitmapFile.h"
-#include "FileError.h"
 #include "FileIO.h"
 #include "FrameFiles.h"
 #include "KeptBitmap.h"

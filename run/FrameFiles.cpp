@@ -1,16 +1,11 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 #include "FrameFiles.h"
 
+#include "BuildRun.h"
 #include "FileError.h"
 #include "TGA.h"
 
 #include <stdexcept>
-
-namespace {
-
-const char* const kCrLf = "\r\n";
-
-} // namespace
 
 bool FrameFiles::Read(const std::string& targa, bool report, bool blended)
 {
