@@ -156,7 +156,7 @@ int Build(const Options& o, std::ostream& out, std::ostream& err)
     std::int64_t files = 0;
     if (!LookAtTheSequence(o, err, files))
         return kExitNotCreated;
-    if (o.rate && o.rate->fromSound && !SoundRateFits(files / o.blend, *sound, err))
+    if (o.rate && o.rate->fromSound && !SoundRateFits(MovieFrames(files, o.blend), *sound, err))
         return kExitNotCreated;
 
     BuildState state;

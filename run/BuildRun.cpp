@@ -122,7 +122,7 @@ private:
     FrameRate rate_;
     // Files a frame: 1, or more when they are blended into one.
     const int n_;
-    const std::int64_t count_ = st_.Fle.ListCount() / n_;
+    const std::int64_t count_ = MovieFrames(st_.Fle.ListCount(), n_);
     FrameFiles frames_{request_, sink_, image_};
 
     PAVIFILE file_ = nullptr;

@@ -21,6 +21,13 @@
 // 50, of which the header takes at most 30; anything else gives 15.
 FrameRate WindowRate(const std::string& fpsText);
 
+// The frames a movie of `files` frame files has, position 0 included, when
+// each `blend` of them make one: a short last group is left out.
+inline std::int64_t MovieFrames(std::int64_t files, int blend)
+{
+    return files / blend;
+}
+
 // The rate at which `frames` frames last as long as `samples` samples at
 // `sampleRate`: the closest a header can hold.
 FrameRate RateForSound(std::int64_t frames, std::int64_t samples, std::uint32_t sampleRate);
