@@ -5,22 +5,20 @@
 // what every frame of the stream then is.
 #include <cstddef>
 #include <cstdint>
-#include <vector>
 
 namespace bmp {
 
 struct FrameFormat {
     int width = 0;
     int height = 0;
-    int bitCount = 0;                   // 24 or 8
-    std::vector<std::uint32_t> palette; // 0x00RRGGBB, 256 entries at 8 bits
-    std::size_t stride = 0;             // bytes per row, padded to 4
-    std::size_t frameBytes = 0;         // stride * height
+    int bitCount = 0;           // 24: every frame the run makes is a 24-bit picture
+    std::size_t stride = 0;     // bytes per row, padded to 4
+    std::size_t frameBytes = 0; // stride * height
 };
 
 // Reads the `cb` bytes at `info`. Only an uncompressed bottom-up bitmap of
-// 24 bits, or of 8 bits with its colour table, whose frames would fit a
-// bitmap file, is taken; anything else answers false and leaves `out` alone.
+// 24 bits whose frames would fit a bitmap file is taken; anything else
+// answers false and leaves `out` alone.
 bool ParseBitmapInfo(const void* info, std::int32_t cb, FrameFormat& out);
 
 } // namespace bmp

@@ -134,7 +134,7 @@ bool cDIB::CreateFromImage(const FrameImage& image, std::string& why)
         why = std::move(trouble);
         return false;
     }
-    if (image.BitCount != 24 && image.BitCount != 8) {
+    if (image.BitCount != 24) {
         why = "Image format unsupported";
         return false;
     }
@@ -145,32 +145,15 @@ bool cDIB::CreateFromImage(const FrameImage& image, std::string& why)
     file_ = bmp::FileHeader::Parse(encoded.headers);
     info_ = bmp::InfoHeader::Parse(encoded.headers + kFileHeaderSize);
     bitmapInfo_.assign(encoded.headers + kFileHeaderSize, encoded.headers + sizeof encoded.headers);
-    bitmapInfo_.insert(bitmapInfo_.end(), encoded.palette.begin(), encoded.palette.end());
-    // The pieces after the headers and palette are the pixel rows, in the
-    // file's order; the vector keeps its room from frame to frame.
+    // The pieces after the headers are the pixel rows, in the file's order;
+    // the vector keeps its room from frame to frame.
     bits_.resize(static_cast<std::size_t>(info_.biSizeImage));
     std::uint8_t* to = bits_.data();
-    for (std::size_t i = encoded.palette.empty() ? 1 : 2; i < encoded.pieces.size(); ++i) {
+    for (std::size_t i = 1; i < encoded.pieces.size(); ++i) {
         std::memcpy(to, encoded.pieces[i].data, encoded.pieces[i].size);
         to += encoded.pieces[i].size;
     }
     loaded_ = true;
-    return true;
-}
-
-bool cDIB::WriteToFile(const std::string& FileName)
-{
-    File out = File::OpenForUpdate(FileName);
-    if (!out.ok())
-        return true;
-    std::uint8_t fh[kFileHeaderSize] = {};
-    file_.Serialise(fh);
-    // Each piece is written on its own and its failure ignored, so that as
-    // much of the bitmap as possible reaches the file.
-    (void)out.WriteAllAt(fh, sizeof fh, 0);
-    (void)out.WriteAllAt(bitmapInfo_.data(), bitmapInfo_.size(), kFileHeaderSize);
-    (void)out.WriteAllAt(bits_.data(), bits_.size(), static_cast<std::int64_t>(kFileHeaderSize + bitmapInfo_.size()));
-    out.Close();
     return true;
 }
 

@@ -33,10 +33,6 @@ public:
     // frame no bitmap file can hold.
     bool CreateFromImage(const FrameImage& image, std::string& why);
 
-    // Writes the bitmap as a .bmp file over FileName from its start (an
-    // existing longer file is not shortened). Failures are ignored.
-    bool WriteToFile(const std::string& FileName);
-
     std::int32_t BitCount() const { return info_.biBitCount; }
     std::int32_t Height() const { return info_.biHeight; }
     std::int32_t Width() const { return info_.biWidth; }

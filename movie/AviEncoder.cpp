@@ -106,7 +106,7 @@ HRESULT_AVI Encoder::Open(const CompressorEntry& entry, const Settings& s, const
         const int* coefs = sws_getCoefficients(c->colorspace == AVCOL_SPC_BT709 ? SWS_CS_ITU709 : SWS_CS_ITU601);
         sws_setColorspaceDetails(sws_.get(), coefs, 1, coefs, fullRange ? 1 : 0, 0, 1 << 16, 1 << 16);
     }
-    expand_ = format.bitCount == 8 || convertWidth_ != format.width || convertHeight_ != format.height;
+    expand_ = convertWidth_ != format.width || convertHeight_ != format.height;
     if (expand_) {
         expandedStride_ = static_cast<std::size_t>(convertWidth_) * 3;
         expanded_.assign(expandedStride_ * static_cast<std::size_t>(convertHeight_) + kConverterOverread, 0);
@@ -133,16 +133,7 @@ void Encoder::Expand(const std::uint8_t* bits)
         // Bottom-up rows: the picture's top row is the last.
         const std::uint8_t* in = bits + static_cast<std::size_t>(format.height - 1 - y) * format.stride;
         std::uint8_t* o = expanded_.data() + static_cast<std::size_t>(y) * expandedStride_;
-        if (format.bitCount == 8) {
-            for (std::size_t x = 0; x < width; ++x) {
-                const std::uint32_t rgb = format.palette[in[x]];
-                o[3 * x] = static_cast<std::uint8_t>(rgb);
-                o[3 * x + 1] = static_cast<std::uint8_t>(rgb >> 8);
-                o[3 * x + 2] = static_cast<std::uint8_t>(rgb >> 16);
-            }
-        } else {
-            std::memcpy(o, in, width * 3);
-        }
+        std::memcpy(o, in, width * 3);
         for (std::size_t x = width; x < static_cast<std::size_t>(convertWidth_); ++x)
             std::memcpy(o + 3 * x, o + 3 * (width - 1), 3);
     }

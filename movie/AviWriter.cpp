@@ -284,7 +284,7 @@ HRESULT_AVI Writer::Impl::StartRaw()
     par->width = format.width;
     par->height = format.height;
     par->bits_per_coded_sample = format.bitCount;
-    par->format = format.bitCount == 8 ? AV_PIX_FMT_PAL8 : AV_PIX_FMT_BGR24;
+    par->format = AV_PIX_FMT_BGR24;
     rawPool.reset(av_buffer_pool_init(format.frameBytes, av_buffer_alloc));
     return rawPool ? AVIERR_OK : AVIERR_MEMORY;
 }
@@ -333,17 +333,6 @@ HRESULT_AVI Writer::Impl::WriteRaw(std::int64_t position, const std::uint8_t* bi
     pkt->stream_index = stream->index;
     pkt->flags = AV_PKT_FLAG_KEY;
     pkt->duration = av_rescale_q(1, positionBase, stream->time_base);
-    if (format.bitCount == 8 && nextPosition == 0) {
-        std::uint8_t* side = av_packet_new_side_data(pkt.get(), AV_PKT_DATA_PALETTE, AVPALETTE_SIZE);
-        if (!side) {
-            Fail(AVIERR_MEMORY);
-            return failure;
-        }
-        for (std::size_t i = 0; i < 256; ++i) {
-            const std::uint32_t argb = format.palette[i] | 0xFF000000u;
-            std::memcpy(side + 4 * i, &argb, 4); // native order, as FFmpeg's palettes are
-        }
-    }
     HRESULT_AVI hr = AVIERR_OK;
     if (fillZero) {
         Job zero;

@@ -173,21 +173,6 @@ bool File::WriteAll(const Piece* pieces, std::size_t count) const
     return AllPieces(pieces, count, [&](const iovec* at, int n) { return ::writev(fd_, at, n); });
 }
 
-bool File::WriteAllAt(const void* buf, std::size_t n, std::int64_t offset) const
-{
-    std::size_t done = 0;
-    const auto* in = static_cast<const char*>(buf);
-    while (done < n) {
-        const ssize_t w = ::pwrite(fd_, in + done, n - done, static_cast<off_t>(offset + static_cast<std::int64_t>(done)));
-        if (w < 0 && errno == EINTR)
-            continue;
-        if (w < 0)
-            return false;
-        done += static_cast<std::size_t>(w);
-    }
-    return true;
-}
-
 bool File::TruncateHere() const
 {
     const off_t end = ::lseek(fd_, 0, SEEK_CUR);

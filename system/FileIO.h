@@ -55,7 +55,6 @@ public:
     bool ReadAllAt(const Piece* pieces, std::size_t count, std::int64_t offset) const;
     // Writes every byte of the pieces, in order, at the current position.
     bool WriteAll(const Piece* pieces, std::size_t count) const;
-    bool WriteAllAt(const void* buf, std::size_t n, std::int64_t offset) const;
     // Cuts the file to the current position when it is longer.
     bool TruncateHere() const;
 

@@ -8,7 +8,6 @@
 #include <iterator>
 #include <stdexcept>
 
-#include <sys/mount.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -123,12 +122,12 @@ void PutLE(Bytes& b, std::size_t at, std::uint32_t v, int bytes = 4)
 
 } // namespace
 
-Bytes InfoHeader(int width, int height, int bitCount, std::uint32_t sizeImage, std::uint32_t clrUsed)
+Bytes InfoHeader(int width, int height, int bitCount, std::uint32_t sizeImage)
 {
     Bytes h(40, 0);
     PutLE(h, 0, 40), PutLE(h, 4, static_cast<std::uint32_t>(width)), PutLE(h, 8, static_cast<std::uint32_t>(height));
     PutLE(h, 12, 1, 2), PutLE(h, 14, static_cast<std::uint32_t>(bitCount), 2), PutLE(h, 20, sizeImage);
-    PutLE(h, 24, 2835), PutLE(h, 28, 2835), PutLE(h, 32, clrUsed);
+    PutLE(h, 24, 2835), PutLE(h, 28, 2835);
     return h;
 }
 
@@ -153,22 +152,6 @@ MsgBoxRecorder::MsgBoxRecorder(int answer)
 MsgBoxRecorder::~MsgBoxRecorder()
 {
     SetMsgBoxHandler(previous_);
-}
-
-ReadOnlyView::ReadOnlyView(const std::filesystem::path& directory)
-{
-    const char* at = mountPoint_.path().c_str();
-    if (::mount(directory.c_str(), at, nullptr, MS_BIND, nullptr) != 0)
-        return;
-    ok_ = ::mount(nullptr, at, nullptr, MS_BIND | MS_REMOUNT | MS_RDONLY, nullptr) == 0;
-    if (!ok_)
-        ::umount(at);
-}
-
-ReadOnlyView::~ReadOnlyView()
-{
-    if (ok_)
-        ::umount(mountPoint_.path().c_str());
 }
 
 int RunAsUnprivileged(const std::function<int()>& body)

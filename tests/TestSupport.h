@@ -87,7 +87,7 @@ Bytes BitmapRows(int width, int height, const Bytes& topDownRows, int bytesPerPi
 
 // A 40-byte bitmap info header at 72 dots per inch, from the format's
 // definition rather than the program's.
-Bytes InfoHeader(int width, int height, int bitCount, std::uint32_t sizeImage, std::uint32_t clrUsed = 0);
+Bytes InfoHeader(int width, int height, int bitCount, std::uint32_t sizeImage);
 
 // A bitmap file: the 14-byte file header, then info (header and colour
 // table) and the pixel bytes as given.
@@ -109,22 +109,6 @@ public:
 private:
     std::vector<Shown> shown_;
     MsgBoxHandler previous_;
-};
-
-// A read-only view of a directory (a read-only bind mount), so that writes
-// fail even for root. ok() is false where mounting is not allowed.
-class ReadOnlyView {
-public:
-    explicit ReadOnlyView(const std::filesystem::path& directory);
-    ~ReadOnlyView();
-    ReadOnlyView(const ReadOnlyView&) = delete;
-    ReadOnlyView& operator=(const ReadOnlyView&) = delete;
-    bool ok() const { return ok_; }
-    std::string path() const { return mountPoint_.path().string(); }
-
-private:
-    TempDir mountPoint_;
-    bool ok_ = false;
 };
 
 // Runs body in a child process under an unprivileged user, so that

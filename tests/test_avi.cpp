@@ -421,42 +421,6 @@ TEST(AviLossless, FramesComeBackIdenticalAndUprightWithPositionZeroFilled)
     });
 }
 
-// An 8-bit frame shows the colours its indexes name in the format's colour
-// table, which may hold fewer than 256 entries; an index past its end is
-// black. Stored uncompressed, the indexes are the DIB's own bytes.
-TEST(AviPalette, EightBitFramesShowTheirColourTable)
-{
-    TempDir dir;
-    constexpr int kWidth = 7, kHeight = 5; // rows padded to 8 bytes
-    for (const std::uint32_t clrUsed : {0u, 40u}) {
-        SCOPED_TRACE(clrUsed);
-        const std::uint32_t entries = clrUsed ? clrUsed : 256;
-        Bytes info = InfoHeader(kWidth, kHeight, 8, 8 * kHeight, clrUsed);
-        for (std::uint32_t i = 0; i < entries; ++i) // blue, green, red, and a reserved byte the layer ignores
-            info.insert(info.end(), {static_cast<std::uint8_t>(i * 5 + 1), static_cast<std::uint8_t>(250 - i * 3),
-                                     static_cast<std::uint8_t>(i * 11 + 7), 0xA5});
-        const auto frame = [&](unsigned seed) {
-            Bytes indexes, picture;
-            for (int p = 0; p < kWidth * kHeight; ++p) {
-                const auto index = static_cast<std::uint8_t>((p * 7 + seed) % 64);
-                indexes.push_back(index);
-                for (int c = 0; c < 3; ++c)
-                    picture.push_back(index < entries ? info[40 + 4 * index + c] : 0);
-            }
-            return Frame{kWidth, kHeight, info, testsupport::BitmapRows(kWidth, kHeight, indexes, 1), picture};
-        };
-        const Frame first = frame(1), second = frame(2);
-        const auto check = [&](const std::string& name, std::uint32_t fcc, const std::string& path) {
-            ASSERT_EQ(RunMovie(Choice(fcc), path, first, {&first, &second}), AVIERR_OK);
-            const avitest::Movie m = avitest::ReadMovie(path, true);
-            ASSERT_EQ(m.frames.size(), 3u) << m.error;
-            EXPECT_TRUE(m.frames[0] == first.picture && m.frames[1] == first.picture && m.frames[2] == second.picture);
-            EXPECT_TRUE(name != "raw" || m.packets[2] == second.bits);
-        };
-        ForEachCompressor(dir, {"raw", "ffv1", "huffyuv", "utvideo", "zmbv"}, check);
-    }
-}
-
 TEST(AviLossy, ColoursAndOrientationSurviveOddAndEvenSizes)
 {
     TempDir dir;
@@ -571,14 +535,11 @@ TEST(AviFailures, EachFailureHasItsOwnCode)
     rle[16] = 1; // BI_RLE8
     rle.resize(40 + 1024);
     shortHeader.resize(30);
-    Bytes manyColours = InfoHeader(4, 4, 8, size, 257);
-    manyColours.resize(40 + 257 * 4);
     const std::pair<const char*, Bytes> formats[] = {
         {"32 bits", InfoHeader(4, 4, 32, size)},     {"16 bits", InfoHeader(4, 4, 16, size)},
         {"top-down", InfoHeader(4, -4, 24, size)},   {"zero width", InfoHeader(0, 4, 24, size)},
-        {"RLE8", rle},                               {"8 bits without its colour table", InfoHeader(4, 4, 8, size)},
+        {"RLE8", rle},                               {"8 bits", InfoHeader(4, 4, 8, size)},
         {"short header", shortHeader},               {"other size than the stream", InfoHeader(5, 4, 24, size)},
-        {"a colour table of 257 entries", manyColours},
     };
     for (const auto& [what, format] : formats) {
         const std::string path = dir.file(std::string(what) + ".avi");

@@ -374,12 +374,21 @@ TEST(Regressions, BitmapInputsAreLoadedWithinTheFileOrRefused)
         std::uint32_t offBits = 0;
         for (std::size_t i = 14; i-- > 10;)
             offBits = offBits << 8 | (i < bytes.size() ? bytes[i] : 0u);
-        // The window's direct read: declined, or rows in no more room than the file.
-        ReadBMPRows(file, [&](std::int32_t w, std::int32_t h, std::size_t stride) {
-            EXPECT_TRUE(stride >= static_cast<std::size_t>(w) * 3 && stride * h <= bytes.size());
-            static Bytes rows;
-            return rows.assign(stride * h, 0), rows.data();
-        });
+        // The window's direct read: declined before asking for rows, or the
+        // file's own rows, top row first.
+        Bytes rows;
+        std::size_t rowBytes = 0;
+        if (ReadBMPRows(file, [&](std::int32_t w, std::int32_t h, std::size_t stride) {
+                EXPECT_TRUE(stride >= static_cast<std::size_t>(w) * 3 && stride * h <= bytes.size());
+                rowBytes = stride;
+                return rows.assign(stride * h, 0), rows.data();
+            })) {
+            for (std::size_t r = 0, n = rows.size() / rowBytes; r < n; ++r)
+                EXPECT_TRUE(std::equal(rows.begin() + r * rowBytes, rows.begin() + (r + 1) * rowBytes,
+                                       bytes.begin() + offBits + (n - 1 - r) * rowBytes));
+        } else {
+            EXPECT_TRUE(rows.empty());
+        }
         cDIB dib;
         Notice why;
         bool loaded = false, refused = false;
