@@ -154,6 +154,27 @@ MsgBoxRecorder::~MsgBoxRecorder()
     SetMsgBoxHandler(previous_);
 }
 
+std::string GStreamerMissing()
+{
+    if (std::system("command -v gst-launch-1.0 >/dev/null 2>&1 && command -v gst-inspect-1.0 >/dev/null 2>&1") != 0)
+        return "gst-launch-1.0 or gst-inspect-1.0 is not installed";
+    for (const char* element : {"avidemux", "decodebin", "h264parse", "avdec_h264", "avdec_mpeg4", "videoconvert"})
+        if (std::system((std::string("gst-inspect-1.0 --exists ") + element).c_str()) != 0)
+            return std::string("GStreamer has no ") + element + " here";
+    return {};
+}
+
+bool GStreamerPlays(const std::string& path, const std::string& rest, std::string& said)
+{
+    const std::string log = path + ".gst.log";
+    const int rc = std::system(("timeout 120 gst-launch-1.0 -q filesrc location='" + path + "' ! avidemux name=d " + rest +
+                                " >'" + log + "' 2>&1")
+                                   .c_str());
+    const Bytes out = ReadFile(log);
+    said.assign(out.begin(), out.end());
+    return rc == 0 && said.find("ERROR") == std::string::npos;
+}
+
 int RunAsUnprivileged(const std::function<int()>& body)
 {
     std::fflush(nullptr);

@@ -111,6 +111,15 @@ private:
     MsgBoxHandler previous_;
 };
 
+// Why GStreamer cannot play the suite's movies here, or empty when it can:
+// a missing tool or element is a reason to skip, never a pass.
+std::string GStreamerMissing();
+
+// Whether gst-launch-1.0 plays `path` to its end without an error, through
+// its AVI reader, named d, and then `rest` (which starts "d. ! …");
+// `said` gets what it printed.
+bool GStreamerPlays(const std::string& path, const std::string& rest, std::string& said);
+
 // Runs body in a child process under an unprivileged user, so that
 // permission checks apply even when the tests run as root. Returns the
 // body's result, or -1 when the child could not run it.
