@@ -199,6 +199,72 @@ TEST_F(FrmMainTest, ElsewhereTheWindowUsesTheUsersFoldersAndWritesNothingBesideI
     EXPECT_NE(messages.shown()[0].prompt.find((blocked + "/Videos/Reelcast").toStdString()), std::string::npos);
 }
 
+// Every control in its place (pixels at 96 dots per inch), with its text and
+// face; the focus walks the window in its order; a path box shows its path's
+// end once a path is put in it or the focus leaves it.
+TEST_F(FrmMainTest, ControlsKeepTheirPlacesTextsFacesAndOrder)
+{
+    FrmMain w(app.toStdString(), app.toStdString());
+    EXPECT_EQ(std::tuple(w.minimumSize(), w.maximumSize()), std::tuple(QSize(354, 359), QSize(354, 359)));
+    enum Face { Plain, Bold, Italic, Small };
+    const std::tuple<const char*, QRect, const char*, Face> controls[] = {
+        {"Frame2", {8, 8, 337, 81}, "How it works:", Bold},
+        {"Label6", {8, 18, 321, 58}, nullptr, Plain},
+        {"FrameFile", {8, 96, 337, 89}, "File's Info:", Bold},
+        {"Label1", {8, 26, 102, 17}, "Frames' Directory:", Italic},
+        {"TxtDir", {112, 24, 185, 21}, nullptr, Plain},
+        {"CmdBrowse", {304, 26, 17, 17}, "...", Small},
+        {"Label2", {8, 58, 102, 17}, "OutPut File:", Italic},
+        {"TxtOut", {112, 56, 185, 21}, nullptr, Plain},
+        {"CmdBrowse2", {304, 58, 17, 17}, "...", Small},
+        {"Frame1", {8, 192, 337, 89}, "Options:", Bold},
+        {"Label4", {8, 26, 102, 17}, "Frame Per Second:", Italic},
+        {"txtFps", {112, 24, 33, 21}, "15", Plain},
+        {"ChkF", {8, 58, 164, 17}, "Force Movie's Dimentions:", Italic},
+        {"Label3", {176, 58, 34, 17}, "Width:", Plain},
+        {"TxtW", {210, 56, 33, 21}, "512", Plain},
+        {"Label5", {250, 58, 38, 17}, "Height:", Plain},
+        {"TxtH", {288, 56, 33, 21}, "384", Plain},
+        {"CmdCreate", {8, 288, 73, 25}, "Create !", Plain},
+        {"Status", {88, 292, 257, 17}, "Ready.", Plain},
+        {"PB", {8, 320, 337, 9}, nullptr, Plain},
+        {"lblSite", {8, 336, 150, 17}, "reelcast.example.org", Bold},
+        {"lblMail", {165, 336, 180, 17}, nullptr, Bold}};
+    for (const auto& [name, place, text, face] : controls) {
+        SCOPED_TRACE(name);
+        const QWidget* c = w.findChild<QWidget*>(name);
+        ASSERT_TRUE(c);
+        EXPECT_EQ(c->geometry(), place);
+        const QVariant shown = c->property(qobject_cast<const QGroupBox*>(c) ? "title" : "text");
+        EXPECT_TRUE(!text || shown.toString() == QString::fromUtf8(text)) << shown.toString().toStdString();
+        const QFont f = c->font();
+        EXPECT_EQ(std::tuple(f.family(), f.pointSizeF(), f.bold(), f.italic()),
+                  std::tuple(WindowFontFamily(), face == Small ? 6.75 : 8.25, face == Bold, face == Italic));
+    }
+    QWidget* next = w.PB;
+    for (QWidget* expected : std::initializer_list<QWidget*>{w.TxtDir, w.CmdBrowse, w.TxtOut, w.CmdBrowse2, w.txtFps,
+                                                              w.ChkF, w.TxtW, w.TxtH, w.CmdCreate}) {
+        do
+            next = next->nextInFocusChain();
+        while (next->focusPolicy() == Qt::NoFocus || !(next->focusPolicy() & Qt::TabFocus));
+        EXPECT_EQ(next->objectName(), expected->objectName());
+    }
+
+    const QString longPath = QString("/a/very/long/way/down").repeated(8);
+    w.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&w));
+    w.DropPath((longPath + "/shot0001.tga").toStdString()); // a file dropped: its folder
+    EXPECT_EQ(std::tuple(w.TxtDir->text(), w.TxtDir->cursorPosition(), w.PB->hasFocus()),
+              std::tuple(longPath, static_cast<int>(longPath.size()), true));
+    for (QLineEdit* box : {w.TxtDir, w.TxtOut}) {
+        box->setText(longPath);
+        box->setFocus(Qt::MouseFocusReason);
+        box->setCursorPosition(0);
+        w.txtFps->setFocus(Qt::TabFocusReason);
+        EXPECT_EQ(box->cursorPosition(), longPath.size()) << box->objectName().toStdString();
+    }
+}
+
 TEST_F(FrmMainTest, FrameDirectoryIsStoredBeforeTheCloseHookAndOfferedAtTheNextStart)
 {
     {
