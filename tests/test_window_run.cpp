@@ -21,11 +21,11 @@
 
 using namespace testsupport;
 
-// Away from its build tree, the window uses the user's folders, silently, and
-// leaves the program's own folder as it was; drops set
-// the frame directory; a run shows its progress, a second asks before
-// replacing the movie; a stop signal closes the window as the user would, and
-// a press of "Cancel" stops the run after the frame in hand.
+// Installed, with the user's folders (the window's own tests hold which): a
+// drop sets the frame directory; a run shows its progress and offers the
+// movie, a second asks before replacing it; a stop signal closes the window
+// as the user would, and a press of "Cancel" stops the run after the frame
+// in hand. The program's own folder stays as it was.
 TEST(WindowRun, InstalledWindowRunsAsksAndClosesOnAStopSignal)
 {
     TempDir appDir, frames, config, home;
@@ -50,8 +50,8 @@ TEST(WindowRun, InstalledWindowRunsAsksAndClosesOnAStopSignal)
     ::setenv("XDG_CONFIG_HOME", home.file(".config").c_str(), 1);
     const StopSignals stopSignals;
     MsgBoxRecorder boxes(vbNo);
+    const std::vector<Bytes> pictures = WriteFrames(frames, 10, 24, 10);
     std::string out;
-    std::vector<Bytes> pictures;
     constexpr int kCancelPress = -1;
     for (const int sig : {0, SIGHUP, SIGTERM, kCancelPress}) {
         SCOPED_TRACE(sig > 0 ? strsignal(sig) : sig ? "Cancel pressed" : "a whole run");
@@ -59,13 +59,8 @@ TEST(WindowRun, InstalledWindowRunsAsksAndClosesOnAStopSignal)
         CloseOnStopSignal(w);
         w.show();
         QCoreApplication::processEvents();
-        if (sig == 0) {
-            EXPECT_TRUE(boxes.shown().empty());
-            EXPECT_EQ(w.TxtDir->text().toStdString(), home.path().string());
-            out = w.TxtOut->text().toStdString();
-            EXPECT_EQ(out, home.file("Videos/Reelcast/Demo000.avi"));
-            pictures = WriteFrames(frames, 10, 24, 10);
-        }
+        if (sig == 0)
+            out = w.TxtOut->text().toStdString(); // in the user's videos folder
         w.DropPath(frames.file("f001.tga"));
         EXPECT_EQ(w.TxtDir->text().toStdString(), frames.path().string());
         w.TxtOut->setText(QString::fromStdString(out + (sig > 0 ? strsignal(sig) : sig ? "cancel" : "")));
