@@ -76,15 +76,12 @@ TEST(TargaToBitmap, EveryStepHoldsThePictureByteForByte)
         cases.insert(cases.end(), {{w, 3, {}}, {w, 2, {true, 12, 0, true}}}); // the latter as FFmpeg writes
     TempDir dir;
     const std::string tga = dir.file("f.tga"), bmp = dir.file("f.tga.bmp");
-    FrameImage image; // as at program start: nothing read yet, a file of headers only, reported to the caller
-    {
-        MsgBoxRecorder boxes;
-        Notice why;
-        EXPECT_FALSE(WriteBMP(bmp, image, why));
-        EXPECT_EQ(Told(why), Told({"Image format unsupported", vbCritical | vbOKOnly, "Error"}));
-        EXPECT_EQ(ReadFile(bmp), Bmp(0, 0, 0, {}));
-        EXPECT_TRUE(boxes.shown().empty());
-    }
+    MsgBoxRecorder boxes; // every report goes to the caller, none is shown
+    FrameImage image; // as at program start: nothing read yet, a file of headers only
+    Notice unsupported;
+    EXPECT_FALSE(WriteBMP(bmp, image, unsupported));
+    EXPECT_EQ(Told(unsupported), Told({"Image format unsupported", vbCritical | vbOKOnly, "Error"}));
+    EXPECT_EQ(ReadFile(bmp), Bmp(0, 0, 0, {}));
     for (const auto& [w, h, o] : cases) {
         SCOPED_TRACE(testing::Message() << w << "x" << h << " top " << o.topFirst << " id " << int(o.idLength));
         const Bytes picture = PatternPixels(w, h, static_cast<unsigned>(w + h));
@@ -119,6 +116,7 @@ TEST(TargaToBitmap, EveryStepHoldsThePictureByteForByte)
             return asked = true, static_cast<std::uint8_t*>(nullptr);
         }) || asked) << file;
     }
+    EXPECT_TRUE(boxes.shown().empty());
 }
 
 // Bitmaps are never written through a directory or a link, and one retired
@@ -145,8 +143,7 @@ TEST(WriteBMP, NeverWritesThroughADirectoryOrALinkAndKeepsOneRetiredFileUntilRel
               "the picture holds fewer pixel bytes than its size needs");
     EXPECT_EQ(refusal(dir.file("a.bmp"), image), "written");
     ASSERT_EQ(RetireBMP(dir.file("a.bmp")), 0);
-    ASSERT_EQ(Names(dir).size(), 1u);
-    EXPECT_EQ(Names(dir)[0][0], '.') << "the name is gone; the file is kept hidden";
+    ASSERT_TRUE(Names(dir).size() == 1 && Names(dir)[0][0] == '.') << "the name is gone; the file is kept hidden";
     // The kept, longer file takes the next bitmap: what a fresh file holds.
     struct stat kept {}, taken {};
     ASSERT_EQ(::stat(dir.file(Names(dir)[0]).c_str(), &kept), 0);
