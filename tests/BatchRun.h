@@ -1,9 +1,13 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // reelcast-batch's main, called in this process as a script calls the
-// program: its exit code and what it wrote to each stream.
+// program: its exit code and what it wrote to each stream; and the WAV files
+// it is given.
 #include "BatchFrontEnd.h"
+#include "TestSupport.h"
 
+#include <bit>
+#include <cmath>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -24,6 +28,37 @@ inline Outcome Batch(std::vector<std::string> args)
     std::ostringstream out, err;
     const int code = BatchMain(static_cast<int>(argv.size()), argv.data(), out, err);
     return {code, out.str(), err.str()};
+}
+
+// A WAV file written here, independently of the program's reader: a chunk of
+// odd length (padded) before the data, then seconds of samples whose bytes
+// all differ from their neighbours', as a float or not; with a channel mask,
+// in the extensible record. samples gets the data chunk's bytes.
+inline Bytes Wav(std::uint16_t tag, int channels, int rate, int bits, double seconds, std::uint32_t mask = 0,
+                 Bytes* samples = nullptr)
+{
+    Bytes f{'R', 'I', 'F', 'F', 0, 0, 0, 0, 'W', 'A', 'V', 'E', 'f', 'm', 't', ' ', std::uint8_t(mask ? 40 : 16), 0, 0, 0};
+    const auto put = [&](std::uint64_t v, int n) {
+        for (int i = 0; i < n; ++i)
+            f.push_back(static_cast<std::uint8_t>(v >> 8 * i));
+    };
+    const int block = channels * bits / 8;
+    const auto bytes = static_cast<std::size_t>(rate * seconds) * block;
+    put(mask ? 0xFFFE : tag, 2), put(channels, 2), put(rate, 4), put(rate * block, 4), put(block, 2), put(bits, 2);
+    if (mask) // valid bits, the mask, and the sub-format's GUID
+        put(22, 2), put(bits, 2), put(mask, 4), put(tag, 2),
+            f.insert(f.end(), {0, 0, 0, 0, 0x10, 0, 0x80, 0, 0, 0xAA, 0, 0x38, 0x9B, 0x71});
+    f.insert(f.end(), {'L', 'I', 'S', 'T', 3, 0, 0, 0, 'a', 'b', 'c', 0, 'd', 'a', 't', 'a'});
+    put(bytes, 4);
+    const std::size_t header = f.size();
+    for (std::size_t i = 0; i < bytes / 4 * 4; i += 4) // floats of -1 to 1 are whole words
+        put(tag == 3 ? std::bit_cast<std::uint32_t>(std::sin(i * 0.001f)) : i * 2654435761u >> 7, 4);
+    f.resize(header + bytes, 0x5A);
+    for (int i = 0; i < 4; ++i)
+        f[4 + i] = static_cast<std::uint8_t>((f.size() - 8) >> 8 * i);
+    if (samples)
+        samples->assign(f.begin() + static_cast<std::ptrdiff_t>(header), f.end());
+    return f;
 }
 
 } // namespace testsupport

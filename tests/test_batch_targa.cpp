@@ -1,8 +1,7 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 // reelcast-batch and the Targa files of a game or tool: every kind in one
-// movie, equal frame for frame to what FFmpeg's decoder gives (or, where it
-// strays from the format, to the format); the look at the whole sequence
-// before anything is written; --strict; and the account at the end.
+// movie; the look at the whole sequence before anything is written; --strict;
+// and the account at the end of the files passed over.
 #include "AviMovieReader.h"
 #include "BatchRun.h"
 #include "TestSupport.h"
@@ -11,7 +10,9 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <cstdlib>
+#include <iostream>
+
+#include <sys/stat.h>
 
 using namespace testsupport;
 
@@ -31,68 +32,42 @@ bool Has(const std::string& text, const std::string& part)
 
 } // namespace
 
-TEST(BatchTarga, EveryKindByHandFfmpegAndImageMagickGivesTheReferenceFrameForFrame)
+// Every kind, turned every way, goes straight into the movie as the picture
+// the format defines: none is passed over as the window's reader would, and
+// no bitmap is made beside the frames, so a folder holding the name one would
+// take stops nothing and the folder of frames ends as it began.
+TEST(BatchTarga, EveryKindGoesStraightIntoTheMovieAsItsPicture)
 {
-    if (!HaveFfmpeg() || std::system("command -v convert >/dev/null 2>&1") != 0)
-        GTEST_SKIP() << "needs ffmpeg and ImageMagick's convert";
     TempDir frames, outDir;
-    const int w = 53, h = 21;
-    const std::string d = frames.path().string() + "/";
-    std::vector<Bytes> reference; // what each file's frame must be
-    int n = 0;
-    const auto add = [&](const Bytes& picture) { reference.push_back(picture), ++n; };
-    // By hand: every kind, turned every way; the format's picture where
-    // FFmpeg strays from it.
+    const std::string out = outDir.file("every.avi");
     const TargaKind kinds[] = {{2, 24}, {2, 15}, {2, 16}, {2, 32}, {3, 8}, {3, 16}, {1, 8, 15, 0, 200},
                                {1, 8, 16, 3, 250}, {1, 8, 24, 0, 256}, {1, 8, 32, 10, 100}, {1, 16, 24, 500, 900},
                                {10, 24}, {10, 15}, {10, 16}, {10, 32}, {11, 8}, {11, 16}, {9, 8, 24, 0, 256},
                                {9, 8, 16, 0, 40}};
-    for (std::size_t i = 0; i < std::size(kinds); ++i)
-        for (const int turn : {0, 1, 2, 3}) {
-            TargaKind k = kinds[i];
-            k.topFirst = turn & 1, k.rightToLeft = turn & 2, k.idLength = turn == 1 ? 7 : 0, k.footer = turn == 3;
-            const HandTarga t = MakeAnyTarga(w, h, k, static_cast<unsigned>(i * 4 + turn));
-            const std::string file = d + Shot(n);
-            WriteFile(file, t.file);
-            const bool strays = ((k.type & 7) == 3 && k.depth == 16) || (k.depth == 15 && k.rightToLeft) ||
-                                ((k.type & 7) == 1 && k.depth == 16);
-            add(strays ? t.picture : FfmpegPicture(file));
-        }
-    // By FFmpeg and ImageMagick, as a game's or tool's screenshots come.
-    const std::string source = "-f lavfi -i testsrc=size=53x21:rate=25 -frames:v 1";
-    const std::vector<std::string> makers = {
-        "ffmpeg " + source + " -c:v targa -pix_fmt bgr24 %s",
-        "ffmpeg " + source + " -c:v targa -pix_fmt bgra %s",
-        "ffmpeg " + source + " -c:v targa -pix_fmt rgb555le %s",
-        "ffmpeg " + source + " -c:v targa -pix_fmt gray %s",
-        "ffmpeg " + source + " -c:v targa -pix_fmt pal8 %s",
-        "ffmpeg " + source + " -c:v targa -pix_fmt pal8 -rle 0 %s",
-        "convert " + d + Shot(0) + " -alpha set -channel A -fx 0.5 -type TrueColorAlpha %s",
-        "convert " + d + Shot(0) + " -compress RLE %s",
-        "convert " + d + Shot(0) + " -type Palette -compress RLE %s",
-        "convert " + d + Shot(0) + " -type Grayscale %s",
-        "convert " + d + Shot(0) + " -depth 5 -define tga:image-origin=TopRight %s",
-    };
-    for (const std::string& maker : makers) {
-        char command[512];
-        std::snprintf(command, sizeof command, (maker + " >/dev/null 2>&1").c_str(), (d + Shot(n)).c_str());
-        ASSERT_EQ(std::system(command), 0) << command;
-        add(FfmpegPicture(d + Shot(n)));
+    const int n = static_cast<int>(std::size(kinds));
+    std::vector<Bytes> pictures;
+    for (int i = 0; i < n; ++i) {
+        TargaKind k = kinds[i];
+        k.topFirst = i & 1, k.rightToLeft = i & 2, k.idLength = i % 4 == 1 ? 7 : 0, k.footer = i % 4 == 3;
+        const HandTarga t = MakeAnyTarga(53, 21, k, static_cast<unsigned>(i));
+        WriteFile(frames.file(Shot(i)), t.file);
+        std::filesystem::create_directory(frames.file(Shot(i) + ".bmp"));
+        pictures.push_back(t.picture);
     }
-    for (const Bytes& r : reference)
-        ASSERT_EQ(r.size(), static_cast<std::size_t>(w * h * 3));
-
-    const std::string out = outDir.file("every.avi");
-    const Outcome r = Batch({frames.path().string(), out, "--codec", "raw"});
-    EXPECT_EQ(r.code, 0) << r.err;
-    EXPECT_EQ(r.out, "Movie's Creation Completed!\n" + std::to_string(n - 1) + " frames written to " + out + "\n");
-    EXPECT_TRUE(r.err.starts_with("reelcast-batch: " + std::to_string(n) + " frame files: ")) << r.err;
-    EXPECT_TRUE(Has(r.err, " run-length colour-mapped, 8-bit (type 9)") && Has(r.err, " grey, 16-bit (type 3)"))
+    const auto files = [&] { return std::distance(std::filesystem::directory_iterator(frames.path()), {}); };
+    ASSERT_EQ(files(), 2 * n);
+    const Outcome r = Batch({frames.path().string(), out, "--codec", "ffv1"});
+    EXPECT_EQ(std::tuple(r.code, r.out),
+              std::tuple(0, "Movie's Creation Completed!\n" + std::to_string(n - 1) + " frames written to " + out + "\n"));
+    // The look at the sequence, and not a word more.
+    EXPECT_TRUE(r.err.starts_with("reelcast-batch: " + std::to_string(n) + " frame files: ") &&
+                r.err.find('\n') == r.err.size() - 1)
         << r.err;
     const auto movie = avitest::ReadMovie(out);
     ASSERT_EQ(static_cast<int>(movie.frames.size()), n) << movie.error;
     for (int k = 1; k < n; ++k)
-        EXPECT_TRUE(movie.frames[k] == reference[k]) << Shot(k);
+        EXPECT_TRUE(movie.frames[k] == pictures[k]) << Shot(k);
+    EXPECT_EQ(files(), 2 * n);
 }
 
 TEST(BatchTarga, TheLookAtTheSequenceReportsGapsUnreadableFilesAndOtherSizesBeforeAnythingIsWritten)
@@ -125,13 +100,13 @@ TEST(BatchTarga, TheLookAtTheSequenceReportsGapsUnreadableFilesAndOtherSizesBefo
     // Made one size, the frames go on; the unreadable ones are named again
     // at the end, and the movie has a frame for every file.
     const Outcome sized = Batch({dir, out, "--size", "16x8"});
-    EXPECT_EQ(sized.code, 0) << sized.err;
-    EXPECT_TRUE(Has(sized.err, "reelcast-batch: 2 of 8 files could not be read and repeat the frame before them: "
-                               "shot0008.tga (too short for a Targa header), shot0012.tga (the file ends before "
-                               "its last pixel)\n"))
+    EXPECT_TRUE(sized.err.ends_with("reelcast-batch: 2 of 8 files could not be read and repeat the frame before "
+                                    "them: shot0008.tga (too short for a Targa header), shot0012.tga (the file ends "
+                                    "before its last pixel)\n"))
         << sized.err;
-    EXPECT_TRUE(sized.out.ends_with("7 frames written to " + out + ", 2 of them repeats of the frame before\n"))
-        << sized.out;
+    EXPECT_EQ(std::tuple(sized.code, sized.out),
+              std::tuple(0, "Movie's Creation Completed!\n7 frames written to " + out +
+                                ", 2 of them repeats of the frame before\n"));
     EXPECT_EQ(avitest::ReadMovie(out).frames.size(), 8u);
 
     // More than five of a finding: the first five, then a count.
@@ -139,14 +114,16 @@ TEST(BatchTarga, TheLookAtTheSequenceReportsGapsUnreadableFilesAndOtherSizesBefo
     for (int i = 0; i < 9; ++i)
         WriteFile(many.file(Shot(i * 2)), i % 8 ? Bytes(5, 1) : MakeAnyTarga(4, 4, {2, 24}).file);
     const Outcome manyR = Batch({many.path().string(), outDir.file("n.avi")});
-    EXPECT_TRUE(Has(manyR.err, "reelcast-batch: 7 cannot be read: shot0002.tga (too short for a Targa header); "
-                               "shot0004.tga (too short for a Targa header); shot0006.tga (too short for a Targa "
-                               "header); shot0008.tga (too short for a Targa header); shot0010.tga (too short for a "
-                               "Targa header); and 2 more\n"))
-        << manyR.err;
+    std::string shortOnes;
+    for (const int i : {2, 4, 6, 8, 10})
+        shortOnes += Shot(i) + " (too short for a Targa header)" + (i < 10 ? "; " : "; and 2 more\n");
+    EXPECT_TRUE(Has(manyR.err, "reelcast-batch: 7 cannot be read: " + shortOnes)) << manyR.err;
     EXPECT_TRUE(Has(manyR.err, "reelcast-batch: gaps in the numbering (8 files): shot0001 missing; shot0003 missing; "
                                "shot0005 missing; shot0007 missing; shot0009 missing; and 3 more\n"))
         << manyR.err;
+    std::replace(shortOnes.begin(), shortOnes.end(), ';', ',');
+    EXPECT_TRUE(manyR.err.ends_with("reelcast-batch: 7 of 9 files could not be read and repeat the frame before "
+                                    "them: " + shortOnes)) << manyR.err;
 }
 
 TEST(BatchTarga, StrictLeavesACompleteMovieOrNone)
@@ -155,7 +132,6 @@ TEST(BatchTarga, StrictLeavesACompleteMovieOrNone)
     const std::string dir = frames.path().string(), out = outDir.file("m.avi");
     for (int i = 0; i < 6; ++i)
         WriteFile(frames.file(Shot(i)), MakeAnyTarga(40, 9, {10, 32}, static_cast<unsigned>(i)).file);
-    EXPECT_TRUE(Has(Batch({"--help"}).out, "  --strict  "));
     EXPECT_EQ(Batch({dir, out, "--strict"}).code, 0);
     EXPECT_EQ(avitest::ReadMovie(out).frames.size(), 6u);
 
@@ -169,8 +145,6 @@ TEST(BatchTarga, StrictLeavesACompleteMovieOrNone)
                                   "reelcast-batch: --strict: the sequence is not complete. Nothing was written.\n"))
         << gap.err;
     EXPECT_EQ(ReadFile(out), before);
-    // Without --strict a gap is only reported.
-    EXPECT_EQ(Batch({dir, out, "--overwrite"}).code, 0);
     std::filesystem::rename(frames.file(Shot(7)), frames.file(Shot(5)));
 
     // Found only while decoding: run-length data that ends early, though the
@@ -186,16 +160,14 @@ TEST(BatchTarga, StrictLeavesACompleteMovieOrNone)
         << decoded.err;
     EXPECT_TRUE(decoded.err.ends_with("reelcast-batch: --strict: no movie is left at " + out + "\n")) << decoded.err;
     EXPECT_FALSE(std::filesystem::exists(out));
-    EXPECT_TRUE(std::filesystem::exists(frames.file(Shot(3))));
-    for (const auto& e : std::filesystem::directory_iterator(frames.path())) // no temporary bitmap left
-        EXPECT_EQ(e.path().extension(), ".tga");
+    EXPECT_TRUE(std::filesystem::exists(frames.file(Shot(3))) && OnlyFrames(frames));
 
     // Without --strict the same file repeats the frame before it, is named
     // at the end, and the exit code stays 0.
     const Outcome kept = Batch({dir, out, "--overwrite"});
     EXPECT_EQ(kept.code, 0);
-    EXPECT_TRUE(Has(kept.err, "reelcast-batch: 1 of 6 files could not be read and repeats the frame before it: "
-                              "shot0003.tga (run-length data ends early)\n"))
+    EXPECT_TRUE(kept.err.ends_with("reelcast-batch: 1 of 6 files could not be read and repeats the frame before it: "
+                                   "shot0003.tga (run-length data ends early)\n"))
         << kept.err;
     EXPECT_TRUE(kept.out.ends_with("5 frames written to " + out + ", 1 of them a repeat of the frame before\n"));
     const auto movie = avitest::ReadMovie(out);
@@ -203,6 +175,9 @@ TEST(BatchTarga, StrictLeavesACompleteMovieOrNone)
     EXPECT_EQ(movie.frames[3], movie.frames[2]);
 }
 
+// A blended group's file that cannot be read, or even opened, is left out of
+// its group's average and named at the end; the run goes on. In an
+// unprivileged child, where permissions apply.
 TEST(BatchTarga, BlendedGroupsLeaveAFilePassedOverOutOfTheirAverageAndTheAccountNamesIt)
 {
     TempDir frames, outDir;
@@ -216,49 +191,21 @@ TEST(BatchTarga, BlendedGroupsLeaveAFilePassedOverOutOfTheirAverageAndTheAccount
     Bytes overrun = MakeAnyTarga(8, 4, {10, 24}, 5).file;
     overrun[18] = 0xFF; // a first packet of 128 pixels, in a picture of 32
     WriteFile(frames.file(Shot(5)), overrun);
-    const Outcome r = Batch({dir, out, "--blend", "2"});
-    EXPECT_EQ(r.code, 0) << r.err;
-    EXPECT_TRUE(Has(r.err, "reelcast-batch: 1 of 6 files could not be read and is left out of its group's average: "
-                           "shot0005.tga (run-length data overruns the picture)\n"))
-        << r.err;
-    EXPECT_TRUE(r.out.ends_with("2 frames written to " + out + "\n")) << r.out;
-    // The last group's frame is its one readable file, unblurred.
+    ::chmod(dir.c_str(), 0777), ::chmod(outDir.path().c_str(), 0777), ::chmod(frames.file(Shot(3)).c_str(), 0);
+    EXPECT_EQ(RunAsUnprivileged([&] {
+                  const Outcome r = Batch({dir, out, "--blend", "2"});
+                  const bool told = r.code == 0 &&
+                                    r.out == "Movie's Creation Completed!\n2 frames written to " + out + "\n" &&
+                                    r.err.ends_with("reelcast-batch: 2 of 6 files could not be read and are left out "
+                                                    "of their groups' averages: shot0003.tga (cannot open the Targa "
+                                                    "file (Permission denied)), shot0005.tga (run-length data "
+                                                    "overruns the picture)\n");
+                  std::cerr << (told ? "" : r.out + r.err);
+                  return told ? 0 : 1;
+              }),
+              0);
+    // The groups of one readable file are that file, unblurred.
     const auto movie = avitest::ReadMovie(out);
     ASSERT_EQ(movie.frames.size(), 3u) << movie.error;
-    EXPECT_EQ(movie.frames[2], pictures[4]);
-}
-
-// reelcast-batch hands its frames to the movie in memory: no bitmap is made
-// beside them, so a name a bitmap would have taken being held by a folder
-// stops nothing, and the folder of frames ends as it began, whether the run
-// ends well or not.
-TEST(BatchTarga, FramesGoStraightIntoTheMovieWithNoBitmapBesideThem)
-{
-    TempDir frames, outDir;
-    const std::string dir = frames.path().string(), out = outDir.file("d.avi");
-    std::vector<Bytes> pictures;
-    for (int i = 0; i < 5; ++i) {
-        const HandTarga t = MakeAnyTarga(13, 6, {10, 24}, static_cast<unsigned>(i + 20));
-        WriteFile(frames.file(Shot(i)), t.file);
-        std::filesystem::create_directory(frames.file(Shot(i) + ".bmp"));
-        pictures.push_back(t.picture);
-    }
-    const auto listing = [&] {
-        std::vector<std::string> names;
-        for (const auto& e : std::filesystem::directory_iterator(frames.path()))
-            names.push_back(e.path().filename().string());
-        std::sort(names.begin(), names.end());
-        return names;
-    };
-    const auto before = listing();
-    for (const char* codec : {"raw", "ffv1"}) {
-        SCOPED_TRACE(codec);
-        const Outcome r = Batch({dir, out, "--codec", codec, "--overwrite"});
-        EXPECT_EQ(r.code, 0) << r.err;
-        const auto movie = avitest::ReadMovie(out);
-        ASSERT_EQ(movie.frames.size(), 5u) << movie.error;
-        for (std::size_t k = 1; k < 5; ++k)
-            EXPECT_EQ(movie.frames[k], pictures[k]) << k;
-        EXPECT_EQ(listing(), before);
-    }
+    EXPECT_EQ(std::tuple(movie.frames[1], movie.frames[2]), std::tuple(pictures[2], pictures[4]));
 }
