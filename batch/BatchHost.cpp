@@ -1,12 +1,10 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 #include "BatchHost.h"
 
-#include "FileIO.h"
 #include "SequenceScan.h"
 #include "StopSignals.h"
 #include "TextValue.h"
 #include "mdAVI.h"
-#include "mdFile.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -61,11 +59,10 @@ std::string BatchHost::FormatPercent(double percent) const
     return text.str();
 }
 
-std::string BatchHost::ShowFrame(const std::string& bitmap)
+std::string BatchHost::ShowFrame(const std::string&)
 {
-    if (!fileio::File::OpenForReading(bitmap).ok())
-        throw std::runtime_error("Cannot read the picture " + bitmap);
-    return GetExtension(bitmap) == "bmp" ? bitmap : std::string();
+    // Never asked: reelcast-batch's frames go into the movie from memory.
+    return {};
 }
 
 void BatchHost::ShowMessage(const Notice& notice)

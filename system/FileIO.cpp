@@ -113,11 +113,6 @@ File File::Create(const std::string& path)
     return File(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
 }
 
-File File::OpenForUpdate(const std::string& path)
-{
-    return File(::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644));
-}
-
 File File::OpenOwnedForOverwrite(const std::string& path, std::int64_t& size)
 {
     File file(::open(path.c_str(), O_WRONLY | O_CLOEXEC | O_NOFOLLOW));

@@ -31,8 +31,6 @@ public:
     static File OpenForReading(const std::string& path);
     // Created, or emptied when it exists.
     static File Create(const std::string& path);
-    // Written over in place, created when missing.
-    static File OpenForUpdate(const std::string& path);
     // A file that this process kept for reuse, opened to be written over:
     // only through its own name (no link followed), only a plain file with
     // one name, only one of this user's. Invalid otherwise; size is its
