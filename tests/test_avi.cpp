@@ -16,7 +16,6 @@
 namespace {
 
 using testsupport::Bytes;
-using testsupport::GStreamerMissing;
 using testsupport::InfoHeader;
 using testsupport::TempDir;
 
@@ -210,7 +209,7 @@ TEST(AviColour, FfmpegShowsEachColourAndH264NamesItsColoursAndLevel)
 // Videos plays them. It has no mapping for Ut Video.
 TEST(AviColour, GStreamerShowsEachColour)
 {
-    if (const std::string missing = GStreamerMissing(); !missing.empty())
+    if (const std::string missing = testsupport::GStreamerMissing(); !missing.empty())
         GTEST_SKIP() << missing;
     ASSERT_FALSE(ColourMovies().empty());
     for (const ColourMovie& movie : ColourMovies()) {
@@ -343,19 +342,23 @@ TEST(AviSettings, EachCompressorHonoursExactlyTheSettingsItOffers)
     }
 }
 
-// A compressor's FourCC is taken in either case; MPEG-4 Part 2 also by the
+// A compressor's FourCC is taken in either case, however the code was made
+// (0x10 asks mmioStringToFOURCC for capitals); MPEG-4 Part 2 also by the
 // codes of other encoders of it, full frames also by none.
 TEST(AviSettings, FourCCsNameTheirCompressorInEitherCase)
 {
     TempDir dir;
     const Frame frame = MakeFrame(4, 4, 0);
-    for (const auto& [code, name] : {std::pair{"xvid", "mpeg4"}, {"divx", "mpeg4"}, {"FMP4", "mpeg4"},
-                                     {"h264", "h264"}, {"DIB", "raw"}, {"", "raw"}}) {
-        const std::uint32_t fcc = *code ? mmioStringToFOURCC(code, 0) : 0;
-        if (FccOf(name)) {
-            ASSERT_EQ(RunMovie(Choice(fcc), dir.file("m.avi"), frame, {&frame}), AVIERR_OK) << code;
-            EXPECT_EQ(avitest::ReadMovie(dir.file("m.avi"), false, false).codecTag, std::string(name) == "raw" ? 0u : FccOf(name)) << code;
-        }
+    const std::tuple<const char*, std::uint32_t, std::string> codes[] = {
+        {"xvid", 0, "mpeg4"}, {"divx", 0x10, "mpeg4"}, {"FMP4", 0, "mpeg4"}, {"h264", 0, "h264"},
+        {"zmbv", 0, "zmbv"},  {"DIB", 0, "raw"},       {nullptr, 0, "raw"}};
+    for (const auto& [code, flags, name] : codes) {
+        if (!FccOf(name))
+            continue;
+        ASSERT_EQ(RunMovie(Choice(code ? mmioStringToFOURCC(code, flags) : 0), dir.file("m.avi"), frame, {&frame}),
+                  AVIERR_OK) << name;
+        EXPECT_EQ(avitest::ReadMovie(dir.file("m.avi"), false, false).codecTag, name == "raw" ? 0u : FccOf(name))
+            << (code ? code : "none");
     }
 }
 
