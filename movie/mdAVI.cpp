@@ -382,7 +382,7 @@ HRESULT_AVI AVIFileRelease(PAVIFILE pfile)
     // The file is finished here even while a stream handle is still held:
     // the run relies on a complete file once it has released it.
     const HRESULT_AVI closed = ExceptionsAsResult([&] { return pfile->writer->Finish(); });
-    for (AviStream* s : {pfile->source, pfile->compressed})
+    for (AviStream* s : {pfile->source, pfile->compressed, pfile->sound})
         if (s)
             s->file = nullptr;
     LiveFiles().erase(pfile);

@@ -428,7 +428,9 @@ TEST(AviFailures, EachFailureHasItsOwnCode)
     EXPECT_EQ(AVIFileCreateStream(file, &extra, &info), AVIERR_UNSUPPORTED) << "a second sound stream";
     EXPECT_EQ(AVIStreamSetFormat(sound, 0, pcm, 15), AVIERR_BADFORMAT);
     EXPECT_EQ(AVIStreamSetFormat(sound, 0, pcm, 16), AVIERR_OK);
-    AVIStreamRelease(sound), AVIStreamRelease(stream), AVIFileRelease(file);
+    AVIStreamRelease(stream), AVIFileRelease(file);
+    EXPECT_EQ(AVIStreamWrite(sound, 0, 1, pcm, 4, 0, nullptr, nullptr), AVIERR_BADHANDLE) << "its file is gone";
+    AVIStreamRelease(sound);
 
     // Formats other than the two bitmap layouts the layer takes.
     const std::uint32_t size = 4 * 4 * 4;
