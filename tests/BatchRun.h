@@ -37,13 +37,14 @@ inline Outcome Batch(std::vector<std::string> args)
 inline Bytes Wav(std::uint16_t tag, int channels, int rate, int bits, double seconds, std::uint32_t mask = 0,
                  Bytes* samples = nullptr)
 {
-    Bytes f{'R', 'I', 'F', 'F', 0, 0, 0, 0, 'W', 'A', 'V', 'E', 'f', 'm', 't', ' ', std::uint8_t(mask ? 40 : 16), 0, 0, 0};
+    Bytes f{'R', 'I', 'F', 'F', 0, 0, 0, 0, 'W', 'A', 'V', 'E', 'f', 'm', 't', ' ', 0, 0, 0, 0};
     const auto put = [&](std::uint64_t v, int n) {
         for (int i = 0; i < n; ++i)
             f.push_back(static_cast<std::uint8_t>(v >> 8 * i));
     };
     const int block = channels * bits / 8;
     const auto bytes = static_cast<std::size_t>(rate * seconds) * block;
+    f[16] = mask ? 40 : 16;
     put(mask ? 0xFFFE : tag, 2), put(channels, 2), put(rate, 4), put(rate * block, 4), put(block, 2), put(bits, 2);
     if (mask) // valid bits, the mask, and the sub-format's GUID
         put(22, 2), put(bits, 2), put(mask, 4), put(tag, 2),

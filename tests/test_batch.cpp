@@ -205,7 +205,8 @@ TEST(Batch, CommandLineErrorsWriteNothingAndARunBuildsTheMovieTheWindowWould)
             << fps;
 
     const Outcome r = Batch({dir, out, "--overwrite", "--fps", "40", "--codec", "ffv1", "--keyframe-every=2"});
-    EXPECT_EQ(std::tuple(r.code, r.out), std::tuple(0, "Movie's Creation Completed!\n5 frames written to " + out + "\n"));
+    EXPECT_EQ(std::tuple(r.code, r.out),
+              std::tuple(0, "Movie's Creation Completed!\n5 frames written to " + out + "\n"));
     const auto movie = avitest::ReadMovie(out);
     EXPECT_EQ(std::tuple(movie.codec, movie.rateNum * 1.0 / movie.rateDen), std::tuple("ffv1", 30.0)) << movie.error;
     ASSERT_EQ(movie.frames.size(), 6u);

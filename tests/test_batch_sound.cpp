@@ -43,28 +43,22 @@ std::string SoundLayout(const std::string& path)
 
 } // namespace
 
-TEST(BatchSound, ExactRatesAndSoundsOfEveryKindKeepEverySampleFromTheFirstFrame)
+TEST(BatchSound, EveryKindIsKeptSampleForSampleAtAnExactRateOrRefusedBeforeAnythingIsWritten)
 {
     TempDir frames, outDir;
     WriteFrames(frames, 120, 8, 6);
     const std::string dir = frames.path().string(), out = outDir.file("m.avi"), wav = outDir.file("s.wav");
-    struct Case {
-        int tag, channels, rate, bits;
-        double seconds;
-        std::uint32_t mask;
-        const char* rateText;
-        int num, den;                   // the header's rate
-        // FFmpeg's decoder and layout: it names none where the movie's record
-        // has no speakers, which it gives samples of more than 16 bits.
-        const char *decoder, *layout;
-    };
-    const Case cases[] = {{1, 2, 48000, 16, 2, 0, "60", 60, 1, "pcm_s16le", "2 channels"},
-                          {1, 1, 22050, 16, 120 / (30000 / 1001.0), 0, "30000/1001", 30000, 1001, "pcm_s16le", "1 channels"},
-                          // Too big for a header until reduced.
-                          {1, 2, 48000, 24, 2, 0, "6000000000/100000000", 60, 1, "pcm_s24le", "stereo"},
-                          {3, 2, 48000, 32, 2, 0, "60", 60, 1, "pcm_f32le", "stereo"},
-                          {3, 4, 48000, 32, 2, 0x33, "60", 60, 1, "pcm_f32le", "quad"},
-                          {1, 2, 44100, 8, 1.5, 0, "audio", 80, 1, "pcm_u8", "2 channels"}};
+    // The sound's tag, channels, rate, bits, seconds and channel mask; --rate
+    // and the header's rate; FFmpeg's decoder and layout, which names none
+    // where the movie's record has no speakers (it has them above 16 bits).
+    const std::tuple<int, int, int, int, double, std::uint32_t, const char*, int, int, const char*, const char*>
+        cases[] = {{1, 2, 48000, 16, 2, 0, "60", 60, 1, "pcm_s16le", "2 channels"},
+                   {1, 1, 22050, 16, 4.004, 0, "30000/1001", 30000, 1001, "pcm_s16le", "1 channels"},
+                   // Too big for a header until reduced.
+                   {1, 2, 48000, 24, 2, 0, "6000000000/100000000", 60, 1, "pcm_s24le", "stereo"},
+                   {3, 2, 48000, 32, 2, 0, "60", 60, 1, "pcm_f32le", "stereo"},
+                   {3, 4, 48000, 32, 2, 0x33, "60", 60, 1, "pcm_f32le", "quad"},
+                   {1, 2, 44100, 8, 1.5, 0, "audio", 80, 1, "pcm_u8", "2 channels"}};
     for (const auto& [tag, channels, rate, bits, seconds, mask, rateText, num, den, decoder, layout] : cases) {
         SCOPED_TRACE(std::string(decoder) + " " + rateText);
         Bytes samples;
@@ -72,9 +66,11 @@ TEST(BatchSound, ExactRatesAndSoundsOfEveryKindKeepEverySampleFromTheFirstFrame)
         const Outcome r = Batch({dir, out, "--overwrite", "--rate", rateText, "--audio", wav});
         EXPECT_EQ(std::tuple(r.code, r.err.find('\n') + 1), std::tuple(0, r.err.size())) << r.err; // the scan only
         const auto m = avitest::ReadMovie(out, false, false);
-        EXPECT_EQ(std::tuple(m.rateNum, m.rateDen, m.soundCodec, m.sampleRate, m.channels, m.soundStart, SoundLayout(out)),
-                  std::tuple(num, den, decoder, rate, channels, 0.0, layout)) << m.error;
-        EXPECT_NEAR(samples.size() / (channels * bits / 8.0) / rate, m.keyFrames.size() * den / double(num), den / double(num));
+        EXPECT_EQ(std::tuple(m.rateNum, m.rateDen, m.soundCodec, m.sampleRate, m.channels, m.soundStart),
+                  std::tuple(num, den, decoder, rate, channels, 0.0)) << m.error;
+        EXPECT_EQ(SoundLayout(out), layout);
+        const double frame = den / double(num);
+        EXPECT_NEAR(samples.size() / (channels * bits / 8.0) / rate, m.keyFrames.size() * frame, frame);
         Bytes decoded = samples; // FFmpeg gives 24-bit samples as the top of 32 bits
         for (std::size_t i = 0; bits == 24 && i < samples.size() / 3; ++i)
             decoded.resize(4 * (i + 1)), decoded[4 * i] = 0,
@@ -91,19 +87,13 @@ TEST(BatchSound, ExactRatesAndSoundsOfEveryKindKeepEverySampleFromTheFirstFrame)
                     .err.ends_with("reelcast-batch: the movie lasts 4 s, its sound 150 s; no rate from 1 to 1000 "
                                    "frames a second makes them end together\n"));
 
-    // The movie's record of a sound without a channel mask: its size field
-    // written, nothing past it.
-    std::uint8_t record[wav::kExtensibleFormatSize];
-    std::memset(record, 0xFF, sizeof record);
-    EXPECT_EQ(wav::PutWaveFormat({1, 2, 48000, 192000, 4, 16}, record), wav::kWaveFormatExSize);
-    EXPECT_EQ(std::tuple(record[16], record[17], record[18]), std::tuple(0, 0, 0xFF));
-}
-
-TEST(BatchSound, ASoundItCannotUseStopsTheProgramBeforeAnythingIsWritten)
-{
-    TempDir frames, outDir;
-    WriteFrames(frames, 31, 8, 6);
-    const std::string dir = frames.path().string(), out = outDir.file("m.avi"), wavs = outDir.file("");
+    // Frames that last as long as the sound only at a rate no movie takes;
+    // and sounds that cannot be used: refused before anything is written.
+    const std::string none = outDir.file("none.avi"), wavs = outDir.file("");
+    const Outcome slow = Batch({dir, none, "--audio", wav, "--rate", "audio"});
+    EXPECT_EQ(std::tuple(slow.code, slow.err.substr(slow.err.find('\n') + 1)),
+              std::tuple(1, "reelcast-batch: --rate audio: 120 frames over the sound's 150 s would be 0.8 frames a "
+                            "second, and a movie takes 1 to 1000. Nothing was written.\n"));
     Bytes cut = Wav(1, 2, 48000, 16, 1), contradicting = cut, noData = cut, tooLong = Wav(1, 1, 8000, 8, 0);
     cut.resize(cut.size() - 10), contradicting[32] = 3, noData.resize(36);
     noData[4] = 28, noData[5] = noData[6] = 0;
@@ -119,8 +109,11 @@ TEST(BatchSound, ASoundItCannotUseStopsTheProgramBeforeAnythingIsWritten)
         {"missing.wav", std::nullopt, "cannot be read: No such file or directory"},
         {"riff.wav", Bytes{'R', 'I', 'F', 'F'}, "is not a WAV file: it does not start with a RIFF WAVE header."},
         {"cut.wav", cut, "is cut short or its header is wrong: the header gives 192056 bytes, the file has 192046."},
-        {"adpcm.wav", Wav(2, 2, 48000, 16, 1), "holds samples of format 2; Reelcast reads PCM of 8, 16, 24 or 32 bits and 32-bit float."},
-        {"contradicting.wav", contradicting, "has a format Reelcast cannot use or that contradicts itself: 2 channels, 48000 samples a second, 16-bit PCM, 3 bytes a sample and 192000 bytes a second."},
+        {"adpcm.wav", Wav(2, 2, 48000, 16, 1),
+         "holds samples of format 2; Reelcast reads PCM of 8, 16, 24 or 32 bits and 32-bit float."},
+        {"contradicting.wav", contradicting,
+         "has a format Reelcast cannot use or that contradicts itself: 2 channels, 48000 samples a second, 16-bit "
+         "PCM, 3 bytes a sample and 192000 bytes a second."},
         {"nodata.wav", noData, "has no sound data (no \"data\" chunk)."},
         {"long.wav", std::nullopt, "holds 2147483648 samples a channel, more than a movie's sound can (2147483647)"},
         {"many.wav", Wav(1, 513, 8000, 8, 0.01), "has 513 channels, more than a movie's sound can (512)"},
@@ -130,17 +123,18 @@ TEST(BatchSound, ASoundItCannotUseStopsTheProgramBeforeAnythingIsWritten)
         SCOPED_TRACE(name);
         if (bytes)
             WriteFile(wavs + name, *bytes);
-        const Outcome r = Batch({dir, out, "--audio", wavs + name});
-        EXPECT_EQ(std::tuple(r.code, r.err), std::tuple(1, "reelcast-batch: The sound file " + wavs + name + " " + says + "\n"));
-        EXPECT_FALSE(std::filesystem::exists(out));
+        const Outcome r = Batch({dir, none, "--audio", wavs + name});
+        EXPECT_EQ(std::tuple(r.code, r.err),
+                  std::tuple(1, "reelcast-batch: The sound file " + wavs + name + " " + says + "\n"));
+        EXPECT_FALSE(std::filesystem::exists(none));
     }
-    // Frames that last as long as the sound only at a rate no movie takes.
-    WriteFile(wavs + "slow.wav", Wav(1, 1, 8000, 8, 100));
-    const Outcome slow = Batch({dir, out, "--audio", wavs + "slow.wav", "--rate", "audio"});
-    EXPECT_EQ(std::tuple(slow.code, slow.err.substr(slow.err.find('\n') + 1)),
-              std::tuple(1, "reelcast-batch: --rate audio: 31 frames over the sound's 100 s would be 0.31 frames a "
-                            "second, and a movie takes 1 to 1000. Nothing was written.\n"));
-    EXPECT_FALSE(std::filesystem::exists(out));
+
+    // The movie's record of a sound without a channel mask: its size field
+    // written, nothing past it.
+    std::uint8_t record[wav::kExtensibleFormatSize];
+    std::memset(record, 0xFF, sizeof record);
+    EXPECT_EQ(wav::PutWaveFormat({1, 2, 48000, 192000, 4, 16}, record), wav::kWaveFormatExSize);
+    EXPECT_EQ(std::tuple(record[16], record[17], record[18]), std::tuple(0, 0, 0xFF));
 }
 
 // A sound that shrinks while the run reads it says so, not a stale reason.
