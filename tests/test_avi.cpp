@@ -11,7 +11,6 @@
 #include <cstdint>
 #include <cstdlib>
 #include <filesystem>
-#include <functional>
 
 namespace {
 
@@ -33,14 +32,6 @@ Frame MakeFrame(int width, int height, unsigned seed, Bytes picture = {})
     Bytes bits = testsupport::BitmapRows(width, height, picture);
     Bytes info = InfoHeader(width, height, 24, static_cast<std::uint32_t>(bits.size()));
     return {width, height, std::move(info), std::move(bits), std::move(picture)};
-}
-
-std::vector<const Frame*> Ptrs(const std::vector<Frame>& frames, std::size_t count = SIZE_MAX)
-{
-    std::vector<const Frame*> list;
-    for (std::size_t i = 0; i < frames.size() && i < count; ++i)
-        list.push_back(&frames[i]);
-    return list;
 }
 
 AVICOMPRESSOPTIONS Choice(std::uint32_t fcc, std::uint32_t keyEvery = 0, std::uint32_t quality = 7500,
@@ -68,25 +59,29 @@ HRESULT_AVI Open(const std::string& path, int width, int height, PAVIFILE& file,
     return hr == AVIERR_OK ? AVIFileCreateStream(file, &stream, &info) : hr;
 }
 
-// The build run's calls, in its order: `first` gives the format, `frames` go
-// to positions 1, 2, ...; stops at the first failure, which it answers, and
-// always ends with the releases, whose failure it answers too.
-HRESULT_AVI RunMovie(const AVICOMPRESSOPTIONS& choice, const std::string& path, const Frame& first,
-                     const std::vector<const Frame*>& frames, const std::function<void(std::size_t)>& afterWrite = {},
-                     std::uint32_t rate = 15)
+// The build run's calls, in its order: the first frame's size and format
+// (or `format`), then the frames at positions 1, 2, ...; stops at the first
+// failure, which it answers, and always ends with the releases, whose failure
+// it answers too. As in a run, the frames go through one buffer, overwritten
+// as soon as a write returns, while the layer's own thread may still be
+// encoding the frame.
+HRESULT_AVI RunMovie(const AVICOMPRESSOPTIONS& choice, const std::string& path, const std::vector<Frame>& frames,
+                     std::uint32_t rate = 15, const Bytes* format = nullptr)
 {
     PAVIFILE file = nullptr;
     PAVISTREAM stream = nullptr, compressed = nullptr;
-    HRESULT_AVI hr = Open(path, first.width, first.height, file, stream, rate);
+    const Bytes& info = format ? *format : frames[0].info;
+    HRESULT_AVI hr = Open(path, frames[0].width, frames[0].height, file, stream, rate);
     if (hr == AVIERR_OK)
         hr = AVIMakeCompressedStream(&compressed, stream, &choice, nullptr);
     if (hr == AVIERR_OK)
-        hr = AVIStreamSetFormat(compressed, 0, first.info.data(), static_cast<std::int32_t>(first.info.size()));
+        hr = AVIStreamSetFormat(compressed, 0, info.data(), static_cast<std::int32_t>(info.size()));
+    Bytes buffer;
     for (std::size_t i = 0; hr == AVIERR_OK && i < frames.size(); ++i) {
-        hr = AVIStreamWrite(compressed, static_cast<std::int32_t>(i + 1), 1, frames[i]->bits.data(),
-                            static_cast<std::int32_t>(frames[i]->bits.size()), AVIIF_KEYFRAME, nullptr, nullptr);
-        if (afterWrite)
-            afterWrite(i);
+        buffer.assign(frames[i].bits.begin(), frames[i].bits.end());
+        hr = AVIStreamWrite(compressed, static_cast<std::int32_t>(i + 1), 1, buffer.data(),
+                            static_cast<std::int32_t>(buffer.size()), AVIIF_KEYFRAME, nullptr, nullptr);
+        std::ranges::fill(buffer, 0x5A);
     }
     AVIStreamRelease(stream);
     AVIStreamRelease(compressed);
@@ -97,10 +92,8 @@ HRESULT_AVI RunMovie(const AVICOMPRESSOPTIONS& choice, const std::string& path, 
 // Zero when the build has no such compressor: each has a FourCC.
 std::uint32_t FccOf(const std::string& name)
 {
-    for (const AviCompressor& c : AviCompressors())
-        if (c.name == name)
-            return c.fccHandler;
-    return 0;
+    const auto found = std::ranges::find(AviCompressors(), name, &AviCompressor::name);
+    return found == AviCompressors().end() ? 0 : found->fccHandler;
 }
 
 // The size H.264 pictures of `width` x `height` are encoded at: 4:2:0 in
@@ -133,10 +126,11 @@ int Farthest(const Bytes& picture, int bytesPerPixel, const Colour& c, std::size
 
 // Movies of one pure colour a frame, position 0 repeating the first, at
 // heights on either side of the players' matrix rule (BT.709 above 576
-// lines), one of them odd; H.264 also at a rate that lifts its level. 64 x
-// 576 and 64 x 578 are 144 and 148 macroblocks: the H.264 table's lowest
-// level for them is 1.1 (396 a frame, 3000 a second) at 15 frames a second,
-// and 1.3 (11880 a second) at 60.
+// lines), one of them odd; H.264's odd one at a rate that lifts its level.
+// 64 x 576 and 64 x 578 are 144 and 148 macroblocks: the H.264 table's
+// lowest level for them is 1.1 (396 a frame, 3000 a second) at 15 frames a
+// second, and 1.3 (11880 a second) at 60. Motion JPEG is BT.601 at every
+// height, so only its odd one tells.
 struct ColourMovie {
     const char* name;
     int height;
@@ -152,9 +146,9 @@ std::vector<ColourMovie>& ColourMovies()
     static const TempDir dir;
     static std::vector<ColourMovie> movies = [] {
         std::vector<ColourMovie> list = {
-            {"mjpeg", 576, 15, 0}, {"mjpeg", 577, 15, 0}, {"mpeg4", 576, 15, 0}, {"mpeg4", 577, 15, 0},
-            {"h264", 576, 15, 11}, {"h264", 577, 15, 11}, {"h264", 577, 60, 13}, {"raw", 577, 15, -1},
-            {"ffv1", 577, 15, -1}, {"huffyuv", 577, 15, -1}, {"zmbv", 577, 15, -1}};
+            {"mjpeg", 577, 15, 0}, {"mpeg4", 576, 15, 0}, {"mpeg4", 577, 15, 0}, {"h264", 576, 15, 11},
+            {"h264", 577, 60, 13}, {"raw", 577, 15, -1},   {"ffv1", 577, 15, -1},  {"huffyuv", 577, 15, -1},
+            {"zmbv", 577, 15, -1}};
         std::erase_if(list, [](const ColourMovie& movie) { return !FccOf(movie.name); });
         for (ColourMovie& movie : list) {
             std::vector<Frame> frames;
@@ -165,7 +159,7 @@ std::vector<ColourMovie>& ColourMovies()
                 frames.push_back(MakeFrame(kColourWidth, movie.height, 0, picture));
             }
             movie.path = dir.file(movie.name + std::to_string(movie.height) + "-" + std::to_string(movie.rate) + ".avi");
-            movie.written = RunMovie(Choice(FccOf(movie.name)), movie.path, frames[0], Ptrs(frames), {}, movie.rate);
+            movie.written = RunMovie(Choice(FccOf(movie.name)), movie.path, frames, movie.rate);
         }
         return list;
     }();
@@ -232,8 +226,8 @@ TEST(AviColour, GStreamerShowsEachColour)
 
 // The 4:2:0 encoders average each pair of pixels' colour. At an odd width
 // the last column has no partner in the frame: what lies past it in memory
-// (the row's filler, here white, the next row, or beyond the frame) must not
-// tint it, and where H.264 adds a column and a row they repeat the edge.
+// (the row's filler, the next row, or beyond the frame) must not tint it,
+// and where H.264 adds a column and a row they repeat the edge.
 TEST(AviLossy, OddSizesKeepTheirEdgesColours)
 {
     TempDir dir;
@@ -249,11 +243,7 @@ TEST(AviLossy, OddSizesKeepTheirEdgesColours)
                 const Colour& c = p >= width * (height - 1) ? kBottom : p % width == 0 ? kLeft : kRest;
                 picture.insert(picture.end(), {c.blue, c.green, c.red});
             }
-            Frame frame = MakeFrame(width, height, 0, picture);
-            const std::size_t stride = frame.bits.size() / height, row = width * 3;
-            for (std::size_t at = row; at < frame.bits.size(); at += stride)
-                std::fill_n(frame.bits.begin() + static_cast<std::ptrdiff_t>(at), stride - row, 0xFF);
-            ASSERT_EQ(RunMovie(Choice(FccOf(name)), path, frame, {&frame}), AVIERR_OK);
+            ASSERT_EQ(RunMovie(Choice(FccOf(name)), path, {MakeFrame(width, height, 0, picture)}), AVIERR_OK);
             const avitest::Movie m = avitest::ReadMovie(path);
             const auto [codedWidth, codedHeight] = CodedSize(name, width, height);
             ASSERT_EQ(std::tuple(m.width, m.height), std::tuple(codedWidth, codedHeight));
@@ -270,9 +260,7 @@ TEST(AviLossy, OddSizesKeepTheirEdgesColours)
         }
 }
 
-// Every size from one pixel up, each width's rows with their own filler. As
-// in a run, one buffer is loaded anew after each write, while the layer's own
-// thread may still be encoding the frame before.
+// Every size from one pixel up, each width's rows with their own filler.
 TEST(AviLossless, FramesComeBackIdenticalAndUprightWithPositionZeroFilled)
 {
     TempDir dir;
@@ -287,13 +275,8 @@ TEST(AviLossless, FramesComeBackIdenticalAndUprightWithPositionZeroFilled)
             if (!fcc)
                 continue;
             SCOPED_TRACE(name + " " + std::to_string(width) + "x" + std::to_string(height));
-            const Frame first = MakeFrame(width, height, 1), second = MakeFrame(width, height, 2),
-                        third = MakeFrame(width, height, 3);
-            Frame scratch = second;
-            const HRESULT_AVI hr = RunMovie(Choice(fcc), path, first, {&scratch, &scratch}, [&](std::size_t i) {
-                const Bytes& next = (i == 0 ? third : first).bits; // in place: same bytes, same address
-                std::copy(next.begin(), next.end(), scratch.bits.begin());
-            });
+            const std::vector<Frame> frames{MakeFrame(width, height, 1), MakeFrame(width, height, 2)};
+            const HRESULT_AVI hr = RunMovie(Choice(fcc), path, frames);
             if (name == "utvideo" && width * height < 4) {
                 // Refused before any frame rather than written undecodable.
                 EXPECT_EQ(hr, AVIERR_BADFORMAT);
@@ -304,13 +287,13 @@ TEST(AviLossless, FramesComeBackIdenticalAndUprightWithPositionZeroFilled)
             const avitest::Movie m = avitest::ReadMovie(path, name == "raw");
             EXPECT_TRUE(m.warnings.empty()) << m.warnings.front();
             EXPECT_EQ(std::tuple(m.width, m.height, m.rateNum, m.rateDen), std::tuple(width, height, 15, 1));
-            // Position 0 repeats the first written frame; the format frame is not in the movie.
+            // Position 0 repeats the first frame.
             ASSERT_EQ(m.frames.size(), 3u) << m.error;
             for (std::size_t i = 0; i < 3; ++i)
-                EXPECT_TRUE(m.frames[i] == (i < 2 ? second : third).picture) << "position " << i;
+                EXPECT_TRUE(m.frames[i] == frames[i == 0 ? 0 : i - 1].picture) << "position " << i;
             // Full frames are BI_RGB and the DIB's own bytes, row filler included.
             EXPECT_EQ(m.codecTag, name == "raw" ? 0u : fcc);
-            EXPECT_TRUE(name != "raw" || (m.packets.size() == 3 && m.packets[2] == third.bits));
+            EXPECT_TRUE(name != "raw" || (m.packets.size() == 3 && m.packets[2] == frames[1].bits));
         }
 }
 
@@ -326,14 +309,14 @@ TEST(AviSettings, EachCompressorHonoursExactlyTheSettingsItOffers)
     for (const AviCompressor& c : AviCompressors()) {
         SCOPED_TRACE(c.name);
         const std::string path = dir.file(c.name + ".avi");
-        ASSERT_EQ(RunMovie(Choice(c.fccHandler, 5), path, frames[0], Ptrs(frames, 12)), AVIERR_OK);
+        ASSERT_EQ(RunMovie(Choice(c.fccHandler, 5), path, {frames.begin(), frames.begin() + 12}), AVIERR_OK);
         const avitest::Movie m = avitest::ReadMovie(path, false, false);
         ASSERT_EQ(m.keyFrames.size(), 13u) << m.error;
         for (std::size_t i = 0; i < m.keyFrames.size(); ++i)
             EXPECT_EQ(m.keyFrames[i], !c.hasKeyFrames || i % 5 == 0) << "frame " << i;
         // Four seconds: rate control needs time to settle.
         const auto sizeWith = [&](std::uint32_t quality, std::uint32_t bytesPerSecond) {
-            EXPECT_EQ(RunMovie(Choice(c.fccHandler, 0, quality, bytesPerSecond), path, frames[0], Ptrs(frames)),
+            EXPECT_EQ(RunMovie(Choice(c.fccHandler, 0, quality, bytesPerSecond), path, frames),
                       AVIERR_OK);
             return std::filesystem::file_size(path);
         };
@@ -355,7 +338,7 @@ TEST(AviSettings, FourCCsNameTheirCompressorInEitherCase)
     for (const auto& [code, flags, name] : codes) {
         if (!FccOf(name))
             continue;
-        ASSERT_EQ(RunMovie(Choice(code ? mmioStringToFOURCC(code, flags) : 0), dir.file("m.avi"), frame, {&frame}),
+        ASSERT_EQ(RunMovie(Choice(code ? mmioStringToFOURCC(code, flags) : 0), dir.file("m.avi"), {frame}),
                   AVIERR_OK) << name;
         EXPECT_EQ(avitest::ReadMovie(dir.file("m.avi"), false, false).codecTag, name == "raw" ? 0u : FccOf(name))
             << (code ? code : "none");
@@ -375,11 +358,11 @@ TEST(AviFailures, EachFailureHasItsOwnCode)
     EXPECT_FALSE(std::filesystem::exists(dir.file("no")));
     EXPECT_EQ(AVIFileOpen(&file, dir.file("m.avi").c_str(), OF_WRITE, nullptr), AVIERR_READONLY) << "not created";
     EXPECT_EQ(AVIFileOpen(&file, "", OF_WRITE | OF_CREATE, nullptr), AVIERR_BADPARAM);
-    EXPECT_EQ(RunMovie(Choice(mmioStringToFOURCC("QQQQ", 0)), dir.file("nocomp.avi"), frame, {&frame}),
+    EXPECT_EQ(RunMovie(Choice(mmioStringToFOURCC("QQQQ", 0)), dir.file("nocomp.avi"), {frame}),
               AVIERR_NOCOMPRESSOR);
     EXPECT_EQ(std::filesystem::file_size(dir.file("nocomp.avi")), 0u);
     // A frame of another size than the format is refused, not garbled.
-    EXPECT_EQ(RunMovie(raw, dir.file("size.avi"), frame, {&frame, &other}), AVIERR_BADSIZE);
+    EXPECT_EQ(RunMovie(raw, dir.file("size.avi"), {frame, other}), AVIERR_BADSIZE);
     EXPECT_EQ(avitest::ReadMovie(dir.file("size.avi")).frames.size(), 2u);
 
     // Calls out of the run's order are refused; the movie keeps the frame before them.
@@ -432,26 +415,31 @@ TEST(AviFailures, EachFailureHasItsOwnCode)
     EXPECT_EQ(AVIStreamWrite(sound, 0, 1, pcm, 4, 0, nullptr, nullptr), AVIERR_BADHANDLE) << "its file is gone";
     AVIStreamRelease(sound);
 
-    // Formats other than the two bitmap layouts the layer takes.
+    // Each way a format can differ from the one layout the layer takes:
+    // 24 bits, one plane, uncompressed, bottom-up, the stream's size, and a
+    // header size of 40 up to the bytes given.
     const std::uint32_t size = 4 * 4 * 4;
-    Bytes rle = InfoHeader(4, 4, 8, size), shortHeader = InfoHeader(4, 4, 24, size);
-    rle[16] = 1; // BI_RLE8
-    rle.resize(40 + 1024);
-    shortHeader.resize(30);
+    const auto patched = [&](std::size_t at, std::uint8_t value) {
+        Bytes header = frame.info;
+        header[at] = value;
+        return header;
+    };
     const std::pair<const char*, Bytes> formats[] = {
-        {"32 bits", InfoHeader(4, 4, 32, size)},     {"16 bits", InfoHeader(4, 4, 16, size)},
+        {"32 bits", InfoHeader(4, 4, 32, size)},     {"8 bits", InfoHeader(4, 4, 8, size)},
         {"top-down", InfoHeader(4, -4, 24, size)},   {"zero width", InfoHeader(0, 4, 24, size)},
-        {"RLE8", rle},                               {"8 bits", InfoHeader(4, 4, 8, size)},
-        {"short header", shortHeader},               {"other size than the stream", InfoHeader(5, 4, 24, size)},
+        {"two planes", patched(12, 2)},              {"RLE8", patched(16, 1)},
+        {"header size 39", patched(0, 39)},          {"header size 41", patched(0, 41)},
+        {"short header", Bytes(frame.info.begin(), frame.info.begin() + 30)},
+        {"other size than the stream", InfoHeader(5, 4, 24, size)},
     };
     for (const auto& [what, format] : formats) {
         const std::string path = dir.file(std::string(what) + ".avi");
-        EXPECT_EQ(RunMovie(raw, path, {4, 4, format, frame.bits, {}}, {&frame}), AVIERR_BADFORMAT) << what;
+        EXPECT_EQ(RunMovie(raw, path, {frame}, 15, &format), AVIERR_BADFORMAT) << what;
         EXPECT_EQ(std::filesystem::file_size(path), 0u) << what;
     }
     // Its rows would fit a bitmap file, but not FFmpeg's pictures of four
     // bytes a pixel.
     const Frame huge{30000, 20000, InfoHeader(30000, 20000, 24, 0), {}, {}};
-    EXPECT_EQ(RunMovie(raw, dir.file("huge.avi"), huge, {}), AVIERR_BADFORMAT);
+    EXPECT_EQ(RunMovie(raw, dir.file("huge.avi"), {huge}), AVIERR_BADFORMAT);
     EXPECT_EQ(std::filesystem::file_size(dir.file("huge.avi")), 0u);
 }
