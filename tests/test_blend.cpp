@@ -46,26 +46,8 @@ TEST_P(FrameBlendBy, AveragesInLinearLightRoundedAsTheExactCurve)
     for (int i = 0; i < 3 * 65536; ++i)
         worst = std::max(worst, std::abs(out.Bits[i] - encoded((linear(first.Bits[i]) + linear(second.Bits[i])) / 2)));
     EXPECT_LT(worst, 0.53);
-    for (const auto& values :
-         std::vector<std::vector<int>>{{1, 2}, {10, 100, 200}, {3, 7, 30, 128, 254}, {0, 255, 0, 255}}) {
-        // Pictures of 2 x 1 pixels whose 6 samples each run through their own values.
-        blend.Start();
-        for (int v : values) {
-            FrameImage picture{2, 1, 24, {}, Bytes(6)};
-            for (int s = 0; s < 6; ++s)
-                picture.Bits[s] = std::uint8_t(v + 37 * s);
-            ASSERT_TRUE(blend.Add(picture));
-        }
-        ASSERT_TRUE(blend.Result(out));
-        for (int s = 0; s < 6; ++s) {
-            double l = 0;
-            for (int v : values)
-                l += linear(v + 37 * s) / values.size();
-            EXPECT_NEAR(out.Bits.at(s), encoded(l), 1.0) << values.size() << " pictures, sample " << s;
-        }
-    }
-    // Black and white alternating: half the light, far brighter than the bytes' mean.
-    EXPECT_EQ(out.Bits[0], 188);
+    // Black beside white: half the light, far brighter than the bytes' mean.
+    EXPECT_EQ(out.Bits[3 * (255 << 8)], 188);
 }
 
 TEST_P(FrameBlendBy, IdenticalPicturesComeBackExactlyAndOthersAreRefused)
@@ -79,6 +61,9 @@ TEST_P(FrameBlendBy, IdenticalPicturesComeBackExactlyAndOthersAreRefused)
     const FrameImage refused[] = {{16, 15, 24, {}, Bytes(720)}, {15, 16, 24, {}, Bytes(720)},
                                   {16, 16, 32, {}, Bytes(1024)}, {16, 16, 24, {}, Bytes(767)}};
     FrameBlend blend(GetParam());
+    FrameImage none;
+    blend.Start();
+    EXPECT_FALSE(blend.Result(none)) << "no picture yet";
     for (int n : {1, 5, 25, 64, FrameBlend::kMaxCount}) {
         blend.Start();
         for (int i = 0; i < n; ++i)

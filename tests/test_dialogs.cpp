@@ -58,13 +58,6 @@ void PressOnNextBox(B::StandardButton press, Seen& seen)
     });
 }
 
-// A buffer as the dialog leaves it: layout written over the prepared one.
-std::string Returned(const std::string& layout)
-{
-    std::string buffer = PreparedFileBuffer();
-    return buffer.replace(0, layout.size(), layout);
-}
-
 } // namespace
 
 TEST(QtMsgBox, StylesShowTheirIconAndButtonsAndAnswerTheButtonPressedAlsoThroughTheInstalledHandlers)
@@ -155,8 +148,9 @@ TEST(WriteFileBuffer, WritesEachLayoutOverThePreparedBufferOrRefusesAndKeepsIt)
     EXPECT_EQ(prepared, "\0"s + std::string(259, ' '));
     std::string buffer = prepared, several = prepared;
     EXPECT_TRUE(WriteFileBuffer(buffer, {longest}, false));
-    EXPECT_EQ(std::tuple(buffer, NameBeforeNul(buffer)), std::tuple(Returned(longest + "\0"s), longest));
+    EXPECT_EQ(std::tuple(buffer, NameBeforeNul(buffer)), std::tuple(longest + "\0"s, longest)) << "the whole buffer";
     EXPECT_TRUE(WriteFileBuffer(several, {"/home/u/a.avi", "/home/u/b.avi"}, true));
+    EXPECT_EQ(several, "/home/u\0a.avi\0b.avi\0\0"s + prepared.substr(21)) << "the rest as prepared";
     EXPECT_EQ(std::tuple(CountFiles(several), MultiFilename(several, 1), MultiFilename(several, 2), MultiFilename(several, 3)),
               std::tuple(2, "/home/u/a.avi", "/home/u/b.avi", ""));
     for (const std::string& noName : {prepared, "no nul here"s, ""s})

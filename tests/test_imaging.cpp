@@ -16,7 +16,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <clocale>
 #include <cstring>
 #include <stdexcept>
 #include <tuple>
@@ -52,6 +51,15 @@ Bytes Dib(int w, int h, int bitCount, std::uint32_t offBits, std::uint32_t sizeI
 std::tuple<std::string, unsigned, std::string> Told(const Notice& why)
 {
     return {why.text, why.style, why.title};
+}
+
+// Whether the window's direct read declines the file before asking for rows.
+bool DirectReadDeclines(const std::string& file)
+{
+    bool asked = false;
+    return !ReadBMPRows(file, [&](std::int32_t, std::int32_t, std::size_t) {
+        return asked = true, static_cast<std::uint8_t*>(nullptr);
+    }) && !asked;
 }
 
 std::vector<std::string> Names(const TempDir& dir) // hidden ones included
@@ -94,28 +102,31 @@ TEST(TargaToBitmap, EveryStepHoldsThePictureByteForByte)
         EXPECT_TRUE(WriteBMP(bmp, image, why));
         EXPECT_EQ(Told(why), Told({"untouched", vbCritical, "t"}));
         EXPECT_EQ(ReadFile(bmp), Bmp(w, h, 24, picture));
-        EXPECT_TRUE(std::equal(picture.end() - w * 3, picture.end(), image.Bits.begin())) << "rows left reversed";
-        const std::size_t row = w * 3u, stride = (row + 3) / 4 * 4;
+        const std::size_t stride = (w * 3u + 3) / 4 * 4;
         Bytes rows;
         ASSERT_TRUE(ReadBMPRows(bmp, [&](std::int32_t gotW, std::int32_t gotH, std::size_t gotStride) {
             EXPECT_EQ(std::tuple(gotW, gotH, gotStride), std::tuple(w, h, stride));
             return rows.assign(stride * h, 0xEE), rows.data();
         }));
-        for (int r = 0; r < h; ++r)
-            ASSERT_TRUE(
-                std::equal(picture.begin() + r * row, picture.begin() + (r + 1) * row, rows.begin() + r * stride));
+        // Top row first, with the file's filler; Bits are left bottom row
+        // first, as the file holds them.
+        EXPECT_EQ(rows, BitmapRows(w, h, image.Bits));
     }
-    // Any other file is declined before the rows are asked for.
-    Bytes cut = ReadFile(bmp);
-    cut.pop_back();
-    WriteFile(dir.file("cut.bmp"), cut);
-    WriteFile(dir.file("eight.bmp"), Bmp(4, 2, 8, Bytes(8, 1)));
-    for (const std::string& file : {tga, dir.file("cut.bmp"), dir.file("eight.bmp"), dir.file("none.bmp")}) {
-        bool asked = false;
-        EXPECT_FALSE(ReadBMPRows(file, [&](std::int32_t, std::int32_t, std::size_t) {
-            return asked = true, static_cast<std::uint8_t*>(nullptr);
-        }) || asked) << file;
+    // Any other file is declined before the rows are asked for: each header
+    // field the read relies on changed in turn (type, info size, width,
+    // height, planes, bits, compression, pixel offset), a byte short, none.
+    const Bytes good = ReadFile(bmp);
+    const std::pair<std::size_t, std::uint8_t> changes[] = {{0, 'C'}, {14, 56}, {18, 0}, {25, 0x80},
+                                                            {26, 2}, {28, 8}, {30, 1}, {10, 53}};
+    for (const auto& [at, value] : changes) {
+        Bytes other = good;
+        other[at] = value;
+        WriteFile(bmp, other);
+        EXPECT_TRUE(DirectReadDeclines(bmp)) << "byte " << at;
     }
+    WriteFile(bmp, Bytes(good.begin(), good.end() - 1));
+    for (const std::string& file : {tga, bmp, dir.file("none.bmp")})
+        EXPECT_TRUE(DirectReadDeclines(file)) << file;
     EXPECT_TRUE(boxes.shown().empty());
 }
 
@@ -226,15 +237,15 @@ TEST(cDIB, HeadersThatCannotDescribeTheBitmapAreRefusedAndNothingIsTaken)
         {"pixel data past the end", Dib(4, 4, 24, 54, 0x7FFFFFF0, 6)},
         {"size overflows", Dib(0x7FFFFFFF, 0x7FFFFFFF, 24, 54, 0, 6)},
         {"top-down, size 0", Dib(4, -4, 24, 54, 0, 64)},
-        {"negative size", Dib(4, 4, 24, 54, 0xFFFFFF00, 64)}, {"20-byte file", tiny}};
-    for (const auto& [what, offBits] : {std::pair("offset past the end", 0x7FFFFF00u),
-                                        std::pair("info block of 0 bytes", 14u), std::pair("negative offset", 0xFFFFFFF0u)}) {
+        {"no rows", Dib(4, 0, 24, 54, 0, 64)}, {"20-byte file", tiny}};
+    for (const auto& [what, offBits] :
+         {std::pair("offset past the end", 0x7FFFFF00u), std::pair("info block of 0 bytes", 14u)}) {
         cases.push_back({what, Dib(2, 2, 24, 54, 16, 16)});
         std::memcpy(&cases.back().second[10], &offBits, 4); // little-endian, as the machines this runs on
     }
     for (const auto& entry : std::filesystem::directory_iterator(REELCAST_TEST_DATA "/regress/fuzz_cdib"))
         cases.push_back({entry.path().string(), ReadFile(entry.path().string())});
-    ASSERT_EQ(cases.size(), 10u) << "two inputs in tests/data/regress/fuzz_cdib";
+    ASSERT_EQ(cases.size(), 9u) << "two inputs in tests/data/regress/fuzz_cdib";
     TempDir dir;
     for (const auto& [what, file] : cases) {
         WriteFile(dir.file("bad.bmp"), file);
@@ -242,10 +253,7 @@ TEST(cDIB, HeadersThatCannotDescribeTheBitmapAreRefusedAndNothingIsTaken)
         Notice why;
         EXPECT_THROW(dib.CreateFromFile(dir.file("bad.bmp"), why), FileError) << what;
         EXPECT_THROW(dib.PointerToBits(), std::out_of_range) << what;
-        bool asked = false;
-        EXPECT_FALSE(ReadBMPRows(dir.file("bad.bmp"), [&](std::int32_t, std::int32_t, std::size_t) {
-            return asked = true, static_cast<std::uint8_t*>(nullptr);
-        }) || asked) << what;
+        EXPECT_TRUE(DirectReadDeclines(dir.file("bad.bmp"))) << what;
     }
     cDIB dib;
     const std::tuple<unsigned, unsigned, bool> packed[] = {
@@ -305,7 +313,7 @@ TEST(FileListBox, ListsOnlyTargaFilesInCaseBlindOrderAndGetNextWalksPastTheEnd)
 }
 
 // The leading number, blanks ignored, 0 for none, with a full stop for the
-// decimal point in any locale; rounding halves to even and clamps.
+// decimal point; rounding halves to even and clamps.
 TEST(TextValue, LeadingNumberInAnyLocaleRoundedHalfToEvenAndClamped)
 {
     const std::pair<const char*, double> cases[] = {
@@ -314,14 +322,8 @@ TEST(TextValue, LeadingNumberInAnyLocaleRoundedHalfToEvenAndClamped)
         {"1,5", 1}, {"&H1F", 31}, {"&hff", 255}, {"&O17", 15}, {"&o19", 1}, {"& H 1 0", 16}, {"&H", 0},
         {"", 0}, {" ", 0}, {"abc", 0}, {"-", 0}, {".", 0}, {"e5", 0}, {"inf", 0}, {"nan", 0}, {"0x10", 0},
         {"&", 0}, {"&X1", 0}, {"--1", 0}, {"&ha", 10}, {"&HA", 10}};
-    const std::string saved = std::setlocale(LC_NUMERIC, nullptr);
-    for (const char* locale : {"C", "de_DE.UTF-8", "fr_FR.UTF-8"}) { // those with a decimal comma where installed
-        if (!std::setlocale(LC_NUMERIC, locale))
-            continue;
-        for (const auto& [text, value] : cases)
-            EXPECT_DOUBLE_EQ(TextValue(text), value) << '"' << text << "\" in " << locale;
-    }
-    std::setlocale(LC_NUMERIC, saved.c_str());
+    for (const auto& [text, value] : cases)
+        EXPECT_DOUBLE_EQ(TextValue(text), value) << '"' << text << '"';
     const std::tuple<const char*, int, long> rounded[] = {
         {"14.5", 14, 14}, {"15.5", 16, 16}, {"-2.5", -2, -2}, {"2.51", 3, 3}, {"100000", 32767, 100000},
         {"-100000", -32768, -100000}, {"1e300", 32767, 2147483647}, {"-1e999", -32768, -2147483648L},
