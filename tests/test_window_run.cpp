@@ -53,7 +53,9 @@ TEST(WindowRun, InstalledWindowRunsAsksAndClosesOnAStopSignal)
     const std::vector<Bytes> pictures = WriteFrames(frames, 10, 24, 10);
     std::string out;
     constexpr int kCancelPress = -1;
-    for (const int sig : {0, SIGHUP, SIGTERM, kCancelPress}) {
+    // Which stop signal closes the window does not matter: the batch
+    // program's tests go through every one.
+    for (const int sig : {0, SIGTERM, kCancelPress}) {
         SCOPED_TRACE(sig > 0 ? strsignal(sig) : sig ? "Cancel pressed" : "a whole run");
         FrmMain w(appDir.path().string());
         CloseOnStopSignal(w);
@@ -82,33 +84,32 @@ TEST(WindowRun, InstalledWindowRunsAsksAndClosesOnAStopSignal)
         EXPECT_TRUE(movie.warnings.empty()) << movie.warnings.front();
         EXPECT_EQ(movie.frames[2], pictures[2]);
         EXPECT_TRUE(OnlyFrames(frames));
-        EXPECT_EQ(w.CloseRequested(), sig > 0);
-        if (sig == kCancelPress) {
-            EXPECT_EQ(std::tuple(w.Status->text(), w.CmdCreate->text(), boxes.shown().back().title),
-                      std::tuple("Movie's Creation Completed!", "Create !", "Open Avi File?"));
-        }
+        EXPECT_EQ(std::tuple(w.CloseRequested(), w.Status->text(), w.CmdCreate->text()),
+                  std::tuple(sig > 0, sig > 0 ? "Movie's creation stopped: the window was closed."
+                                              : "Movie's Creation Completed!", "Create !"));
         if (sig)
             continue;
-        // Each frame's status text divides by N + 1.
+        // Each frame's status text divides by N + 1; the bar ends full.
         for (const char* text : {"File's Creation Status: 9.1%", "File's Creation Status: 81.8%"})
             EXPECT_NE(std::find(statuses.begin(), statuses.end(), text), statuses.end()) << text;
-        EXPECT_EQ(std::tuple(w.Status->text(), w.Barra->width(), w.CmdCreate->text()),
-                  std::tuple("Movie's Creation Completed!", w.PB->width(), "Create !"));
+        EXPECT_EQ(w.Barra->width(), w.PB->width());
         // The same movie again: the window asks before replacing it, and a
         // No leaves it as it was.
         const Bytes made = ReadFile(out);
         w.CmdCreate->click();
         EXPECT_EQ(ReadFile(out), made);
-        ASSERT_EQ(boxes.shown().size(), 2u);
-        EXPECT_EQ(std::tuple(boxes.shown()[0].prompt, boxes.shown()[0].title, boxes.shown()[0].style),
-                  std::tuple("Movie's Creation Completed!\r\nDo you want to watch it?", "Open Avi File?",
-                             vbQuestion | vbYesNo));
-        EXPECT_EQ(std::tuple(boxes.shown()[1].prompt, boxes.shown()[1].title, boxes.shown()[1].style),
-                  std::tuple(out + " already exists.\r\nOverwrite it?", "Overwrite?", vbQuestion | vbYesNo));
         w.DropPath(home.path().string());
         EXPECT_EQ(w.TxtDir->text().toStdString(), home.path().string());
     }
-    EXPECT_EQ(boxes.shown().size(), 3u) << "no question after a stop signal, the offer to watch after Cancel";
+    // The offer to watch after the whole run and after Cancel, none after a
+    // stop signal.
+    using Box = std::tuple<std::string, std::string, unsigned>; // prompt, title, style
+    std::vector<Box> asked;
+    for (const auto& shown : boxes.shown())
+        asked.emplace_back(shown.prompt, shown.title, shown.style);
+    const Box watch{"Movie's Creation Completed!\r\nDo you want to watch it?", "Open Avi File?", vbQuestion | vbYesNo};
+    EXPECT_EQ(asked, (std::vector<Box>{watch, {out + " already exists.\r\nOverwrite it?", "Overwrite?", vbQuestion | vbYesNo},
+                                       watch}));
     EXPECT_TRUE(std::filesystem::is_empty(appDir.path()));
     ::unsetenv("XDG_CONFIG_HOME");
     ::setenv("HOME", wasHome.c_str(), 1);
