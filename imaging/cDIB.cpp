@@ -106,27 +106,6 @@ bool cDIB::CreateFromFile(const std::string& FileName, Notice& why)
     return true;
 }
 
-bool cDIB::CreateFromPackedDIBPointer(const void* pDIB)
-{
-    const auto* p = static_cast<const std::uint8_t*>(pDIB);
-    info_ = bmp::InfoHeader::Parse(p);
-    // The file header's size is signed 32-bit like the rest.
-    if (info_.biBitCount < 16 || info_.biSizeImage < 1 ||
-        static_cast<std::int64_t>(kFileHeaderSize + kInfoHeaderSize) + info_.biSizeImage >
-            std::numeric_limits<std::int32_t>::max())
-        return false;
-
-    bits_.assign(p + kInfoHeaderSize, p + kInfoHeaderSize + info_.biSizeImage);
-    bitmapInfo_.assign(p, p + kInfoHeaderSize);
-    file_.bfType = kBitmapType;
-    file_.bfSize = static_cast<std::int32_t>(kFileHeaderSize + kInfoHeaderSize) + info_.biSizeImage;
-    file_.bfReserved1 = 0;
-    file_.bfReserved2 = 0;
-    file_.bfOffBits = static_cast<std::int32_t>(kFileHeaderSize + kInfoHeaderSize);
-    loaded_ = true;
-    return true;
-}
-
 bool cDIB::CreateFromImage(const FrameImage& image, std::string& why)
 {
     EncodedBitmap encoded;

@@ -21,11 +21,6 @@ public:
     // throws FileError; the headers read so far stay replaced.
     bool CreateFromFile(const std::string& FileName, Notice& why);
 
-    // Takes over a packed DIB: a 40-byte BITMAPINFOHEADER immediately
-    // followed by the pixel data. Fewer than 16 bits per pixel or a
-    // biSizeImage below 1 are refused with false.
-    bool CreateFromPackedDIBPointer(const void* pDIB);
-
     // Takes a frame as a reader leaves it, top row first, as the bitmap
     // file WriteBMP would make of it and CreateFromFile would load: the
     // same info block and the same pixel bytes, without the file. False,

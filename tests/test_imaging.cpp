@@ -255,14 +255,16 @@ TEST(cDIB, HeadersThatCannotDescribeTheBitmapAreRefusedAndNothingIsTaken)
         EXPECT_THROW(dib.PointerToBits(), std::out_of_range) << what;
         EXPECT_TRUE(DirectReadDeclines(dir.file("bad.bmp"))) << what;
     }
-    cDIB dib;
-    const std::tuple<unsigned, unsigned, bool> packed[] = {
-        {16, 600, true}, {24, 0x7FFFFFD0u, false}, {24, 0, false}, {8, 100, false}, {32, 1, true}};
-    for (const auto& [bits, size, taken] : packed) {
-        Bytes file = Dib(10, 30, int(bits), 54, size, 600);
-        file[54] = static_cast<std::uint8_t>(bits);
-        EXPECT_EQ(dib.CreateFromPackedDIBPointer(file.data() + 14), taken) << bits << " bits, " << size << " bytes";
-        EXPECT_EQ(unsigned(dib.PointerToBits()[0]), taken ? bits : 16u) << bits;
+    // Frames taken from memory are refused for what they are, before anything is taken.
+    const std::pair<FrameImage, const char*> frames[] = {
+        {{4, 2, 8, Bytes(1024, 7), Bytes(8, 1)}, "Image format unsupported"},
+        {{0, 2, 24, {}, {}}, "the picture has no pixels"},
+        {{4, 2, 24, {}, Bytes(23, 1)}, "the picture holds fewer pixel bytes than its size needs"}};
+    for (const auto& [frame, said] : frames) {
+        cDIB dib;
+        std::string why;
+        EXPECT_EQ(std::tuple(dib.CreateFromImage(frame, why), why), std::tuple(false, said));
+        EXPECT_THROW(dib.PointerToBits(), std::out_of_range) << said;
     }
 }
 
