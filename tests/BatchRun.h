@@ -12,6 +12,9 @@
 #include <string>
 #include <vector>
 
+#include <fcntl.h>
+#include <unistd.h>
+
 namespace testsupport {
 
 struct Outcome {
@@ -26,7 +29,12 @@ inline Outcome Batch(std::vector<std::string> args)
     for (const auto& a : args)
         argv.push_back(a.c_str());
     std::ostringstream out, err;
+    // The bar is drawn when the process's own standard error is a terminal,
+    // as it is when these tests are run by hand: never here.
+    const int saved = ::dup(STDERR_FILENO), none = ::open("/dev/null", O_WRONLY);
+    ::dup2(none, STDERR_FILENO);
     const int code = BatchMain(static_cast<int>(argv.size()), argv.data(), out, err);
+    ::dup2(saved, STDERR_FILENO), ::close(saved), ::close(none);
     return {code, out.str(), err.str()};
 }
 

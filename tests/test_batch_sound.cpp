@@ -64,13 +64,12 @@ TEST(BatchSound, EveryKindIsKeptSampleForSampleAtAnExactRateOrRefusedBeforeAnyth
         Bytes samples;
         WriteFile(wav, Wav(tag, channels, rate, bits, seconds, mask, &samples));
         const Outcome r = Batch({dir, out, "--overwrite", "--rate", rateText, "--audio", wav});
-        EXPECT_EQ(std::tuple(r.code, r.err.find('\n') + 1), std::tuple(0, r.err.size())) << r.err; // the scan only
+        // The scan only: no word of a length the sound does not share.
+        EXPECT_EQ(std::tuple(r.code, r.err.find('\n') + 1), std::tuple(0, r.err.size())) << r.err;
         const auto m = avitest::ReadMovie(out, false, false);
         EXPECT_EQ(std::tuple(m.rateNum, m.rateDen, m.soundCodec, m.sampleRate, m.channels, m.soundStart),
                   std::tuple(num, den, decoder, rate, channels, 0.0)) << m.error;
         EXPECT_EQ(SoundLayout(out), layout);
-        const double frame = den / double(num);
-        EXPECT_NEAR(samples.size() / (channels * bits / 8.0) / rate, m.keyFrames.size() * frame, frame);
         Bytes decoded = samples; // FFmpeg gives 24-bit samples as the top of 32 bits
         for (std::size_t i = 0; bits == 24 && i < samples.size() / 3; ++i)
             decoded.resize(4 * (i + 1)), decoded[4 * i] = 0,

