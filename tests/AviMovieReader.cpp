@@ -122,6 +122,8 @@ Movie ReadMovie(const std::string& path, bool keepPackets, bool decode)
     m.colorPrimaries = av_color_primaries_name(par->color_primaries);
     m.colorTransfer = av_color_transfer_name(par->color_trc);
     m.level = par->level;
+    m.aspectNum = par->sample_aspect_ratio.num;
+    m.aspectDen = par->sample_aspect_ratio.den;
     const AVCodec* codec = avcodec_find_decoder(par->codec_id);
     if (!codec) {
         m.error = "no decoder";

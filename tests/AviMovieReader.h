@@ -21,6 +21,7 @@ struct Movie {
     // the stream ("unknown" where it carries none) and its level.
     std::string pixFmt, colorRange, colorSpace, colorPrimaries, colorTransfer;
     int level = 0;
+    int aspectNum = 0, aspectDen = 1; // the pixels' shape; 0 where the stream gives none
     std::vector<Bytes> packets;   // as stored, when asked for
     std::vector<bool> keyFrames;  // one per packet
     // Decoded: top row first, blue-green-red, no filler. YUV goes to RGB by

@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <filesystem>
+#include <map>
 
 namespace {
 
@@ -189,6 +190,7 @@ TEST(AviColour, FfmpegShowsEachColourAndH264NamesItsColoursAndLevel)
         const avitest::Movie m = avitest::ReadMovie(movie.path);
         const int height = CodedSize(movie.name, kColourWidth, movie.height).second;
         EXPECT_EQ(std::tuple(m.width, m.height), std::tuple(kColourWidth, height));
+        EXPECT_TRUE(m.aspectNum == 0 || m.aspectNum == m.aspectDen) << "square pixels, not " << m.aspectNum << ":" << m.aspectDen;
         EXPECT_TRUE(movie.level < 0 || m.pixFmt == (movie.name == std::string("mjpeg") ? "yuvj420p" : "yuv420p"))
             << m.pixFmt;
         ExpectColours(m.frames, 3, m.error);
@@ -306,8 +308,14 @@ TEST(AviSettings, EachCompressorHonoursExactlyTheSettingsItOffers)
     std::vector<Frame> frames;
     for (unsigned i = 0; i < 60; ++i)
         frames.push_back(MakeFrame(160, 120, i * 7 + 3));
+    // What the dialog offers for each: quality, key frames, data rate.
+    const std::map<std::string, std::tuple<bool, bool, bool>> offers = {
+        {"raw", {false, false, false}},  {"mjpeg", {true, false, true}}, {"ffv1", {false, true, false}},
+        {"huffyuv", {false, false, false}}, {"utvideo", {false, false, false}}, {"zmbv", {false, true, false}},
+        {"mpeg4", {true, true, true}},   {"h264", {true, true, true}}};
     for (const AviCompressor& c : AviCompressors()) {
         SCOPED_TRACE(c.name);
+        EXPECT_EQ(std::tuple(c.hasQuality, c.hasKeyFrames, c.hasDataRate), offers.at(c.name));
         const std::string path = dir.file(c.name + ".avi");
         ASSERT_EQ(RunMovie(Choice(c.fccHandler, 5), path, {frames.begin(), frames.begin() + 12}), AVIERR_OK);
         const avitest::Movie m = avitest::ReadMovie(path, false, false);
@@ -427,6 +435,7 @@ TEST(AviFailures, EachFailureHasItsOwnCode)
     const std::pair<const char*, Bytes> formats[] = {
         {"32 bits", InfoHeader(4, 4, 32, size)},     {"8 bits", InfoHeader(4, 4, 8, size)},
         {"top-down", InfoHeader(4, -4, 24, size)},   {"zero width", InfoHeader(0, 4, 24, size)},
+        {"zero height", InfoHeader(4, 0, 24, size)},
         {"two planes", patched(12, 2)},              {"RLE8", patched(16, 1)},
         {"header size 39", patched(0, 39)},          {"header size 41", patched(0, 41)},
         {"short header", Bytes(frame.info.begin(), frame.info.begin() + 30)},

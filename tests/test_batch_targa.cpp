@@ -4,6 +4,7 @@
 // the end of the files passed over.
 #include "AviMovieReader.h"
 #include "BatchRun.h"
+#include "SequenceScan.h"
 #include "TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -74,6 +75,15 @@ TEST(BatchTarga, TheLookAtTheSequenceReportsGapsUnreadableFilesAndOtherSizesBefo
                          "shot0005 missing; shot0007 missing; shot0009 missing; and 3 more\n"
                          "reelcast-batch: 7 of 9 files could not be read and repeat the frame before them: " +
                          shortOnes + "and 2 more\n");
+}
+
+// Counts in the account are grouped by thousands, a sign kept, zero bare.
+TEST(BatchTarga, CountsAreGroupedByThousands)
+{
+    const std::pair<std::int64_t, const char*> cases[] = {
+        {0, "0"}, {999, "999"}, {1000, "1,000"}, {-1234567, "-1,234,567"}, {33000, "33,000"}};
+    for (const auto& [n, text] : cases)
+        EXPECT_EQ(batch::Thousands(n), text);
 }
 
 TEST(BatchTarga, StrictLeavesACompleteMovieOrNone)

@@ -2,6 +2,7 @@
 // The imaging module: Targa frames to bitmaps and back, the DIB object, the
 // resampler, the frame list and option values.
 #include "BitmapFile.h"
+#include "BitmapFormat.h"
 #include "FileError.h"
 #include "FileIO.h"
 #include "FileListBox.h"
@@ -10,6 +11,7 @@
 #include "TestSupport.h"
 #include "TextValue.h"
 #include "cDIB.h"
+#include "mdFile.h"
 #include "modImageEffects.h"
 
 #include <gtest/gtest.h>
@@ -296,6 +298,37 @@ TEST(ResampleImage, TakesTheNearestPixelReadsOnPastTheEdgeThenZeroes)
     EXPECT_EQ(std::tuple(image.Width, image.Height, image.Bits), std::tuple(1, 1, Bytes{1, 2, 3, 4}));
 }
 
+// The two bitmap headers hold their fields at the offsets the format gives,
+// little-endian, and are written back byte for byte.
+TEST(BitmapHeaders, FieldsSitAtTheFormatsOffsets)
+{
+    std::uint8_t bytes[54], again[54] = {};
+    for (int i = 0; i < 54; ++i)
+        bytes[i] = static_cast<std::uint8_t>(i + 1);
+    const auto fh = bmp::FileHeader::Parse(bytes);
+    const auto ih = bmp::InfoHeader::Parse(bytes + 14);
+    EXPECT_EQ(std::tuple(fh.bfType, fh.bfSize, fh.bfReserved1, fh.bfReserved2, fh.bfOffBits),
+              std::tuple(0x0201, 0x06050403, 0x0807, 0x0A09, 0x0E0D0C0B));
+    EXPECT_EQ(std::tuple(ih.biSize, ih.biWidth, ih.biHeight, ih.biPlanes, ih.biBitCount, ih.biCompression),
+              std::tuple(0x1211100F, 0x16151413, 0x1A191817, 0x1C1B, 0x1E1D, 0x2221201F));
+    EXPECT_EQ(std::tuple(ih.biSizeImage, ih.biXPelsPerMeter, ih.biYPelsPerMeter, ih.biClrUsed, ih.biClrImportant),
+              std::tuple(0x26252423, 0x2A292827, 0x2E2D2C2B, 0x3231302F, 0x36353433));
+    fh.Serialise(again);
+    ih.Serialise(again + 14);
+    EXPECT_TRUE(std::equal(bytes, bytes + 54, again));
+}
+
+// A file's extension is what follows its name's last dot, in small letters;
+// a dot in a folder's name, or none at all, gives none.
+TEST(GetExtension, TakesTheLastDotOfTheNameInSmallLetters)
+{
+    const std::pair<const char*, const char*> cases[] = {
+        {"shot0001.TGA", "tga"}, {"a.b.BmP", "bmp"}, {"/frames.d/shot", ""}, {"C:\\frames.d\\shot", ""},
+        {"C:shot", ""},          {"noext", ""},       {"trailing.", ""},        {"x.AZaz09", "azaz09"}};
+    for (const auto& [path, extension] : cases)
+        EXPECT_EQ(GetExtension(path), extension) << path;
+}
+
 TEST(FileListBox, ListsOnlyTargaFilesInCaseBlindOrderAndGetNextWalksPastTheEnd)
 {
     TempDir dir;
@@ -319,7 +352,7 @@ TEST(FileListBox, ListsOnlyTargaFilesInCaseBlindOrderAndGetNextWalksPastTheEnd)
 TEST(TextValue, LeadingNumberInAnyLocaleRoundedHalfToEvenAndClamped)
 {
     const std::pair<const char*, double> cases[] = {
-        {"15", 15}, {"5 12", 512}, {" \t1\n5 ", 15}, {"12abc", 12}, {"-3", -3}, {"+7", 7}, {"15.5", 15.5},
+        {"15", 15}, {"99.9", 99.9}, {"&H19", 25}, {"5 12", 512}, {" \t1\n5 ", 15}, {"12abc", 12}, {"-3", -3}, {"+7", 7}, {"15.5", 15.5},
         {".5", 0.5}, {"1.5e2", 150}, {"1.5D2", 150}, {"2E-1", 0.2}, {"2e", 2}, {"2e+x", 2}, {"1.2.3", 1.2},
         {"1,5", 1}, {"&H1F", 31}, {"&hff", 255}, {"&O17", 15}, {"&o19", 1}, {"& H 1 0", 16}, {"&H", 0},
         {"", 0}, {" ", 0}, {"abc", 0}, {"-", 0}, {".", 0}, {"e5", 0}, {"inf", 0}, {"nan", 0}, {"0x10", 0},

@@ -83,6 +83,8 @@ TEST(WindowRun, InstalledWindowRunsAsksAndClosesOnAStopSignal)
         ASSERT_EQ(movie.frames.size(), sig > 0 ? 3u : sig ? 4u : 10u) << movie.error;
         EXPECT_TRUE(movie.warnings.empty()) << movie.warnings.front();
         EXPECT_EQ(movie.frames[2], pictures[2]);
+        // The window's frames pass through its bitmaps into its picture box.
+        EXPECT_EQ(w.imL->picture().size(), QSize(movie.width, movie.height));
         EXPECT_TRUE(OnlyFrames(frames));
         EXPECT_EQ(std::tuple(w.CloseRequested(), w.Status->text(), w.CmdCreate->text()),
                   std::tuple(sig > 0, sig > 0 ? "Movie's creation stopped: the window was closed."
