@@ -399,6 +399,7 @@ TEST(AviFailures, EachFailureHasItsOwnCode)
     EXPECT_EQ(write(compressed, 1, 1, frame.bits.data()), AVIERR_BADPARAM) << "a position again";
     EXPECT_EQ(write(compressed, 2, 2, frame.bits.data()), AVIERR_BADPARAM) << "two frames at once";
     EXPECT_EQ(write(compressed, 2, 1, nullptr), AVIERR_BADPARAM) << "no bits";
+    EXPECT_EQ(write(compressed, -1, 1, frame.bits.data()), AVIERR_BADPARAM) << "before the start";
     AVIStreamRelease(compressed);
     // Handles whose file is gone, or that are released or null, are refused, not followed.
     ASSERT_EQ(AVIFileRelease(file), AVIERR_OK);

@@ -150,7 +150,7 @@ TEST_F(FrmMainTest, ElsewhereTheWindowUsesTheUsersFoldersWritesNothingBesideItse
     for (const char* name : {"XDG_DATA_HOME", "XDG_CONFIG_HOME", "XDG_DATA_DIRS", "XDG_CONFIG_DIRS", "XDG_RUNTIME_DIR"})
         qputenv(name, (root.filePath(name)).toUtf8());
     qunsetenv("XDG_CURRENT_DESKTOP");
-    // A browser registered for pages that notes the link it was given.
+    // A browser registered for pages and mail links that notes the link it was given.
     const QString browser = root.filePath("browser"), noted = root.filePath("browser.ran");
     for (const char* folder : {"XDG_DATA_HOME/applications", "XDG_CONFIG_HOME", "XDG_RUNTIME_DIR"})
         ASSERT_TRUE(QDir().mkpath(root.filePath(folder)));
@@ -160,6 +160,7 @@ TEST_F(FrmMainTest, ElsewhereTheWindowUsesTheUsersFoldersWritesNothingBesideItse
         << "[Desktop Entry]\nType=Application\nName=B\nExec=" << browser.toStdString() << " %u\nMimeType=text/html;\n";
     std::ofstream(root.filePath("XDG_CONFIG_HOME/mimeapps.list").toStdString())
         << "[Default Applications]\ntext/html=b.desktop\n";
+    qputenv("BROWSER", browser.toUtf8()); // what xdg-open hands a mail link to on no desktop
 
     for (const QString& fakeHome : {home, blocked}) {
         qputenv("HOME", fakeHome.toUtf8());
@@ -171,13 +172,17 @@ TEST_F(FrmMainTest, ElsewhereTheWindowUsesTheUsersFoldersWritesNothingBesideItse
         w.activateWindow();
         ASSERT_TRUE(QTest::qWaitForWindowActive(&w));
         QTest::qWait(50);
-        if (fakeHome == home) {
-            QTest::mouseClick(w.lblSite, Qt::LeftButton);
+        for (const auto& [link, expected] : {std::pair{w.lblSite, "https://reelcast.example.org"},
+                                             std::pair{w.lblMail, "mailto:support@reelcast.example.org"}}) {
+            if (fakeHome != home)
+                break;
+            QFile::remove(noted);
+            QTest::mouseClick(link, Qt::LeftButton);
             for (int i = 0; i < 250 && QFileInfo(noted).size() == 0; ++i)
                 QTest::qWait(20);
             std::string said;
             std::getline(std::ifstream(noted.toStdString()), said);
-            EXPECT_EQ(said, "https://reelcast.example.org");
+            EXPECT_EQ(said, expected);
         }
         w.TxtDir->setText(fakeHome == home ? "/no/such/frames dir" : "");
         EXPECT_TRUE(w.close());
@@ -187,6 +192,7 @@ TEST_F(FrmMainTest, ElsewhereTheWindowUsesTheUsersFoldersWritesNothingBesideItse
     }
     EXPECT_EQ(FrmMain(app.toStdString(), build).TxtDir->text(), "");
     qputenv("HOME", wasHome);
+    qunsetenv("BROWSER");
     EXPECT_EQ(QDir(app).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden), QStringList());
     EXPECT_EQ(QDir(root.filePath("XDG_RUNTIME_DIR")).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), QStringList())
         << "the page's private folder goes with it";

@@ -6,6 +6,7 @@
 #include "FileError.h"
 #include "FileIO.h"
 #include "FileListBox.h"
+#include "FileRows.h"
 #include "KeptBitmap.h"
 #include "TGA.h"
 #include "TestSupport.h"
@@ -296,6 +297,23 @@ TEST(ResampleImage, TakesTheNearestPixelReadsOnPastTheEdgeThenZeroes)
     image = {1, 1, 32, {}, {1, 2, 3, 4}};
     ResampleImage(image, 2, 2);
     EXPECT_EQ(std::tuple(image.Width, image.Height, image.Bits), std::tuple(1, 1, Bytes{1, 2, 3, 4}));
+}
+
+// A read that meets the file's end fails, with no stale error left to be
+// told as its reason; a whole read succeeds.
+TEST(FileRows, ReadsPastTheEndFailWithoutAStaleError)
+{
+    TempDir dir;
+    WriteFile(dir.file("f"), {1, 2, 3, 4, 5, 6, 7, 8, 9, 10});
+    const fileio::File file = fileio::File::OpenForReading(dir.file("f"));
+    std::uint8_t rows[8] = {};
+    for (const bool reversed : {false, true}) {
+        errno = EINTR;
+        EXPECT_EQ(std::tuple(ReadRows(file, rows, 4, 2, 4, reversed), errno), std::tuple(false, 0)) << reversed;
+        EXPECT_TRUE(ReadRows(file, rows, 4, 2, 2, reversed));
+        const Bytes expected = reversed ? Bytes{7, 8, 9, 10, 3, 4, 5, 6} : Bytes{3, 4, 5, 6, 7, 8, 9, 10};
+        EXPECT_EQ(Bytes(rows, rows + 8), expected);
+    }
 }
 
 // The two bitmap headers hold their fields at the offsets the format gives,
