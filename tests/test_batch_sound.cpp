@@ -149,4 +149,10 @@ TEST(BatchSound, ASoundCutShortWhileReadSaysWhereItEnds)
                 ::testing::ThrowsMessage<std::runtime_error>(
                     "The sound file " + path + " has become shorter than its header says: its sound ends after 47000 "
                     "of its 48000 samples."));
+    // Cut where its sound would begin: no sample at all is left.
+    std::filesystem::resize_file(path, std::filesystem::file_size(path) - 4 * 47000);
+    EXPECT_THAT([&] { sound.Read(0, 48000, samples); },
+                ::testing::ThrowsMessage<std::runtime_error>(
+                    "The sound file " + path + " has become shorter than its header says: its sound ends after 0 "
+                    "of its 48000 samples."));
 }

@@ -77,4 +77,11 @@ TEST_P(FrameBlendBy, IdenticalPicturesComeBackExactlyAndOthersAreRefused)
         EXPECT_EQ(std::tuple(out.Width, out.Height, out.BitCount, out.Palette.size(), out.Bits),
                   std::tuple(16, 16, 24, 0u, colours.Bits)) << n << " pictures";
     }
+    // The smallest picture is one pixel; a picture of no pixels starts nothing.
+    const FrameImage pixel{1, 1, 24, {}, {9, 8, 7}}, noColumns{0, 1, 24, {}, {}}, noRows{1, 0, 24, {}, {}};
+    blend.Start();
+    EXPECT_EQ(std::tuple(blend.Add(noColumns), blend.Add(noRows), blend.Add(pixel), blend.Add(pixel)),
+              std::tuple(false, false, true, true));
+    ASSERT_TRUE(blend.Result(none));
+    EXPECT_EQ(std::tuple(none.Width, none.Height, none.Bits), std::tuple(1, 1, pixel.Bits));
 }

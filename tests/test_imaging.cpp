@@ -268,6 +268,7 @@ TEST(cDIB, HeadersThatCannotDescribeTheBitmapAreRefusedAndNothingIsTaken)
         std::string why;
         EXPECT_EQ(std::tuple(dib.CreateFromImage(frame, why), why), std::tuple(false, said));
         EXPECT_THROW(dib.PointerToBits(), std::out_of_range) << said;
+        EXPECT_THROW(dib.PointerToBitmapInfo(), std::out_of_range) << said;
     }
 }
 
