@@ -10,6 +10,7 @@
 #include <QFontMetrics>
 #include <QGroupBox>
 #include <QImage>
+#include <QMimeData>
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QTest>
@@ -254,7 +255,18 @@ TEST_F(FrmMainTest, ControlsKeepTheirPlacesTextsFacesAndOrder)
     const QString longPath = QString("/a/very/long/way/down").repeated(8);
     w.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&w));
-    w.DropPath((longPath + "/shot0001.tga").toStdString()); // a file dropped: its folder
+    // A file dropped on the window gives its folder; a web link is not taken.
+    QMimeData file, page;
+    file.setUrls({QUrl::fromLocalFile(longPath + "/shot0001.tga")});
+    page.setUrls({QUrl("https://reelcast.example.org/a")});
+    for (QMimeData* data : {&page, &file}) {
+        QDragEnterEvent enter(QPoint(5, 5), Qt::CopyAction, data, Qt::LeftButton, Qt::NoModifier);
+        QDropEvent drop(QPointF(5, 5), Qt::CopyAction, data, Qt::LeftButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(&w, &enter);
+        QCoreApplication::sendEvent(&w, &drop);
+        EXPECT_EQ(std::tuple(w.acceptDrops(), enter.isAccepted(), drop.isAccepted()),
+                  std::tuple(true, data == &file, data == &file));
+    }
     EXPECT_EQ(std::tuple(w.TxtDir->text(), w.TxtDir->cursorPosition(), w.PB->hasFocus()),
               std::tuple(longPath, static_cast<int>(longPath.size()), true));
     for (QLineEdit* box : {w.TxtDir, w.TxtOut}) {
