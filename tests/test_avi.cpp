@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <map>
 
@@ -86,6 +87,10 @@ HRESULT_AVI RunMovie(const AVICOMPRESSOPTIONS& choice, const std::string& path, 
     }
     AVIStreamRelease(stream);
     AVIStreamRelease(compressed);
+    // As the run counts them, once the compressor has given up the frames it held.
+    if (AVIFILEINFO counted{}; hr == AVIERR_OK && AVIFileInfo(file, &counted, sizeof counted) == AVIERR_OK) {
+        EXPECT_EQ(counted.dwLength, frames.size() + 1) << path;
+    }
     const HRESULT_AVI closed = file ? AVIFileRelease(file) : AVIERR_OK;
     return hr == AVIERR_OK ? closed : hr;
 }
@@ -384,8 +389,12 @@ TEST(AviFailures, EachFailureHasItsOwnCode)
     ASSERT_EQ(AVIMakeCompressedStream(&compressed, stream, &raw, nullptr), AVIERR_OK);
     EXPECT_EQ(AVIMakeCompressedStream(&extra, stream, &raw, nullptr), AVIERR_UNSUPPORTED) << "a second compressor";
     EXPECT_EQ(AVIMakeCompressedStream(&extra, compressed, &raw, nullptr), AVIERR_BADHANDLE) << "of a compressor";
-    const auto write = [&](PAVISTREAM to, std::int32_t at, std::int32_t count, const void* bits) {
-        return AVIStreamWrite(to, at, count, bits, 48, 0, nullptr, nullptr);
+    // A refused write took nothing; an accepted one took all it was given.
+    const auto write = [&](PAVISTREAM to, std::int32_t at, std::int32_t count, const void* bits, std::int32_t cb = 48) {
+        std::int32_t samples = -1, bytes = -1;
+        const HRESULT_AVI hr = AVIStreamWrite(to, at, count, bits, cb, 0, &samples, &bytes);
+        EXPECT_EQ(std::tuple(samples, bytes), hr == AVIERR_OK ? std::tuple(count, cb) : std::tuple(0, 0)) << hr;
+        return hr;
     };
     EXPECT_EQ(write(compressed, 1, 1, frame.bits.data()), AVIERR_UNSUPPORTED) << "before the format";
     ASSERT_EQ(AVIStreamSetFormat(compressed, 0, frame.info.data(), 40), AVIERR_OK);
@@ -393,10 +402,11 @@ TEST(AviFailures, EachFailureHasItsOwnCode)
     info.fccType = mmioStringToFOURCC("auds", 0);
     EXPECT_EQ(AVIFileCreateStream(file, &extra, &info), AVIERR_UNSUPPORTED) << "sound after the header";
     EXPECT_EQ(write(stream, 1, 1, frame.bits.data()), AVIERR_UNSUPPORTED) << "past the compressor";
-    std::int32_t samples = -1, bytes = -1;
-    EXPECT_EQ(AVIStreamWrite(compressed, 1, 1, frame.bits.data(), 48, 0, &samples, &bytes), AVIERR_OK);
-    EXPECT_EQ(std::tuple(samples, bytes), std::tuple(1, 48));
+    EXPECT_EQ(write(compressed, 1, 1, frame.bits.data()), AVIERR_OK);
     EXPECT_EQ(write(compressed, 1, 1, frame.bits.data()), AVIERR_BADPARAM) << "a position again";
+    EXPECT_EQ(write(compressed, 2, 1, frame.bits.data(), 0), AVIERR_BADSIZE) << "no bytes";
+    EXPECT_EQ(write(compressed, 2, 1, frame.bits.data(), -48), AVIERR_BADPARAM) << "fewer than no bytes";
+    EXPECT_EQ(write(compressed, 2, -1, frame.bits.data()), AVIERR_BADPARAM) << "fewer than no frames";
     EXPECT_EQ(write(compressed, 2, 2, frame.bits.data()), AVIERR_BADPARAM) << "two frames at once";
     EXPECT_EQ(write(compressed, 2, 1, nullptr), AVIERR_BADPARAM) << "no bits";
     EXPECT_EQ(write(compressed, -1, 1, frame.bits.data()), AVIERR_BADPARAM) << "before the start";
@@ -420,8 +430,17 @@ TEST(AviFailures, EachFailureHasItsOwnCode)
     EXPECT_EQ(AVIFileCreateStream(file, &extra, &info), AVIERR_UNSUPPORTED) << "a second sound stream";
     EXPECT_EQ(AVIStreamSetFormat(sound, 0, pcm, 15), AVIERR_BADFORMAT);
     EXPECT_EQ(AVIStreamSetFormat(sound, 0, pcm, 16), AVIERR_OK);
+    ASSERT_EQ(AVIStreamSetFormat(stream, 0, frame.info.data(), 40), AVIERR_OK);
+    // Its samples are counted in whole blocks of four bytes; the movie keeps only the accepted ones.
+    EXPECT_EQ(write(sound, 0, 0, pcm, 0), AVIERR_OK) << "no samples";
+    EXPECT_EQ(write(sound, 0, -1, pcm, -4), AVIERR_BADPARAM) << "fewer than no samples";
+    EXPECT_EQ(write(sound, 0, 1, pcm, -4), AVIERR_BADPARAM) << "fewer than no bytes";
+    EXPECT_EQ(write(sound, 0, 2, pcm, 4), AVIERR_BADSIZE) << "the bytes of one sample";
+    EXPECT_EQ(write(sound, 0, 1, pcm + 4, 4), AVIERR_OK);
+    EXPECT_EQ(write(stream, 1, 1, frame.bits.data()), AVIERR_OK);
     AVIStreamRelease(stream), AVIFileRelease(file);
-    EXPECT_EQ(AVIStreamWrite(sound, 0, 1, pcm, 4, 0, nullptr, nullptr), AVIERR_BADHANDLE) << "its file is gone";
+    EXPECT_EQ(avitest::ReadMovie(dir.file("sound.avi")).sound, Bytes(pcm + 4, pcm + 8));
+    EXPECT_EQ(write(sound, 1, 1, pcm, 4), AVIERR_BADHANDLE) << "its file is gone";
     AVIStreamRelease(sound);
 
     // Each way a format can differ from the one layout the layer takes:
@@ -452,4 +471,96 @@ TEST(AviFailures, EachFailureHasItsOwnCode)
     const Frame huge{30000, 20000, InfoHeader(30000, 20000, 24, 0), {}, {}};
     EXPECT_EQ(RunMovie(raw, dir.file("huge.avi"), {huge}), AVIERR_BADFORMAT);
     EXPECT_EQ(std::filesystem::file_size(dir.file("huge.avi")), 0u);
+}
+
+// What the run asks of a movie (RunMovie checks the count of frames, position
+// 0 included, for every compressor): its streams, the frame rectangle's size
+// and the rate; a record too short, or none, is refused and left as it was.
+TEST(AviFileInfo, DescribesTheMovieAndRefusesAShortRecordOrADeadFile)
+{
+    TempDir dir;
+    const auto infoOf = [](PAVIFILE file, std::int32_t size = sizeof(AVIFILEINFO)) {
+        AVIFILEINFO i;
+        std::memset(&i, 0xAB, sizeof i);
+        const HRESULT_AVI hr = AVIFileInfo(file, &i, size);
+        return std::tuple(hr, i.dwStreams, i.dwWidth, i.dwHeight, i.dwRate, i.dwScale, i.dwLength,
+                          std::string(i.szFileType, strnlen(i.szFileType, sizeof i.szFileType)));
+    };
+    AVI_STREAM_INFO vids = VideoInfo(0, 0, 30000), auds{};
+    vids.dwScale = 1001, auds.fccType = mmioStringToFOURCC("auds", 0);
+    SetRect(&vids.rcFrame, 2, 3, 8, 7);
+    PAVIFILE file = nullptr;
+    PAVISTREAM stream = nullptr, sound = nullptr;
+    ASSERT_EQ(AVIFileOpen(&file, dir.file("m.avi").c_str(), OF_WRITE | OF_CREATE, nullptr), AVIERR_OK);
+    ASSERT_EQ(AVIFileCreateStream(file, &stream, &vids), AVIERR_OK);
+    EXPECT_EQ(std::get<1>(infoOf(file)), 1u) << "the picture alone";
+    ASSERT_EQ(AVIFileCreateStream(file, &sound, &auds), AVIERR_OK);
+    EXPECT_EQ(infoOf(file), std::tuple(AVIERR_OK, 2u, 6u, 4u, 30000u, 1001u, 0u, "AVI"));
+    const auto cut = infoOf(file, sizeof(AVIFILEINFO) - 1);
+    EXPECT_EQ(std::tuple(std::get<0>(cut), std::get<6>(cut)), std::tuple(AVIERR_BADSIZE, 0xABABABABu));
+    EXPECT_EQ(AVIFileInfo(file, nullptr, sizeof(AVIFILEINFO)), AVIERR_BADSIZE);
+    AVIStreamRelease(stream), AVIStreamRelease(sound);
+    ASSERT_EQ(AVIFileRelease(file), AVIERR_OK);
+    EXPECT_EQ(std::get<0>(infoOf(file)), AVIERR_BADHANDLE) << "a released file";
+    EXPECT_EQ(std::get<0>(infoOf(nullptr)), AVIERR_BADHANDLE);
+}
+
+// Shorter texts are padded with blanks and longer ones cut at four; nothing
+// past a text's end is read; only 0x10 asks for capitals.
+TEST(AviFourCC, TextsArePaddedCutAndUpperCasedOnlyWhenAsked)
+{
+    const char ended[] = {'a', '\0', 'c', 'd'};
+    const std::tuple<const char*, std::uint32_t, const char*> cases[] = {
+        {"ab", 0, "ab  "},     {"", 0, "    "},     {nullptr, 0, "    "},     {nullptr, 0x10, "    "},
+        {ended, 0, "a   "},    {"abcdef", 0, "abcd"}, {"aBc1", 0, "aBc1"},  {"aBc1z", 0x10, "ABC1"},
+        {"ab", 0x10, "AB  "},  {"xvid", ~0x10u, "xvid"}};
+    for (const auto& [text, flags, c] : cases)
+        EXPECT_EQ(mmioStringToFOURCC(text, flags), std::uint32_t(c[0] | c[1] << 8 | c[2] << 16 | c[3] << 24)) << c;
+}
+
+// The options of every stream or of none: each starts from the caller's
+// options, and they count as pending until freed.
+TEST(AviSaveOptions, FillEveryStreamOrNoneAndCountUntilFreed)
+{
+    int calls = 0, refuse = 0;
+    const AviSaveOptionsProvider chooser = [&](AviOwnerWindow, std::uint32_t, AVICOMPRESSOPTIONS& o) {
+        o.dwQuality += 1000 * ++calls;
+        return calls == refuse ? 0 : 1;
+    };
+    const AviSaveOptionsProvider previous = SetAviSaveOptionsProvider({});
+    const int pending = AviSaveOptionsPending();
+    AVICOMPRESSOPTIONS a{}, b{};
+    AVICOMPRESSOPTIONS *both[] = {&a, &b}, *gap[] = {&a, nullptr};
+    const std::tuple<const char*, bool, int, AVICOMPRESSOPTIONS**, int, int> cases[] = {
+        {"no provider", false, 2, both, 0, 0},     {"no streams", true, 0, both, 0, 0},
+        {"no options", true, 2, nullptr, 0, 0},    {"a stream without options", true, 2, gap, 0, 0},
+        {"the first refused", true, 2, both, 1, 0}, {"the second refused", true, 2, both, 2, 0},
+        {"both accepted", true, 2, both, 0, 1}};
+    for (const auto& [what, installed, streams, options, refused, answer] : cases) {
+        a.dwQuality = 1, b.dwQuality = 2, calls = 0, refuse = refused;
+        SetAviSaveOptionsProvider(installed ? chooser : AviSaveOptionsProvider{});
+        EXPECT_EQ(AVISaveOptions(nullptr, 0, streams, nullptr, options), answer) << what;
+        EXPECT_EQ(std::tuple(a.dwQuality, b.dwQuality, AviSaveOptionsPending() - pending),
+                  answer ? std::tuple(1001u, 2002u, 2) : std::tuple(1u, 2u, 0)) << what;
+    }
+    const std::tuple<int, AVICOMPRESSOPTIONS**, HRESULT_AVI, int> frees[] = {{-1, both, AVIERR_BADPARAM, 2},
+        {1, nullptr, AVIERR_BADPARAM, 2}, {0, nullptr, AVIERR_OK, 2}, {2, gap, AVIERR_OK, 1}, {2, both, AVIERR_OK, 0}};
+    for (const auto& [streams, options, result, left] : frees) {
+        EXPECT_EQ(AVISaveOptionsFree(streams, options), result) << streams;
+        EXPECT_EQ(AviSaveOptionsPending() - pending, left) << streams;
+    }
+    SetAviSaveOptionsProvider(previous);
+}
+
+// Each limit of a movie's sound at its last value that fits and its first
+// that does not, where the batch tests do not reach it.
+TEST(AviSound, UnfitNamesTheLimitPassedAndNothingAtTheLimit)
+{
+    const std::tuple<wav::Format, std::int64_t, std::string> cases[] = {
+        {{1, 512, 8000, 4096000, 512, 8}, 2147483647, ""},
+        {{1, 1, 2147483647, 2147483647, 1, 8}, 1, ""},
+        {{1, 2, 536870912, 2147483648u, 4, 16}, 1,
+         "takes 2147483648 bytes a second (536870912 samples a second), more than a movie's sound can (2147483647)"}};
+    for (const auto& [format, samples, says] : cases)
+        EXPECT_EQ(AviSoundUnfit(format, samples), says) << format.channels << " " << format.bytesPerSecond;
 }
