@@ -15,8 +15,6 @@
 
 namespace batch {
 
-namespace {
-
 std::string Duration(double seconds)
 {
     const auto s = static_cast<long>(seconds + 0.5);
@@ -27,8 +25,6 @@ std::string Duration(double seconds)
         std::snprintf(text, sizeof text, "%ld:%02ld", s / 60, s % 60);
     return text;
 }
-
-} // namespace
 
 std::string WithNewlines(const std::string& text)
 {

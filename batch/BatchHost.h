@@ -18,6 +18,10 @@
 
 namespace batch {
 
+// The time left on the bar, to the nearest second: "m:ss" under an hour,
+// "h:mm:ss" from an hour.
+std::string Duration(double seconds);
+
 // The text with the run's CR LF line ends as plain newlines.
 std::string WithNewlines(const std::string& text);
 

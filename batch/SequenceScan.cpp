@@ -7,8 +7,10 @@
 #include "TargaReader.h"
 #include "mdFile.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
+#include <limits>
 #include <ostream>
 #include <strings.h>
 
@@ -54,7 +56,10 @@ void FindGap(SequenceScan& scan, const Numbered& before, const Numbered& after)
     const std::uint64_t a = std::stoull(before.digits), b = std::stoull(after.digits);
     if (b <= a + 1)
         return;
-    scan.missing += static_cast<std::int64_t>(b - a - 1);
+    // Each gap fits, 18 digits at most; ten of them pass the total's largest,
+    // where it stops.
+    scan.missing = static_cast<std::int64_t>(std::min<std::uint64_t>(
+        static_cast<std::uint64_t>(scan.missing) + (b - a - 1), std::numeric_limits<std::int64_t>::max()));
     scan.gaps.Add(b == a + 2 ? NumberedName(before, a + 1) + " missing"
                              : NumberedName(before, a + 1) + "\u2013" + NumberedName(before, b - 1) + " missing");
 }

@@ -39,7 +39,7 @@ struct SequenceScan {
     std::int32_t width = 0, height = 0;
     Findings otherSize;  // "shot0009.tga (640 x 480)"
     Findings gaps;       // "shot0041–shot0043 missing"
-    std::int64_t missing = 0; // files missing in all the gaps
+    std::int64_t missing = 0; // files missing in all the gaps, at most INT64_MAX
 
     bool problems() const { return unreadable.count > 0 || otherSize.count > 0 || gaps.count > 0; }
 };

@@ -3,6 +3,7 @@
 // the program stopped by a signal or cut short by a full disk, its sound
 // beside its pictures whatever the ending; and its bar on a terminal.
 #include "AviMovieReader.h"
+#include "BatchHost.h"
 #include "BatchRun.h"
 #include "TestSupport.h"
 #include "mdAVI.h"
@@ -362,4 +363,47 @@ TEST(BatchProgram, OnATerminalABarCountsTheFramesWritten)
                             "reelcast-batch: 1 cannot be read: " + why + bars +
                                 "\nreelcast-batch: 1 of 9 files could not be read and repeats the frame before it: " +
                                 why));
+}
+
+// The compressor's settings from --quality, --keyframe-every and --datarate,
+// each text read as TextValue reads it and rounded half to even: the quality
+// of 0 to 100 in hundredths, key frames never negative, the data rate in KB/s
+// of at most 4194303 (the most 32 bits of bytes hold); an option not given
+// leaves its setting alone.
+TEST(BatchHost, TheCompressorsSettingsAreTheOptionsScaledAndClamped)
+{
+    const std::tuple<const char*, const char*, const char*, std::uint32_t, std::uint32_t, std::uint32_t> rows[] = {
+        {"55", "", "", 5500, 7, 7},
+        {"150", "-4", "-5", 10000, 0, 0},
+        {"-3", "2.5", "4194303", 0, 2, 4194303u * 1024},
+        {"49.6", "&H10", "4194304", 5000, 16, 4194303u * 1024},
+        {"48.5", "3e9", "1e12", 4800, 2147483647, 4194303u * 1024},
+        {"x", "0", "1.5", 0, 0, 2048},
+    };
+    const auto& codecs = AviCompressors();
+    for (std::size_t i = 0; i < std::size(rows); ++i) {
+        const auto& [quality, keys, rate, q, k, bytes] = rows[i];
+        batch::Options o;
+        o.quality = quality, o.keyFrameEvery = keys, o.dataRate = rate;
+        const AviCompressor& codec = codecs[i % codecs.size()];
+        BuildState state;
+        std::ostringstream err;
+        batch::BatchHost host(o, codec, state, err, false);
+        AVICOMPRESSOPTIONS c{};
+        c.dwKeyFrameEvery = c.dwBytesPerSecond = 7;
+        EXPECT_TRUE(host.ChooseCompressor(nullptr, c));
+        EXPECT_EQ(std::tuple(c.fccType, c.fccHandler, c.dwQuality, c.dwKeyFrameEvery, c.dwBytesPerSecond, err.str()),
+                  std::tuple(0x73646976u /* "vids" */, codec.fccHandler, q, k, bytes, ""))
+            << quality << " " << keys << " " << rate;
+    }
+}
+
+// The time left on the bar, to the nearest second, halves up.
+TEST(BatchHost, TimeLeftIsMinutesAndSecondsUnderAnHourAndHoursFromOne)
+{
+    const std::pair<double, const char*> cases[] = {
+        {0, "0:00"}, {0.49, "0:00"}, {59.5, "1:00"}, {599.4, "9:59"}, {3599.4, "59:59"},
+        {3599.5, "1:00:00"}, {3600, "1:00:00"}, {36061, "10:01:01"}, {360000, "100:00:00"}};
+    for (const auto& [seconds, text] : cases)
+        EXPECT_EQ(batch::Duration(seconds), text) << seconds;
 }

@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <iostream>
+#include <limits>
 
 #include <sys/stat.h>
 
@@ -84,6 +85,32 @@ TEST(BatchTarga, CountsAreGroupedByThousands)
         {0, "0"}, {999, "999"}, {1000, "1,000"}, {-1234567, "-1,234,567"}, {33000, "33,000"}};
     for (const auto& [n, text] : cases)
         EXPECT_EQ(batch::Thousands(n), text);
+}
+
+// A frame number is the digits ending a name's stem, at most 18 of them:
+// longer runs, even past what 64 bits hold, are none, and nothing is found
+// between them. Numbers of one prefix (letter case aside) and one width are
+// compared, their leading zeros kept. Ten gaps of 18 digits pass what the
+// count of files missing holds: it stops at its largest.
+TEST(BatchTarga, FrameNumbersOfUpTo18DigitsAreComparedAndLongerOnesAreNone)
+{
+    TempDir frames, wide;
+    const std::string zeros(18, '0'), nines(18, '9');
+    const std::vector<std::string> stems = {"a" + zeros, "a" + nines, "b" + nines + "7", "b" + nines + "9",
+                                            "c99999999999999999997", "c99999999999999999999", "D0009", "d0012",
+                                            "e1", "e3"};
+    for (const std::string& stem : stems)
+        WriteFile(frames.file(stem + ".tga"), Bytes{});
+    const batch::SequenceScan scan = batch::ScanSequence(frames.path().string());
+    EXPECT_EQ(std::tuple(scan.files, scan.unreadable.count, scan.missing, scan.gaps.first),
+              std::tuple(10, 10, 999999999999999998 + 2 + 1,
+                         std::vector<std::string>{"a000000000000000001\u2013a999999999999999998 missing",
+                                                  "D0010\u2013D0011 missing", "e2 missing"}));
+    for (char prefix = 'a'; prefix < 'k'; ++prefix)
+        for (const std::string& number : {zeros, nines})
+            WriteFile(wide.file(prefix + number + ".tga"), Bytes{});
+    const batch::SequenceScan all = batch::ScanSequence(wide.path().string());
+    EXPECT_EQ(std::tuple(all.gaps.count, all.missing), std::tuple(10, std::numeric_limits<std::int64_t>::max()));
 }
 
 TEST(BatchTarga, StrictLeavesACompleteMovieOrNone)
