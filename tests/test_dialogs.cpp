@@ -141,18 +141,13 @@ TEST(AviSaveOptionsDialog, ChoosesRemembersAndCancels)
     EXPECT_EQ(chosen.fccHandler, 0u);
 }
 
-// The program asks for one name; the fuzz target reads the multiple-selection layouts.
 TEST(WriteFileBuffer, WritesEachLayoutOverThePreparedBufferOrRefusesAndKeepsIt)
 {
     const std::string prepared = PreparedFileBuffer(), longest = std::string("/").append(258, 'n');
     EXPECT_EQ(prepared, "\0"s + std::string(259, ' '));
-    std::string buffer = prepared, several = prepared;
+    std::string buffer = prepared;
     EXPECT_TRUE(WriteFileBuffer(buffer, {longest}, false));
     EXPECT_EQ(std::tuple(buffer, NameBeforeNul(buffer)), std::tuple(longest + "\0"s, longest)) << "the whole buffer";
-    EXPECT_TRUE(WriteFileBuffer(several, {"/home/u/a.avi", "/home/u/b.avi"}, true));
-    EXPECT_EQ(several, "/home/u\0a.avi\0b.avi\0\0"s + prepared.substr(21)) << "the rest as prepared";
-    EXPECT_EQ(std::tuple(CountFiles(several), MultiFilename(several, 1), MultiFilename(several, 2), MultiFilename(several, 3)),
-              std::tuple(2, "/home/u/a.avi", "/home/u/b.avi", ""));
     for (const std::string& noName : {prepared, "no nul here"s, ""s})
         EXPECT_EQ(NameBeforeNul(noName), "");
     const std::tuple<const char*, std::vector<std::string>, bool> refused[] = {
@@ -165,6 +160,66 @@ TEST(WriteFileBuffer, WritesEachLayoutOverThePreparedBufferOrRefusesAndKeepsIt)
         EXPECT_FALSE(WriteFileBuffer(buffer, names, multiselect)) << what;
         EXPECT_EQ(buffer, prepared) << what;
     }
+}
+
+// The window only saves; the object also opens one or several files, and
+// its record carries the settings and the chosen filter from one dialog to
+// the next.
+TEST(FileCommonDialog, HandsItsRecordToEachDialogAndReadsTheNamesBack)
+{
+    FileCommonDialog dialog;
+    QWidget owner;
+    std::vector<FileDialogRequest> asked;
+    FileDialogAnswer answer;
+    dialog.SetPresenter([&](const FileDialogRequest& r) { return asked.push_back(r), answer; });
+    EXPECT_EQ(std::tuple(dialog.Count(), dialog.GetMultiFilename(1), dialog.WindowTitle(), dialog.DefaultExtension(),
+                         dialog.InitialDirectory()),
+              std::tuple(-1, "", "", "", "")) << "before any dialog";
+    dialog.SetFilter("Targa (*.tga)|*.tga|All Files|*");
+    dialog.SetWindowTitle("Pick");
+    dialog.SetDefaultExtension(".tga");
+    dialog.SetInitialDirectory("/home/u");
+    dialog.SetObjectOwner(&owner);
+    EXPECT_EQ(dialog.Record().lpstrFilter, "Targa (*.tga)\0*.tga\0All Files\0*\0"s);
+    const std::string rest = PreparedFileBuffer();
+    const auto multiple = [&](std::vector<std::string> paths, std::size_t filter = 0) {
+        answer = {true, std::move(paths), filter};
+        return dialog.GetFileOpenName(true);
+    };
+    EXPECT_EQ(multiple({"/home/u/a.tga", "/home/u/b.tga", "/home/u/c.tga"}, 1),
+              "/home/u\0a.tga\0b.tga\0c.tga\0\0"s + rest.substr(27));
+    const OpenFileNameRecord& r = dialog.Record();
+    EXPECT_EQ(std::tuple(r.lStructSize, r.nMaxFile, r.Flags, r.nFilterIndex, r.nFileOffset, r.nFileExtension),
+              std::tuple(76u, 260u, 0x80204u, 2u, 8, 0));
+    EXPECT_EQ(std::tuple(dialog.Count(), dialog.GetMultiFilename(0), dialog.GetMultiFilename(1),
+                         dialog.GetMultiFilename(3), dialog.GetMultiFilename(4)),
+              std::tuple(3, "", "/home/u/a.tga", "/home/u/c.tga", ""));
+    EXPECT_EQ(multiple({"/home/u/only.tga"}), "/home/u/only.tga\0\0"s + rest.substr(18));
+    EXPECT_EQ(std::tuple(dialog.Count(), dialog.GetMultiFilename(1)), std::tuple(1, "/home/u/only.tga"));
+    multiple({"/a.tga", "/b.tga"});
+    EXPECT_EQ(std::tuple(dialog.Count(), dialog.GetMultiFilename(2)), std::tuple(2, "/b.tga")) << "the root folder";
+    ASSERT_EQ(asked.size(), 3u);
+    const FileDialogRequest& first = asked[0];
+    EXPECT_EQ(std::tuple(first.save, first.multiselect, first.flags, first.owner, first.title, first.initialDirectory,
+                         first.defaultExtension, first.filters.size(), first.filters[1].pattern, first.filterIndex,
+                         asked[1].filterIndex),
+              std::tuple(false, true, 0x80204u, &owner, "Pick", "/home/u", ".tga", 2u, "*", 0u, 1u))
+        << "the next dialog starts with the filter chosen last";
+
+    // One name: the offsets of its name and its extension (0 when it has none).
+    const std::tuple<const char*, int, int> single[] = {
+        {"/home/u/clip.v2.avi", 8, 16}, {"/home/u.d/clip", 10, 0}, {"clip.avi", 0, 5}};
+    for (const auto& [path, nameAt, extensionAt] : single) {
+        answer = {true, {path}, 0};
+        EXPECT_EQ(NameBeforeNul(dialog.GetFileOpenName(false)), path);
+        EXPECT_EQ(std::tuple(r.Flags, r.nFileOffset, r.nFileExtension, dialog.Count(), asked.back().multiselect),
+                  std::tuple(0x80004u, nameAt, extensionAt, 0, false)) << path;
+    }
+    answer = {};
+    EXPECT_EQ(dialog.GetFileSaveName(), rest) << "cancelled";
+    EXPECT_EQ(std::tuple(dialog.Count(), asked.back().save), std::tuple(0, true));
+    answer = {true, {"/a/x.tga", "/b/y.tga"}, 0};
+    EXPECT_EQ(dialog.GetFileOpenName(true), rest) << "names the buffer cannot hold together";
 }
 
 // The build asks before it replaces a movie; the dialog must not ask too.
