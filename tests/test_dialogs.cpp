@@ -274,6 +274,22 @@ TEST(Shell, StartsInTheDirectoryGivenAndFindsOnlyProgramsWhosePathFits)
     EXPECT_EQ(std::tuple(FindExecutableA("page.html", dir.c_str(), tooSmall), tooSmall),
               std::tuple(SE_ERR_NOASSOC, std::string(254, ' ')));
     EXPECT_EQ(FindExecutableA(dir.c_str(), nullptr, result), SE_ERR_NOASSOC) << "a 255-character path";
+    // A page is known by its name in any letter case; a dot in a folder's name is no extension.
+    ASSERT_TRUE(QDir().mkpath(home + "/x.html") && QFile(home + "/x.html/page").open(QIODevice::WriteOnly) &&
+                QFile(home + "/PAGE.HTM").open(QIODevice::WriteOnly));
+    result.assign(kExecutablePathSize, ' ');
+    EXPECT_EQ(FindExecutableA((dir + "/PAGE.HTM").c_str(), "/nowhere", result), kShellSuccess);
+    EXPECT_EQ(NameBeforeNul(result), programs[0]);
+    const std::tuple<ShellResult, ShellResult, const char*> refused[] = {
+        {FindExecutableA("x.html/page", dir.c_str(), result), SE_ERR_NOASSOC, "no extension"},
+        {FindExecutableA("gone.html", dir.c_str(), result), SE_ERR_FNF, "no such file"},
+        {FindExecutableA("", dir.c_str(), result), SE_ERR_FNF, "no name"},
+        {FindExecutableA(nullptr, dir.c_str(), result), SE_ERR_FNF, "no name"},
+        {ShellExecuteA(nullptr, "open", "", nullptr, nullptr, SW_SHOWNORMAL), SE_ERR_FNF, "no name"},
+        {ShellExecuteA(nullptr, "open", nullptr, nullptr, nullptr, SW_SHOWNORMAL), SE_ERR_FNF, "no name"},
+        {ShellExecuteA(nullptr, "edit", programs[0].c_str(), nullptr, nullptr, SW_SHOWNORMAL), SE_ERR_NOASSOC, "edit"}};
+    for (const auto& [answer, expected, what] : refused)
+        EXPECT_EQ(answer, expected) << what;
 
     const std::string relative = "p/" + programs[0].substr(programs[0].rfind('/') + 1);
     EXPECT_GT(ShellExecuteA(nullptr, "open", relative.c_str(), "an argument", dir.c_str(), SW_SHOWNORMAL), 32);
@@ -282,4 +298,12 @@ TEST(Shell, StartsInTheDirectoryGivenAndFindsOnlyProgramsWhosePathFits)
         QThread::msleep(20);
     ASSERT_TRUE(ran.open(QIODevice::ReadOnly));
     EXPECT_EQ(ran.readAll().trimmed().toStdString(), dir + " an argument");
+    ran.close();
+    ran.remove();
+    // Any letter case of "open"; no argument when none is given, and a working directory that is not there is none.
+    EXPECT_EQ(ShellExecuteA(nullptr, "OPEN", programs[0].c_str(), "", "/nowhere", SW_SHOWNORMAL), kShellSuccess);
+    for (int i = 0; i < 500 && !(ran.exists() && ran.size() > 0); ++i)
+        QThread::msleep(20);
+    ASSERT_TRUE(ran.open(QIODevice::ReadOnly));
+    EXPECT_EQ(ran.readAll().toStdString(), QDir::currentPath().toStdString() + " \n");
 }
