@@ -119,7 +119,13 @@ TEST(AviSaveOptionsDialog, ChoosesRemembersAndCancels)
                                    [](const auto& c) { return c.hasKeyFrames && c.hasDataRate && c.hasQuality; });
     ASSERT_NE(full, compressors.end());
     AVICOMPRESSOPTIONS chosen = ask(both, true, [&](QDialog& d) {
-        EXPECT_FALSE(d.findChild<QCheckBox*>("keyFrameCheck")->isChecked()) << "no key frames chosen yet";
+        // The first opening offers full frames at quality 75, a key frame every 15 and 1000 KB/sec, none chosen.
+        EXPECT_EQ(std::tuple(d.findChild<QListWidget*>("compressors")->currentItem()->data(Qt::UserRole).toUInt(),
+                             d.findChild<QSlider*>("quality")->value(), d.findChild<QSpinBox*>("keyFrames")->value(),
+                             d.findChild<QSpinBox*>("dataRate")->value(),
+                             d.findChild<QCheckBox*>("keyFrameCheck")->isChecked(),
+                             d.findChild<QCheckBox*>("dataRateCheck")->isChecked()),
+                  std::tuple(mmioStringToFOURCC("DIB ", 0), 75, 15, 1000, false, false));
         d.findChild<QListWidget*>("compressors")->setCurrentRow(static_cast<int>(full - compressors.begin()));
         d.findChild<QCheckBox*>("keyFrameCheck")->setChecked(true);
         d.findChild<QSpinBox*>("keyFrames")->setValue(10);
@@ -139,6 +145,25 @@ TEST(AviSaveOptionsDialog, ChoosesRemembersAndCancels)
         list->setCurrentRow(0);
     });
     EXPECT_EQ(chosen.fccHandler, 0u);
+
+    // Opened on a record that names a compressor, its values shown within the controls' ranges; rows not asked for hidden.
+    AVICOMPRESSOPTIONS initial{0, full->fccHandler, 20000, 12345, 2048, AVICOMPRESSF_VALID, nullptr, 0, nullptr, 0, 0};
+    AviSaveOptionsDialog shown(&owner, ICMF_CHOOSE_KEYFRAME, initial);
+    EXPECT_EQ(std::tuple(shown.findChild<QSpinBox*>("keyFrames")->value(), shown.findChild<QSpinBox*>("dataRate")->value(),
+                         shown.findChild<QSlider*>("quality")->value(),
+                         shown.findChild<QCheckBox*>("dataRateCheck")->isHidden(),
+                         shown.findChild<QCheckBox*>("keyFrameCheck")->isHidden()),
+              std::tuple(9999, 2, 100, true, false));
+    const AVICOMPRESSOPTIONS o = shown.Options();
+    EXPECT_EQ(std::tuple(o.fccType, o.fccHandler, o.dwKeyFrameEvery, o.dwBytesPerSecond, o.dwQuality, o.dwFlags),
+              std::tuple(mmioStringToFOURCC("vids", 0), full->fccHandler, 9999u, 2048u, 10000u,
+                         AVICOMPRESSF_VALID | AVICOMPRESSF_KEYFRAMES | AVICOMPRESSF_DATARATE));
+    initial.dwBytesPerSecond = 1023;
+    initial.dwKeyFrameEvery = 0;
+    AviSaveOptionsDialog small(&owner, ICMF_CHOOSE_DATARATE, initial);
+    EXPECT_EQ(std::tuple(small.findChild<QSpinBox*>("keyFrames")->value(), small.findChild<QSpinBox*>("dataRate")->value(),
+                         small.findChild<QCheckBox*>("keyFrameCheck")->isHidden(), small.Options().dwFlags),
+              std::tuple(15, 1000, true, AVICOMPRESSF_VALID | AVICOMPRESSF_DATARATE));
 }
 
 TEST(WriteFileBuffer, WritesEachLayoutOverThePreparedBufferOrRefusesAndKeepsIt)
