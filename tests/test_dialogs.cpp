@@ -255,11 +255,17 @@ TEST(ShowQtFileDialog, SaveDialogShowsTheSettingsAddsTheSuffixAndReplacesWithout
     const FileDialogRequest request{true, false, 0, nullptr, "Select Output Avi File...", dir.path().toStdString(),
                                     "*.avi", {{"Avi Files (*.avi)", "*.avi"}, {"All Files", "*"}}, 1};
     QStringList shown;
-    OnNextModal<QFileDialog>([&](QFileDialog& d) {
-        shown << d.windowTitle() << QDir(d.directory()).canonicalPath() << d.selectedNameFilter();
+    // While the folder is still being read the name may not be taken yet and
+    // the dialog stays open: then the user presses again.
+    std::function<void(QFileDialog&)> user = [&](QFileDialog& d) {
+        if (shown.isEmpty())
+            shown << d.windowTitle() << QDir(d.directory()).canonicalPath() << d.selectedNameFilter();
         d.selectFile("Demo000");
         d.testOption(QFileDialog::DontConfirmOverwrite) ? static_cast<QDialog&>(d).accept() : d.reject();
-    });
+        if (d.isVisible())
+            OnNextModal<QFileDialog>(user);
+    };
+    OnNextModal<QFileDialog>(user);
     const FileDialogAnswer answer = ShowQtFileDialog(request);
     EXPECT_EQ(shown, (QStringList{"Select Output Avi File...", QDir(dir.path()).canonicalPath(), "All Files (*)"}));
     EXPECT_EQ(std::tuple(answer.accepted, answer.filterIndex, answer.paths),
