@@ -89,6 +89,11 @@ TEST(QtMsgBox, StylesShowTheirIconAndButtonsAndAnswerTheButtonPressedAlsoThrough
     EXPECT_TRUE(ran && std::get<1>(seen) == "Open the movie?");
     SetMsgBoxHandler({});
     SetDoEventsHandler({});
+    // With no window to ask, the question goes to standard error and the answer is the one that changes nothing.
+    testing::internal::CaptureStderr();
+    const int answers[] = {MsgBox("a", vbYesNo, "T"), MsgBox("b", vbOKCancel, "T"), MsgBox("c", vbCritical, "T")};
+    EXPECT_EQ(std::vector(answers, answers + 3), (std::vector<int>{vbNo, vbCancel, vbOK}));
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "T: a\nT: b\nT: c\n");
 }
 
 // One test, in order, because the dialog remembers the last accepted choice
