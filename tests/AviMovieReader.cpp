@@ -8,7 +8,6 @@ extern "C" {
 #include <libswscale/swscale.h>
 }
 
-#include <algorithm>
 #include <cstdarg>
 #include <memory>
 #include <mutex>
@@ -36,20 +35,12 @@ using Owned = std::unique_ptr<T, decltype([](T* p) { Free(&p); })>;
 
 Bytes ToBgr(const AVFrame* f)
 {
-    Bytes out(static_cast<std::size_t>(f->width) * f->height * 3);
-    auto fmt = static_cast<AVPixelFormat>(f->format);
-    // The JPEG formats are the plain ones at full range; named as such, so
-    // that swscale does not warn about them.
-    bool fullRange = f->color_range == AVCOL_RANGE_JPEG;
-    for (auto [j, plain] : {std::pair{AV_PIX_FMT_YUVJ420P, AV_PIX_FMT_YUV420P},
-                            {AV_PIX_FMT_YUVJ422P, AV_PIX_FMT_YUV422P}, {AV_PIX_FMT_YUVJ444P, AV_PIX_FMT_YUV444P}})
-        if (fmt == j) {
-            fmt = plain;
-            fullRange = true;
-        }
+    // Motion JPEG's format is the plain one at full range; named as such, so
+    // that swscale does not warn about it.
+    const bool jpeg = f->format == AV_PIX_FMT_YUVJ420P, fullRange = jpeg || f->color_range == AVCOL_RANGE_JPEG;
     std::unique_ptr<SwsContext, decltype(&sws_freeContext)> sws(
-        sws_getContext(f->width, f->height, fmt, f->width, f->height, AV_PIX_FMT_BGR24, SWS_POINT | SWS_ACCURATE_RND,
-                       nullptr, nullptr, nullptr),
+        sws_getContext(f->width, f->height, jpeg ? AV_PIX_FMT_YUV420P : static_cast<AVPixelFormat>(f->format),
+                       f->width, f->height, AV_PIX_FMT_BGR24, SWS_POINT | SWS_ACCURATE_RND, nullptr, nullptr, nullptr),
         sws_freeContext);
     if (!sws)
         return {};
@@ -58,16 +49,14 @@ Bytes ToBgr(const AVFrame* f)
     const bool bt709 = f->colorspace == AVCOL_SPC_BT709 || (f->colorspace == AVCOL_SPC_UNSPECIFIED && f->height > 576);
     const int* coefs = sws_getCoefficients(bt709 ? SWS_CS_ITU709 : SWS_CS_ITU601);
     sws_setColorspaceDetails(sws.get(), coefs, fullRange ? 1 : 0, coefs, 1, 0, 1 << 16, 1 << 16);
-    // The converter's vector code writes whole blocks of pixels past a
-    // row's end: it converts into rows with room to spare.
-    const std::size_t row = static_cast<std::size_t>(f->width) * 3, stride = row + 64;
-    Bytes scratch(stride * (static_cast<std::size_t>(f->height) + 1));
-    uint8_t* dst[4] = {scratch.data(), nullptr, nullptr, nullptr};
-    const int dstLines[4] = {static_cast<int>(stride), 0, 0, 0};
+    // The converter's vector code writes whole blocks of pixels past a row's
+    // end: into the next row, written after it, and past the last into room to spare.
+    const std::size_t bytes = static_cast<std::size_t>(f->width) * 3 * static_cast<std::size_t>(f->height);
+    Bytes out(bytes + 64);
+    uint8_t* dst[4] = {out.data(), nullptr, nullptr, nullptr};
+    const int dstLines[4] = {f->width * 3, 0, 0, 0};
     sws_scale(sws.get(), f->data, f->linesize, 0, f->height, dst, dstLines);
-    for (int y = 0; y < f->height; ++y)
-        std::copy_n(scratch.begin() + static_cast<std::ptrdiff_t>(y * stride), row,
-                    out.begin() + static_cast<std::ptrdiff_t>(y * row));
+    out.resize(bytes);
     return out;
 }
 
@@ -83,59 +72,37 @@ Movie ReadMovie(const std::string& path, bool keepPackets, bool decode)
         logSink = nullptr;
         av_log_set_callback(av_log_default_callback);
     })> stopCapture(&m);
+    const auto failed = [&m](const char* why) { return m.error = why, m; };
     AVFormatContext* raw = nullptr;
-    if (avformat_open_input(&raw, path.c_str(), nullptr, nullptr) < 0) {
-        m.error = "cannot open";
-        return m;
-    }
+    if (avformat_open_input(&raw, path.c_str(), nullptr, nullptr) < 0)
+        return failed("cannot open");
     Owned<AVFormatContext, avformat_close_input> in(raw);
     const int audio = avformat_find_stream_info(in.get(), nullptr) < 0
                           ? -2 : av_find_best_stream(in.get(), AVMEDIA_TYPE_AUDIO, -1, -1, nullptr, 0);
-    if (audio == -2 || in->nb_streams != (audio >= 0 ? 2u : 1u) || in->streams[0]->codecpar->codec_type != AVMEDIA_TYPE_VIDEO) {
-        m.error = "not one video stream and at most one sound stream";
-        return m;
-    }
+    if (audio == -2 || in->nb_streams != (audio >= 0 ? 2u : 1u) || in->streams[0]->codecpar->codec_type != AVMEDIA_TYPE_VIDEO)
+        return failed("not one video stream and at most one sound stream");
     Owned<AVCodecContext, avcodec_free_context> soundDec;
     if (audio >= 0) {
         const AVCodecParameters* a = in->streams[audio]->codecpar;
         const AVCodec* codec = avcodec_find_decoder(a->codec_id);
         soundDec.reset(codec ? avcodec_alloc_context3(codec) : nullptr);
         if (!soundDec || avcodec_parameters_to_context(soundDec.get(), a) < 0 ||
-            avcodec_open2(soundDec.get(), codec, nullptr) < 0) {
-            m.error = "no sound decoder";
-            return m;
-        }
-        m.soundCodec = codec->name;
-        m.sampleRate = a->sample_rate;
-        m.channels = a->ch_layout.nb_channels;
+            avcodec_open2(soundDec.get(), codec, nullptr) < 0)
+            return failed("no sound decoder");
+        m.soundCodec = codec->name, m.sampleRate = a->sample_rate, m.channels = a->ch_layout.nb_channels;
     }
     const AVCodecParameters* par = in->streams[0]->codecpar;
-    m.width = par->width;
-    m.height = par->height;
-    m.rateNum = in->streams[0]->r_frame_rate.num;
-    m.rateDen = in->streams[0]->r_frame_rate.den;
-    m.codecTag = par->codec_tag;
     const char* pixFmt = av_get_pix_fmt_name(static_cast<AVPixelFormat>(par->format));
-    m.pixFmt = pixFmt ? pixFmt : "unknown";
-    m.colorRange = av_color_range_name(par->color_range);
-    m.colorSpace = av_color_space_name(par->color_space);
-    m.colorPrimaries = av_color_primaries_name(par->color_primaries);
-    m.colorTransfer = av_color_transfer_name(par->color_trc);
-    m.level = par->level;
-    m.aspectNum = par->sample_aspect_ratio.num;
-    m.aspectDen = par->sample_aspect_ratio.den;
+    m.width = par->width, m.height = par->height, m.level = par->level, m.pixFmt = pixFmt ? pixFmt : "unknown";
+    m.rateNum = in->streams[0]->r_frame_rate.num, m.rateDen = in->streams[0]->r_frame_rate.den;
+    m.colorRange = av_color_range_name(par->color_range), m.colorSpace = av_color_space_name(par->color_space);
+    m.colorPrimaries = av_color_primaries_name(par->color_primaries), m.colorTransfer = av_color_transfer_name(par->color_trc);
+    m.aspectNum = par->sample_aspect_ratio.num, m.aspectDen = par->sample_aspect_ratio.den;
     const AVCodec* codec = avcodec_find_decoder(par->codec_id);
-    if (!codec) {
-        m.error = "no decoder";
-        return m;
-    }
+    Owned<AVCodecContext, avcodec_free_context> dec(codec ? avcodec_alloc_context3(codec) : nullptr);
+    if (!dec || avcodec_parameters_to_context(dec.get(), par) < 0 || avcodec_open2(dec.get(), codec, nullptr) < 0)
+        return failed(codec ? "decoder does not open" : "no decoder");
     m.codec = codec->name;
-    Owned<AVCodecContext, avcodec_free_context> dec(avcodec_alloc_context3(codec));
-    avcodec_parameters_to_context(dec.get(), par);
-    if (avcodec_open2(dec.get(), codec, nullptr) < 0) {
-        m.error = "decoder does not open";
-        return m;
-    }
     Owned<AVPacket, av_packet_free> pkt(av_packet_alloc());
     Owned<AVFrame, av_frame_free> frame(av_frame_alloc());
     auto decodeSent = [&](const AVPacket* p) {
@@ -157,14 +124,13 @@ Movie ReadMovie(const std::string& path, bool keepPackets, bool decode)
                 m.sound.insert(m.sound.end(), frame->data[0], frame->data[0] + bytes);
                 av_frame_unref(frame.get());
             }
-            av_packet_unref(pkt.get());
-            continue;
+        } else {
+            if (keepPackets)
+                m.packets.emplace_back(pkt->data, pkt->data + pkt->size);
+            m.keyFrames.push_back(pkt->flags & AV_PKT_FLAG_KEY);
+            if (decode)
+                decodeSent(pkt.get());
         }
-        if (keepPackets)
-            m.packets.emplace_back(pkt->data, pkt->data + pkt->size);
-        m.keyFrames.push_back(pkt->flags & AV_PKT_FLAG_KEY);
-        if (decode)
-            decodeSent(pkt.get());
         av_packet_unref(pkt.get());
     }
     if (decode)

@@ -13,23 +13,20 @@ using Bytes = std::vector<std::uint8_t>;
 struct Movie {
     bool opened = false;
     std::string error; // why it could not be read, if so
-    int width = 0, height = 0;
-    int rateNum = 0, rateDen = 0; // the stream's frame rate
-    std::string codec;            // FFmpeg's decoder name
-    std::uint32_t codecTag = 0;   // the FourCC of the stream format
-    // As ffprobe names them: the decoded pixel format, the colour tags of
-    // the stream ("unknown" where it carries none) and its level.
+    int width = 0, height = 0, rateNum = 0, rateDen = 0; // and the stream's frame rate
+    std::string codec;                                   // FFmpeg's decoder name
+    // As ffprobe names them: pixel format, colour tags ("unknown" where none), level.
     std::string pixFmt, colorRange, colorSpace, colorPrimaries, colorTransfer;
     int level = 0;
     int aspectNum = 0, aspectDen = 1; // the pixels' shape; 0 where the stream gives none
-    std::vector<Bytes> packets;   // as stored, when asked for
-    std::vector<bool> keyFrames;  // one per packet
-    // Decoded: top row first, blue-green-red, no filler. YUV goes to RGB by
-    // the matrix the stream names, else the one players take for its size.
+    std::vector<Bytes> packets;       // as stored, when asked for
+    std::vector<bool> keyFrames;      // one per packet
+    // Decoded top row first, blue-green-red, no filler; YUV by the matrix the
+    // stream names, else the one players take for its size.
     std::vector<Bytes> frames;
     std::vector<std::string> warnings; // what FFmpeg logged at warning level or worse
-    // The sound track, if any: FFmpeg's decoder, and its samples as it gives
-    // them (interleaved), from the time the first one starts.
+    // The sound track, if any: FFmpeg's decoder, its samples as it gives them
+    // (interleaved), and the time the first one starts.
     std::string soundCodec;
     int sampleRate = 0, channels = 0;
     double soundStart = -1;

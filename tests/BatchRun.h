@@ -1,11 +1,11 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // reelcast-batch's main, called in this process as a script calls the
-// program: its exit code and what it wrote to each stream; and the WAV files
-// it is given.
+// program, what it answers and says; and the WAV files it is given.
 #include "BatchFrontEnd.h"
 #include "TestSupport.h"
 
+#include <algorithm>
 #include <bit>
 #include <cmath>
 #include <sstream>
@@ -13,28 +13,27 @@
 #include <vector>
 
 #include <fcntl.h>
+#include <pty.h>
 #include <unistd.h>
 
 namespace testsupport {
 
-struct Outcome {
-    int code;
-    std::string out, err;
-};
+struct Outcome { int code; std::string out, err; };
 
-inline Outcome Batch(std::vector<std::string> args)
+// The bar is drawn, into err, when the process's own standard error is a
+// terminal, as it is when these tests are run by hand: here only when asked.
+inline Outcome Batch(std::vector<std::string> args, bool terminal = false)
 {
     args.insert(args.begin(), "reelcast-batch");
-    std::vector<const char*> argv;
-    for (const auto& a : args)
-        argv.push_back(a.c_str());
+    std::vector<const char*> argv(args.size());
+    std::transform(args.begin(), args.end(), argv.begin(), [](const std::string& a) { return a.c_str(); });
     std::ostringstream out, err;
-    // The bar is drawn when the process's own standard error is a terminal,
-    // as it is when these tests are run by hand: never here.
-    const int saved = ::dup(STDERR_FILENO), none = ::open("/dev/null", O_WRONLY);
-    ::dup2(none, STDERR_FILENO);
+    int master = -1, fd = -1;
+    terminal ? ::openpty(&master, &fd, nullptr, nullptr, nullptr) : (fd = ::open("/dev/null", O_WRONLY));
+    const int saved = ::dup(STDERR_FILENO);
+    ::dup2(fd, STDERR_FILENO);
     const int code = BatchMain(static_cast<int>(argv.size()), argv.data(), out, err);
-    ::dup2(saved, STDERR_FILENO), ::close(saved), ::close(none);
+    ::dup2(saved, STDERR_FILENO), ::close(saved), ::close(fd), ::close(master);
     return {code, out.str(), err.str()};
 }
 

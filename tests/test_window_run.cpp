@@ -1,43 +1,47 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
-// The build run driven through the real window (offscreen): the button, the
-// status line, the bar, the questions and closing the window mid-run.
 #include "AviMovieReader.h"
 #include "DoEvents.h"
 #include "FrmMain.h"
+#include "NewPage.h"
 #include "StopSignals.h"
 #include "TestSupport.h"
 #include "mdAVI.h"
 
-#include <QApplication>
+#include <QCoreApplication>
 #include <QLocale>
+#include <QMouseEvent>
 #include <QSettings>
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <csignal>
-#include <cstdio>
 #include <cstring>
+#include <fstream>
+
+#include <unistd.h>
 
 using namespace testsupport;
 
-// Installed, with the user's folders (the window's own tests hold which): a
-// drop sets the frame directory; a run shows its progress and offers the
-// movie, a second asks before replacing it; a stop signal closes the window
-// as the user would, and a press of "Cancel" stops the run after the frame
-// in hand. The program's own folder stays as it was.
-TEST(WindowRun, InstalledWindowRunsAsksAndClosesOnAStopSignal)
+// The real window (offscreen), installed, with the user's folders (its own
+// tests hold which): a run takes its options, shows its progress and offers the
+// movie, opened in the program's folder on a Yes; another asks before replacing
+// it; a stop signal closes the window as the user would, and "Cancel" stops the
+// run after the frame in hand. The site link goes to the program registered for
+// pages, a mail link in any letter case to the desktop's opener, both started
+// in the first frame directory. The program's folder stays as it was.
+TEST(WindowRun, InstalledWindowRunsAsksOpensItsLinksAndClosesOnAStopSignal)
 {
-    TempDir appDir, frames, config, home;
-    QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
+    TempDir appDir, frames, config, home, runtime;
+    QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
     QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, QString::fromStdString(config.file("")));
-    std::vector<AviOwnerWindow> owners;
+    AviOwnerWindow window = nullptr; // the window in hand
+    int chosen = 1;                  // what the compression dialog answers next, then 1
     SetAviSaveOptionsProvider([&](AviOwnerWindow owner, std::uint32_t flags, AVICOMPRESSOPTIONS& o) {
-        owners.push_back(owner);
-        EXPECT_EQ(flags, ICMF_CHOOSE_KEYFRAME | ICMF_CHOOSE_DATARATE); // the key frames and the data rate offered
+        // The window's, with the key frames and the data rate offered.
+        EXPECT_EQ(std::tuple(owner, flags), std::tuple(window, ICMF_CHOOSE_KEYFRAME | ICMF_CHOOSE_DATARATE));
         o.fccType = mmioStringToFOURCC("vids", 0);
         o.fccHandler = mmioStringToFOURCC("FFV1", 0);
-        return 1;
+        return std::exchange(chosen, 1);
     });
     std::function<void()> onYield;
     SetDoEventsHandler([&] {
@@ -45,30 +49,61 @@ TEST(WindowRun, InstalledWindowRunsAsksAndClosesOnAStopSignal)
         if (onYield)
             onYield();
     });
-    const std::string wasHome = std::getenv("HOME") ? std::getenv("HOME") : "";
-    ::setenv("HOME", home.path().c_str(), 1);
-    ::setenv("XDG_CONFIG_HOME", home.file(".config").c_str(), 1);
+    using Box = std::tuple<std::string, unsigned, std::string>; // prompt, style, title
+    std::vector<Box> asked; // answered Yes the first and the third time
+    const MsgBoxHandler wasBox = SetMsgBoxHandler([&](const std::string& p, unsigned style, const std::string& t) {
+        asked.emplace_back(p, style, t);
+        return asked.size() == 1 || asked.size() == 3 ? vbYes : vbNo;
+    });
+    // What xdg-open starts on no desktop, and as "page" the program for
+    // pages: each notes where it runs and what it was given.
+    const std::string player = config.file("player"), page = config.file("page"), noted = player + ".ran";
+    std::ofstream(player) << "#!/bin/sh\necho \"$PWD $*\" > \"$0.ran\"\n";
+    std::filesystem::permissions(player, std::filesystem::perms::owner_all);
+    std::filesystem::create_symlink(player, page);
+    std::filesystem::create_directory(config.file("applications"));
+    std::ofstream(config.file("applications/page.desktop"))
+        << "[Desktop Entry]\nType=Application\nName=Page\nExec=" << page << " %u\nMimeType=text/html;\n";
+    std::ofstream(config.file("mimeapps.list")) << "[Default Applications]\ntext/html=page.desktop\n";
+    const auto said = [](const std::string& note) { // what was noted there, waited for
+        std::string line;
+        for (int i = 0; i < 250 && line.empty(); ++i, ::usleep(20000))
+            std::getline(std::ifstream(note), line);
+        std::filesystem::remove(note);
+        return line;
+    };
+    const std::string wasHome = std::getenv("HOME") ? std::getenv("HOME") : "", h = home.path().string();
+    const std::string dir = config.path().string(), run = runtime.path().string();
+    for (const auto& [name, value] : {std::pair{"HOME", h}, {"BROWSER", player}, {"XDG_CONFIG_HOME", dir},
+                                      {"XDG_DATA_HOME", dir}, {"XDG_RUNTIME_DIR", run},
+                                      {"XDG_CACHE_HOME", player + "/cache"}}) // where no private folder can be made
+        ::setenv(name, value.c_str(), 1);
+    for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "XDG_CURRENT_DESKTOP"})
+        ::unsetenv(name);
     const StopSignals stopSignals;
-    MsgBoxRecorder boxes(vbNo);
     const std::vector<Bytes> pictures = WriteFrames(frames, 10, 24, 10);
     std::string out;
     constexpr int kCancelPress = -1;
-    // Which stop signal closes the window does not matter: the batch
-    // program's tests go through every one.
+    // Which stop signal closes the window does not matter: the batch's tests try every one.
     for (const int sig : {0, SIGTERM, kCancelPress}) {
         SCOPED_TRACE(sig > 0 ? strsignal(sig) : sig ? "Cancel pressed" : "a whole run");
         FrmMain w(appDir.path().string());
+        window = &w;
         CloseOnStopSignal(w);
         w.show();
         QCoreApplication::processEvents();
         if (sig == 0)
             out = w.TxtOut->text().toStdString(); // in the user's videos folder
-        w.DropPath(frames.file("f001.tga"));
+        w.DropPath(frames.path().string());
         EXPECT_EQ(w.TxtDir->text().toStdString(), frames.path().string());
         w.TxtOut->setText(QString::fromStdString(out + (sig > 0 ? strsignal(sig) : sig ? "cancel" : "")));
-        std::vector<std::string> statuses;
+        const bool forced = sig == kCancelPress;
+        w.ChkF->setCheckState(forced ? Qt::PartiallyChecked : Qt::Unchecked); // grayed counts as forced
+        for (auto [box, text] : {std::pair{w.TxtW, "16"}, std::pair{w.TxtH, "12"}, std::pair{w.txtFps, "25"}})
+            box->setText(text);
+        QStringList statuses; // the status and the bar's width, -1 when hidden
         onYield = [&, n = 0]() mutable {
-            statuses.push_back(w.Status->text().toStdString());
+            statuses << QStringLiteral("%1 %2").arg(w.Status->text()).arg(w.Barra->isHidden() ? -1 : w.Barra->width());
             EXPECT_EQ(w.CmdCreate->text(), "Cancel");
             if (++n == 1 + 6 * 2 + 1 && sig > 0) // frame 3's first yield: the next one sees the signal
                 ::raise(sig);
@@ -77,44 +112,51 @@ TEST(WindowRun, InstalledWindowRunsAsksAndClosesOnAStopSignal)
         };
         w.CmdCreate->click();
         onYield = nullptr;
-        EXPECT_EQ(owners, std::vector<AviOwnerWindow>{&w}); // the dialog is the window's
-        owners.clear();
         const auto movie = avitest::ReadMovie(w.TxtOut->text().toStdString());
-        ASSERT_EQ(movie.frames.size(), sig > 0 ? 3u : sig ? 4u : 10u) << movie.error;
-        EXPECT_TRUE(movie.warnings.empty()) << movie.warnings.front();
-        EXPECT_EQ(movie.frames[2], pictures[2]);
-        // The window's frames pass through its bitmaps into its picture box.
-        EXPECT_EQ(w.imL->picture().size(), QSize(movie.width, movie.height));
-        EXPECT_TRUE(OnlyFrames(frames));
-        EXPECT_EQ(std::tuple(w.CloseRequested(), w.Status->text(), w.CmdCreate->text()),
-                  std::tuple(sig > 0, sig > 0 ? "Movie's creation stopped: the window was closed."
-                                              : "Movie's Creation Completed!", "Create !"));
+        ASSERT_EQ(std::tuple(movie.frames.size(), movie.width, movie.height, movie.rateNum, movie.rateDen),
+                  std::tuple(sig > 0 ? 3u : sig ? 4u : 10u, forced ? 16 : 24, forced ? 12 : 10, 25, 1)) << movie.error;
+        // The window's frames pass through its bitmaps, none left, into its picture box.
+        EXPECT_EQ(std::tuple(forced || movie.frames[2] == pictures[2], w.imL->picture().size(), OnlyFrames(frames),
+                             movie.warnings.size(), w.CmdCreate->text(), w.CloseRequested(), w.Status->text()),
+                  std::tuple(true, QSize(movie.width, movie.height), true, 0u, "Create !", sig > 0, sig > 0
+                             ? "Movie's creation stopped: the window was closed." : "Movie's Creation Completed!"));
         if (sig)
             continue;
-        // Each frame's status text divides by N + 1; the bar ends full.
-        for (const char* text : {"File's Creation Status: 9.1%", "File's Creation Status: 81.8%"})
-            EXPECT_NE(std::find(statuses.begin(), statuses.end(), text), statuses.end()) << text;
-        EXPECT_EQ(w.Barra->width(), w.PB->width());
-        // The same movie again: the window asks before replacing it, and a
-        // No leaves it as it was.
-        const Bytes made = ReadFile(out);
+        EXPECT_EQ(said(noted), appDir.path().string() + " " + out);
+        for (LinkLabel* link : {w.lblSite, w.lblMail}) {
+            QMouseEvent click(QEvent::MouseButtonRelease, QPointF(1, 1), QPointF(1, 1), Qt::LeftButton, {}, {});
+            QCoreApplication::sendEvent(link, &click);
+        }
+        EXPECT_EQ(std::tuple(said(page + ".ran"), said(noted)),
+                  std::tuple(h + " https://reelcast.example.org", h + " mailto:support@reelcast.example.org"));
+        OpenLink("MailTo:", "/");
+        EXPECT_EQ(said(noted), "/ MailTo:");
+        // The bar shows the start, hides, shows each frame and ends full; the status divides by N + 1.
+        for (const char* text : {"Ready. 3", "File's Creation Status: 9,1% -1", "File's Creation Status: 81,8% 270"})
+            EXPECT_TRUE(statuses.contains(text)) << text;
+        EXPECT_EQ(std::tuple(w.Barra->width(), FormatPercent(1234.56)), std::tuple(w.PB->width(), "1234,6"));
+        // A No keeps what is there, a Yes not even with no compressor chosen. No frames are told.
+        WriteFile(out, {'x'});
         w.CmdCreate->click();
-        EXPECT_EQ(ReadFile(out), made);
-        w.DropPath(home.path().string());
-        EXPECT_EQ(w.TxtDir->text().toStdString(), home.path().string());
+        EXPECT_EQ(ReadFile(out), Bytes{'x'});
+        chosen = 0;
+        w.CmdCreate->click();
+        EXPECT_EQ(std::tuple(w.Status->text(), std::filesystem::exists(out)),
+                  std::tuple("Movie's creation cancelled: no compressor chosen.", false));
+        w.DropPath(h);
+        w.CmdCreate->click();
     }
-    // The offer to watch after the whole run and after Cancel, none after a
-    // stop signal.
-    using Box = std::tuple<std::string, std::string, unsigned>; // prompt, title, style
-    std::vector<Box> asked;
-    for (const auto& shown : boxes.shown())
-        asked.emplace_back(shown.prompt, shown.title, shown.style);
-    const Box watch{"Movie's Creation Completed!\r\nDo you want to watch it?", "Open Avi File?", vbQuestion | vbYesNo};
-    EXPECT_EQ(asked, (std::vector<Box>{watch, {out + " already exists.\r\nOverwrite it?", "Overwrite?", vbQuestion | vbYesNo},
-                                       watch}));
-    EXPECT_TRUE(std::filesystem::is_empty(appDir.path()));
-    ::unsetenv("XDG_CONFIG_HOME");
+    // The offer to watch after the whole run and after Cancel, none after a stop signal.
+    const Box watch{"Movie's Creation Completed!\r\nDo you want to watch it?", vbQuestion | vbYesNo, "Open Avi File?"},
+        replace{out + " already exists.\r\nOverwrite it?", vbQuestion | vbYesNo, "Overwrite?"},
+        none{"There's no TGA files in:\r\n" + h, vbExclamation | vbOKOnly, "Error!"};
+    EXPECT_EQ(asked, (std::vector<Box>{watch, replace, replace, none, watch}));
+    EXPECT_TRUE(std::filesystem::is_empty(appDir.path()) && std::filesystem::is_empty(runtime.path()))
+        << "nothing beside the program, and the page's private folder goes with it";
+    for (const char* name : {"XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_RUNTIME_DIR", "XDG_CACHE_HOME", "BROWSER"})
+        ::unsetenv(name);
     ::setenv("HOME", wasHome.c_str(), 1);
+    SetMsgBoxHandler(wasBox);
     SetDoEventsHandler({});
     SetAviSaveOptionsProvider({});
 }
