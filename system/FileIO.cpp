@@ -115,10 +115,12 @@ File File::Create(const std::string& path)
 
 File File::OpenOwnedForOverwrite(const std::string& path, std::int64_t& size)
 {
-    File file(::open(path.c_str(), O_WRONLY | O_CLOEXEC | O_NOFOLLOW));
+    // Without O_NONBLOCK a pipe put in the file's place would hold the open
+    // until some reader came.
+    File file(::open(path.c_str(), O_WRONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK));
     struct stat st {};
     if (!file.ok() || ::fstat(file.fd_, &st) != 0 || !S_ISREG(st.st_mode) || st.st_nlink != 1 ||
-        st.st_uid != ::geteuid())
+        st.st_uid != ::geteuid() || ::fcntl(file.fd_, F_SETFL, 0) != 0)
         return File();
     size = static_cast<std::int64_t>(st.st_size);
     return file;

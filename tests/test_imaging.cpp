@@ -154,7 +154,7 @@ TEST(TargaToBitmap, EveryStepHoldsThePictureByteForByte)
 
 // Bitmaps are never written through a directory or a link, and one retired file is kept hidden, to take
 // the next bitmap whole, until it is released. A kept file swapped for a link, a second name of another
-// file or another user's file is not written through; a link retired goes, and is not kept.
+// file, another user's file or a pipe nobody reads is not written through; a link retired goes, and is not kept.
 TEST(WriteBMP, NeverWritesThroughADirectoryOrALinkAndKeepsOneRetiredFileUntilReleased)
 {
     TempDir dir, elsewhere;
@@ -186,7 +186,8 @@ TEST(WriteBMP, NeverWritesThroughADirectoryOrALinkAndKeepsOneRetiredFileUntilRel
     using Swap = int (*)(const char* victim, const char* kept);
     for (const Swap swap : {Swap([](const char* v, const char* k) { return ::unlink(k) | ::symlink(v, k); }),
                             Swap([](const char* v, const char* k) { return ::unlink(k) | ::link(v, k); }),
-                            Swap([](const char*, const char* k) { return ::geteuid() ? 0 : ::chown(k, 1, 1); })}) {
+                            Swap([](const char*, const char* k) { return ::geteuid() ? 0 : ::chown(k, 1, 1); }),
+                            Swap([](const char*, const char* k) { return ::unlink(k) | ::mkfifo(k, 0600); })}) {
         ASSERT_TRUE(RetireBMP(dir.file("b.bmp")) == 0 && swap(victim.c_str(), kept.c_str()) == 0);
         image = {40, 30, 24, {}, PatternPixels(40, 30)};
         WriteBMP(dir.file("b.bmp"), image, why);
@@ -460,7 +461,7 @@ TEST(GetExtension, TakesTheLastDotOfTheNameInSmallLetters)
 }
 
 // Plain files only, not hidden ones, in an order blind to letter case but for names that differ in case
-// alone; a list that cannot be read says why, and the next that can forgets it.
+// alone; a list that cannot be read says why, and the next list forgets it.
 TEST(FileListBox, ListsOnlyTargaFilesInCaseBlindOrderAndGetNextWalksPastTheEnd)
 {
     TempDir dir;
@@ -472,7 +473,7 @@ TEST(FileListBox, ListsOnlyTargaFilesInCaseBlindOrderAndGetNextWalksPastTheEnd)
     FileListBox fle;
     fle.SetPath(dir.file("missing"));
     EXPECT_TRUE(fle.ListCount() == 0 && !fle.ListError().empty());
-    fle.SetPath(dir.path().string() + "/");
+    fle.SetPath(dir.path().string()), fle.SetPath(dir.path().string() + "/"); // listed anew each time
     std::vector<std::string> walked;
     std::int64_t index = 0;
     for (int i = 0; i < 8; ++i)
