@@ -80,19 +80,21 @@ TEST_F(FrmMainTest, TheWindowKeepsItsMoviesBesideItsBuildTreeElseInTheUsersFolde
         qputenv("HOME", fakeHome.toUtf8());
         WatchedWindow w(a, build);
         EXPECT_EQ(std::tuple(w.TxtOut->text(), w.TxtDir->text(), w.OutputFolder()),
-                  std::tuple(fakeHome + "/Videos/Reelcast/Demo000.avi", fakeHome == home ? home : "/no/such/frames dir",
+                  std::tuple(fakeHome + "/Videos/Reelcast/Demo000.avi", fakeHome == home ? home : "/no/such/frames ",
                              (fakeHome + "/Videos/Reelcast").toStdString()));
         w.show();
         QTest::qWait(50);
-        w.TxtDir->setText(fakeHome == home ? "/no/such/frames dir" : "");
+        w.TxtDir->setText(fakeHome == home ? "/no/such/frames " : "");
         EXPECT_TRUE(w.close());
         w.show();
         EXPECT_TRUE(w.close());
         EXPECT_EQ(w.stored, QStringList{w.TxtDir->text()});
     }
-    const FrmMain top("/", build), own; // the root folder stays itself; none is the program's own
-    EXPECT_EQ(std::tuple(FrmMain(a, build).TxtDir->text(), top.AppDirectory(), own.AppDirectory()),
-              std::tuple("", "/", QCoreApplication::applicationDirPath().toStdString()));
+    const std::string c = copy.toStdString();
+    WriteFile(c + "/OutPut", {}); // a plain file of that name is taken as there
+    const FrmMain top("/", build), own, plain(c, c); // "/" stays itself; none means the program's folder
+    EXPECT_EQ(std::tuple(FrmMain(a, build).TxtDir->text(), top.AppDirectory(), own.AppDirectory(), plain.OutputFolder()),
+              std::tuple("", "/", QCoreApplication::applicationDirPath().toStdString(), c + "/OutPut"));
     qputenv("HOME", wasHome);
     EXPECT_EQ(QDir(app).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden), QStringList());
     ASSERT_EQ(messages.shown().size(), 1u);
