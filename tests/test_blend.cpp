@@ -95,8 +95,8 @@ TEST_P(FrameBlendBy, IdenticalPicturesComeBackExactlyAndOthersAreRefused)
     // The smallest picture is one pixel; a picture of no pixels starts nothing.
     const FrameImage pixel{1, 1, 24, {}, {9, 8, 7}}, noColumns{0, 1, 24, {}, {}}, noRows{1, 0, 24, {}, {}};
     blend.Start();
-    EXPECT_EQ(std::tuple(blend.Add(noColumns), blend.Add(noRows), blend.Add(pixel), blend.Add(pixel)),
-              std::tuple(false, false, true, true));
+    const bool added[] = {blend.Add(noColumns), blend.Add(noRows), blend.Add(pixel), blend.Add(pixel)}; // in this order
+    EXPECT_EQ(std::vector(added, added + 4), (std::vector{false, false, true, true}));
     ASSERT_TRUE(blend.Result(none));
     EXPECT_EQ(std::tuple(none.Width, none.Height, none.Bits), std::tuple(1, 1, pixel.Bits));
 }
