@@ -58,11 +58,11 @@ TEST_P(FrameBlendBy, AveragesInLinearLightRoundedAsTheExactCurve)
             wrong += !nearest && !(std::abs(out.Bits[i] - exact) < 1 && std::abs(exact - std::floor(exact) - 0.5) < 0.03);
         }
         EXPECT_EQ(wrong, 0) << group.size() << " pictures";
+        // Black beside white: half the light, far brighter than the bytes' mean.
+        if (group.size() == 2) {
+            EXPECT_EQ(out.Bits[3 * (255 << 8)], 188);
+        }
     }
-    blend.Start();
-    ASSERT_TRUE(blend.Add(first) && blend.Add(second) && blend.Result(out));
-    // Black beside white: half the light, far brighter than the bytes' mean.
-    EXPECT_EQ(out.Bits[3 * (255 << 8)], 188);
 }
 
 TEST_P(FrameBlendBy, IdenticalPicturesComeBackExactlyAndOthersAreRefused)
