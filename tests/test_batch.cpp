@@ -6,6 +6,7 @@
 #include "AviMovieReader.h"
 #include "BatchHost.h"
 #include "BatchRun.h"
+#include "StopSignals.h"
 #include "TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -86,7 +87,30 @@ std::string AfterScan(const std::string& err)
     return counted == std::string::npos || counted > err.find('\n') ? err : err.substr(err.find('\n') + 1);
 }
 
+extern "C" void Before(int) {}
+
 } // namespace
+
+// A watch takes every stop signal and, when it ends, gives each back the handler it had, its own one.
+TEST(StopSignals, EachSignalsHandlerFromBeforeTheWatchComesBackWhenItEnds)
+{
+    const int signals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
+    const auto handler = [](int s) { struct sigaction a {}; return ::sigaction(s, nullptr, &a), a.sa_handler; };
+    for (std::size_t i = 0; i < std::size(signals); ++i)
+        std::signal(signals[i], i % 2 ? SIG_IGN : Before);
+    {
+        const StopSignals watch;
+        EXPECT_THROW(StopSignals{}, std::logic_error);
+        for (const int s : signals)
+            EXPECT_TRUE(handler(s) != Before && handler(s) != SIG_IGN) << s;
+        ::raise(SIGHUP);
+        EXPECT_TRUE(StopSignals::Requested());
+    }
+    for (std::size_t i = 0; i < std::size(signals); ++i) {
+        EXPECT_EQ(handler(signals[i]), i % 2 ? SIG_IGN : Before) << signals[i];
+        std::signal(signals[i], SIG_DFL);
+    }
+}
 
 TEST(Batch, CommandLineErrorsWriteNothingAndARunBuildsTheMovieTheWindowWould)
 {

@@ -6,6 +6,7 @@
 #include "BatchRun.h"
 #include "TestSupport.h"
 #include "WaveFile.h"
+#include "WaveFormat.h"
 
 extern "C" {
 #include <libavformat/avformat.h>
@@ -137,4 +138,16 @@ TEST(BatchSound, ASoundCutShortWhileReadSaysWhereItEnds)
                         "The sound file " + path + " has become shorter than its header says: its sound ends after " +
                         std::to_string(left) + " of its 48000 samples."));
     }
+}
+
+// The sound stream's format record: plain, or extensible where a channel mask is kept, its sub-format the
+// KSDATAFORMAT_SUBTYPE GUID of the plain tag.
+TEST(BatchSound, TheStreamFormatRecordIsPlainOrExtensibleByteForByte)
+{
+    std::uint8_t out[wav::kExtensibleFormatSize];
+    const std::size_t six = wav::PutWaveFormat({1, 6, 48000, 864000, 18, 24, 0x3F}, out);
+    EXPECT_EQ(Bytes(out, out + six), (Bytes{0xFE, 0xFF, 6, 0, 0x80, 0xBB, 0, 0, 0, 0x2F, 0x0D, 0, 18, 0, 24, 0, 22, 0, 24,
+                                            0, 0x3F, 0, 0, 0, 1, 0, 0, 0, 0, 0, 0x10, 0, 0x80, 0, 0, 0xAA, 0, 0x38, 0x9B, 0x71}));
+    const std::size_t plain = wav::PutWaveFormat({3, 2, 48000, 384000, 8, 32}, out);
+    EXPECT_EQ(Bytes(out, out + plain), (Bytes{3, 0, 2, 0, 0x80, 0xBB, 0, 0, 0, 0xDC, 5, 0, 8, 0, 32, 0, 0, 0}));
 }

@@ -85,8 +85,8 @@ TEST(BatchTarga, FrameNumbersOfUpTo18DigitsAreComparedAndLongerOnesAreNone)
     for (const std::string& stem : stems)
         WriteFile(frames.file(stem + ".tga"), Bytes{});
     const batch::SequenceScan scan = batch::ScanSequence(frames.path().string());
-    EXPECT_EQ(std::tuple(scan.files, scan.unreadable.count, scan.missing, scan.gaps.first),
-              std::tuple(10, 10, 999999999999999998 + 2 + 1,
+    EXPECT_EQ(std::tuple(scan.files, scan.unreadable.count, scan.unreadable.first[0], scan.missing, scan.gaps.first),
+              std::tuple(10, 10, "a" + zeros + ".tga (too short for a Targa header)", 999999999999999998 + 2 + 1,
                          std::vector<std::string>{"a000000000000000001\u2013a999999999999999998 missing",
                                                   "D0010\u2013D0011 missing", "e2 missing"}));
     for (char prefix = 'a'; prefix < 'k'; ++prefix)

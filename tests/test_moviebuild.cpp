@@ -186,7 +186,10 @@ TEST(MovieBuild, HeaderRatesComeFromTheRateTextOrExactlyAsCloseAsTheHeaderHoldsF
     for (const auto& [r, rate, scale] :
          {std::tuple(RateForSound(120, 96000, 48000), 60u, 1u), {ClosestRate(30000, 1001), 30000u, 1001u},
           {ClosestRate(3000000000, 100000000), 30u, 1u}, {ClosestRate(1ull << 40, 1), kMaxRateField, 1u},
-          {ClosestRate(1, 1ull << 40), 1u, kMaxRateField}})
+          {ClosestRate(1, 1ull << 40), 1u, kMaxRateField},
+          // 65536 + 1/40000 and + 1/70000: past 65536/1 the next convergent's rate overflows, and the most
+          // 65536 * t + 1 allows is t = 32767; 1/32767 is nearer 1/40000 than 0 is, but not nearer 1/70000.
+          {ClosestRate(2621440001, 40000), 2147418113u, 32767u}, {ClosestRate(4587520001, 70000), 65536u, 1u}})
         EXPECT_EQ(std::tuple(r.rate, r.scale), std::tuple(rate, scale));
     // Frame counts where a halved fraction used to drift, and sounds a little
     // off a whole number of frames: the movie ends within half a frame of them.
