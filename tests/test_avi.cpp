@@ -339,6 +339,9 @@ TEST(AviFailures, EachFailureHasItsOwnCode)
     EXPECT_EQ(AVIFileCreateStream(file, &extra, &info), AVIERR_UNSUPPORTED) << "a text stream";
     ASSERT_EQ(AVIMakeCompressedStream(&compressed, stream, &raw, nullptr), AVIERR_OK);
     EXPECT_EQ(AVIMakeCompressedStream(&extra, stream, &raw, nullptr), AVIERR_UNSUPPORTED) << "a second compressor";
+    AVIStreamRelease(compressed); // forgotten by its file: another may take its place
+    EXPECT_EQ(Write(compressed, 1, 1, frame.bits.data()), AVIERR_BADHANDLE) << "a released compressor";
+    ASSERT_EQ(AVIMakeCompressedStream(&compressed, stream, &raw, nullptr), AVIERR_OK);
     EXPECT_EQ(AVIMakeCompressedStream(&extra, compressed, &raw, nullptr), AVIERR_BADHANDLE) << "of a compressor";
     EXPECT_EQ(Write(compressed, 1, 1, frame.bits.data()), AVIERR_UNSUPPORTED) << "before the format";
     ASSERT_EQ(AVIStreamSetFormat(compressed, 0, frame.info.data(), 40), AVIERR_OK);
@@ -524,3 +527,36 @@ TEST(AviFile, HoldsEachFrameAndSoundOnceDueAndInfoTellsOfThem)
         EXPECT_EQ(U32(index, at), 0x10u) << "entry " << at / 16;
 }
 
+
+// A frame is taken under the file-size limit only with room left past its chunks to close the movie: 64 bytes,
+// 40 of index for each packet in the file and two more, and 1024 to spare. Position 0, when skipped, gets a copy
+// of the first frame, one more chunk and packet. What was taken is closed readable; the closing tells of the refusal.
+TEST(AviReserves, AFrameIsTakenOnlyWithRoomLeftToCloseTheMovie)
+{
+    TempDir dir;
+    const Frame frame = MakeFrame(4, 4, 0);
+    constexpr std::uintmax_t kChunk = 8 + 48;
+    rlimit was{};
+    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &was), 0);
+    const auto handler = ::signal(SIGXFSZ, SIG_IGN); // a write past the limit fails instead
+    for (const auto& [first, room, frames] : {std::tuple{1, 2 * kChunk + 1208, 2u}, {1, 2 * kChunk + 1207, 0u},
+                                              {0, kChunk + 1168, 1u}, {0, kChunk + 1167, 0u}}) {
+        const std::string path = dir.file(std::to_string(first) + "_" + std::to_string(room) + ".avi");
+        PAVIFILE file = nullptr;
+        PAVISTREAM stream = nullptr;
+        ASSERT_EQ(Open(path, 4, 4, file, stream), AVIERR_OK);
+        ASSERT_EQ(AVIStreamSetFormat(stream, 0, frame.info.data(), 40), AVIERR_OK);
+        rlimit cut = was;
+        cut.rlim_cur = std::filesystem::file_size(path) + room;
+        ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &cut), 0);
+        const HRESULT_AVI taken = Write(stream, first, 1, frame.bits.data());
+        const HRESULT_AVI next = Write(stream, first + 1, 1, frame.bits.data());
+        AVIStreamRelease(stream);
+        const HRESULT_AVI closed = AVIFileRelease(file);
+        ::setrlimit(RLIMIT_FSIZE, &was);
+        const avitest::Movie m = avitest::ReadMovie(path);
+        EXPECT_EQ(std::tuple(taken, next, closed, m.frames.size(), m.error),
+                  std::tuple(frames ? AVIERR_OK : AVIERR_FILEWRITE, AVIERR_FILEWRITE, AVIERR_FILEWRITE, frames, "")) << path;
+    }
+    ::signal(SIGXFSZ, handler);
+}
