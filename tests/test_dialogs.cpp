@@ -9,7 +9,6 @@
 #include "Shell.h"
 #include "mdAVI.h"
 
-#include <QAbstractButton>
 #include <QApplication>
 #include <QCheckBox>
 #include <QDialogButtonBox>
@@ -58,6 +57,31 @@ void PressOnNextBox(B::StandardButton press, Seen& seen)
     });
 }
 
+// The compression dialog's controls: the compressor chosen, quality, key
+// frames, data rate, whether the key frame and data rate boxes are checked
+// and hidden, and which of key frame box, key frames, data rate box, data
+// rate and quality can be changed (1) or not (0).
+auto Controls(const QWidget& d)
+{
+    const auto* key = d.findChild<QCheckBox*>("keyFrameCheck");
+    const auto* rate = d.findChild<QCheckBox*>("dataRateCheck");
+    std::string enabled;
+    for (const char* name : {"keyFrameCheck", "keyFrames", "dataRateCheck", "dataRate", "quality"})
+        enabled += d.findChild<QWidget*>(name)->isEnabled() ? '1' : '0';
+    return std::tuple(d.findChild<QListWidget*>("compressors")->currentItem()->data(Qt::UserRole).toUInt(),
+                      d.findChild<QSlider*>("quality")->value(), d.findChild<QSpinBox*>("keyFrames")->value(),
+                      d.findChild<QSpinBox*>("dataRate")->value(), key->isChecked(), rate->isChecked(), key->isHidden(),
+                      rate->isHidden(), enabled);
+}
+
+// Writes text to a new file, executable by its owner when asked.
+bool Put(const QString& path, const QByteArray& text = {}, bool executable = false)
+{
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(text) == text.size() &&
+           (!executable || file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner));
+}
+
 } // namespace
 
 TEST(QtMsgBox, StylesShowTheirIconAndButtonsAndAnswerTheButtonPressedAlsoThroughTheInstalledHandlers)
@@ -68,8 +92,7 @@ TEST(QtMsgBox, StylesShowTheirIconAndButtonsAndAnswerTheButtonPressedAlsoThrough
         {vbExclamation, "Reelcast", B::Ok, vbOK, B::Warning, B::Ok},
         {vbYesNo | vbQuestion, "Open Avi File?", B::Yes, vbYes, B::Question, B::Yes | B::No},
         {vbYesNo | vbExclamation, "Reelcast", B::NoButton, vbNo, B::Warning, B::Yes | B::No},
-        {vbOKCancel | vbInformation, "Reelcast", B::Cancel, vbCancel, B::Information, B::Ok | B::Cancel},
-        };
+        {vbOKCancel | vbInformation, "Reelcast", B::Cancel, vbCancel, B::Information, B::Ok | B::Cancel}};
     const QString text = "<b>D:\\frames</b> & more"; // a path, never markup
     Seen seen;
     for (const auto& [style, title, press, answer, icon, buttons] : cases) {
@@ -105,7 +128,7 @@ TEST(AviSaveOptionsDialog, ChoosesRemembersAndCancels)
     const auto& compressors = AviCompressors();
     // Calls AVISaveOptions as the run does, with `user` acting on the dialog
     // and then pressing OK or Cancel.
-    auto ask = [&](std::uint32_t flags, bool ok, const std::function<void(QDialog&)>& user) {
+    auto ask = [&](bool ok, const std::function<void(QDialog&)>& user) {
         OnNextModal<QDialog>([&](QDialog& d) {
             EXPECT_EQ(d.parentWidget(), &owner);
             user(d);
@@ -113,52 +136,47 @@ TEST(AviSaveOptionsDialog, ChoosesRemembersAndCancels)
         });
         AVICOMPRESSOPTIONS options{};
         AVICOMPRESSOPTIONS* array[1] = {&options};
-        const int answer = AVISaveOptions(&owner, flags, 1, nullptr, array);
+        const int answer = AVISaveOptions(&owner, ICMF_CHOOSE_KEYFRAME | ICMF_CHOOSE_DATARATE, 1, nullptr, array);
         EXPECT_EQ(std::tuple(answer, AviSaveOptionsPending()), std::tuple(ok ? 1 : 0, ok ? 1 : 0));
         AVISaveOptionsFree(answer, array);
         return options;
     };
-    const std::uint32_t both = ICMF_CHOOSE_KEYFRAME | ICMF_CHOOSE_DATARATE;
-    // One with every setting: a key frame every 10 frames, 300 KB/sec.
+    // One with every setting, and the first (full frames) with none.
     const auto full = std::find_if(compressors.begin(), compressors.end(),
                                    [](const auto& c) { return c.hasKeyFrames && c.hasDataRate && c.hasQuality; });
     ASSERT_NE(full, compressors.end());
-    AVICOMPRESSOPTIONS chosen = ask(both, true, [&](QDialog& d) {
-        // The first opening offers full frames at quality 75, a key frame every 15 and 1000 KB/sec, none chosen.
-        EXPECT_EQ(std::tuple(d.findChild<QListWidget*>("compressors")->currentItem()->data(Qt::UserRole).toUInt(),
-                             d.findChild<QSlider*>("quality")->value(), d.findChild<QSpinBox*>("keyFrames")->value(),
-                             d.findChild<QSpinBox*>("dataRate")->value(),
-                             d.findChild<QCheckBox*>("keyFrameCheck")->isChecked(),
-                             d.findChild<QCheckBox*>("dataRateCheck")->isChecked()),
-                  std::tuple(mmioStringToFOURCC("DIB ", 0), 75, 15, 1000, false, false));
-        d.findChild<QListWidget*>("compressors")->setCurrentRow(static_cast<int>(full - compressors.begin()));
+    ASSERT_FALSE(compressors[0].hasKeyFrames || compressors[0].hasDataRate || compressors[0].hasQuality);
+    const int fullRow = static_cast<int>(full - compressors.begin());
+    AVICOMPRESSOPTIONS chosen = ask(true, [&](QDialog& d) {
+        EXPECT_EQ(Controls(d), std::tuple(mmioStringToFOURCC("DIB ", 0), 75, 15, 1000, false, false, false, false, "00000"))
+            << "the first opening: quality 75, a key frame every 15, 1000 KB/sec, none chosen";
+        auto* list = d.findChild<QListWidget*>("compressors");
+        list->setCurrentRow(fullRow);
+        EXPECT_EQ(std::get<8>(Controls(d)), "10101");
         d.findChild<QCheckBox*>("keyFrameCheck")->setChecked(true);
         d.findChild<QSpinBox*>("keyFrames")->setValue(10);
         d.findChild<QSlider*>("quality")->setValue(55);
-        EXPECT_TRUE(d.findChild<QSlider*>("quality")->isEnabled());
         d.findChild<QCheckBox*>("dataRateCheck")->setChecked(true);
         d.findChild<QSpinBox*>("dataRate")->setValue(300);
-        EXPECT_FALSE(d.findChild<QSlider*>("quality")->isEnabled()) << "a data rate overrules the quality";
+        EXPECT_EQ(std::get<8>(Controls(d)), "11110") << "a data rate overrules the quality";
+        list->setCurrentRow(0);
+        EXPECT_EQ(std::get<8>(Controls(d)), "00000") << "checked, but the compressor has no such settings";
+        list->setCurrentRow(fullRow);
     });
     EXPECT_EQ(std::tuple(chosen.fccHandler, chosen.dwKeyFrameEvery, chosen.dwBytesPerSecond, chosen.dwQuality,
                          chosen.dwFlags & (AVICOMPRESSF_KEYFRAMES | AVICOMPRESSF_DATARATE)),
               std::tuple(full->fccHandler, 10u, 300u * 1024, 5500u, AVICOMPRESSF_KEYFRAMES | AVICOMPRESSF_DATARATE));
     // Cancel fills nothing, and the next opening still shows the last accepted choice.
-    chosen = ask(both, false, [&](QDialog& d) {
-        auto* list = d.findChild<QListWidget*>("compressors");
-        EXPECT_EQ(list->currentItem()->data(Qt::UserRole).toUInt(), full->fccHandler);
-        list->setCurrentRow(0);
+    chosen = ask(false, [&](QDialog& d) {
+        EXPECT_EQ(std::get<0>(Controls(d)), full->fccHandler);
+        d.findChild<QListWidget*>("compressors")->setCurrentRow(0);
     });
     EXPECT_EQ(chosen.fccHandler, 0u);
 
     // Opened on a record that names a compressor, its values shown within the controls' ranges; rows not asked for hidden.
     AVICOMPRESSOPTIONS initial{0, full->fccHandler, 20000, 12345, 2048, AVICOMPRESSF_VALID, nullptr, 0, nullptr, 0, 0};
     AviSaveOptionsDialog shown(&owner, ICMF_CHOOSE_KEYFRAME, initial);
-    EXPECT_EQ(std::tuple(shown.findChild<QSpinBox*>("keyFrames")->value(), shown.findChild<QSpinBox*>("dataRate")->value(),
-                         shown.findChild<QSlider*>("quality")->value(),
-                         shown.findChild<QCheckBox*>("dataRateCheck")->isHidden(),
-                         shown.findChild<QCheckBox*>("keyFrameCheck")->isHidden()),
-              std::tuple(9999, 2, 100, true, false));
+    EXPECT_EQ(Controls(shown), std::tuple(full->fccHandler, 100, 9999, 2, true, true, false, true, "11110"));
     const AVICOMPRESSOPTIONS o = shown.Options();
     EXPECT_EQ(std::tuple(o.fccType, o.fccHandler, o.dwKeyFrameEvery, o.dwBytesPerSecond, o.dwQuality, o.dwFlags),
               std::tuple(mmioStringToFOURCC("vids", 0), full->fccHandler, 9999u, 2048u, 10000u,
@@ -166,9 +184,9 @@ TEST(AviSaveOptionsDialog, ChoosesRemembersAndCancels)
     initial.dwBytesPerSecond = 1023;
     initial.dwKeyFrameEvery = 0;
     AviSaveOptionsDialog small(&owner, ICMF_CHOOSE_DATARATE, initial);
-    EXPECT_EQ(std::tuple(small.findChild<QSpinBox*>("keyFrames")->value(), small.findChild<QSpinBox*>("dataRate")->value(),
-                         small.findChild<QCheckBox*>("keyFrameCheck")->isHidden(), small.Options().dwFlags),
-              std::tuple(15, 1000, true, AVICOMPRESSF_VALID | AVICOMPRESSF_DATARATE));
+    EXPECT_EQ(std::tuple(Controls(small), small.Options().dwFlags),
+              std::tuple(std::tuple(full->fccHandler, 100, 15, 1000, false, true, true, false, "10110"),
+                         AVICOMPRESSF_VALID | AVICOMPRESSF_DATARATE));
 }
 
 TEST(WriteFileBuffer, WritesEachLayoutOverThePreparedBufferOrRefusesAndKeepsIt)
@@ -236,9 +254,9 @@ TEST(FileCommonDialog, HandsItsRecordToEachDialogAndReadsTheNamesBack)
               std::tuple(false, true, 0x80204u, &owner, "Pick", "/home/u", ".tga", 2u, "*", 0u, 1u))
         << "the next dialog starts with the filter chosen last";
 
-    // One name: the offsets of its name and its extension (0 when it has none).
-    const std::tuple<const char*, int, int> single[] = {
-        {"/home/u/clip.v2.avi", 8, 16}, {"/home/u.d/clip", 10, 0}, {"clip.avi", 0, 5}};
+    // One name: the offsets of its name and its extension (0 when it has none; a name all extension has one).
+    const std::tuple<const char*, int, int> single[] = {{"/home/u/clip.v2.avi", 8, 16}, {"/home/u.d/clip", 10, 0},
+                                                        {"clip.avi", 0, 5}, {"/home/u/.avi", 8, 9}, {".avi", 0, 1}};
     for (const auto& [path, nameAt, extensionAt] : single) {
         answer = {true, {path}, 0};
         EXPECT_EQ(NameBeforeNul(dialog.GetFileOpenName(false)), path);
@@ -256,7 +274,7 @@ TEST(FileCommonDialog, HandsItsRecordToEachDialogAndReadsTheNamesBack)
 TEST(ShowQtFileDialog, SaveDialogShowsTheSettingsAddsTheSuffixAndReplacesWithoutAsking)
 {
     QTemporaryDir dir;
-    ASSERT_TRUE(QFile(dir.filePath("Demo000.avi")).open(QIODevice::WriteOnly));
+    ASSERT_TRUE(Put(dir.filePath("Demo000.avi")));
     const FileDialogRequest request{true, false, 0, nullptr, "Select Output Avi File...", dir.path().toStdString(),
                                     "*.avi", {{"Avi Files (*.avi)", "*.avi"}, {"All Files", "*"}}, 1};
     QStringList shown;
@@ -281,38 +299,34 @@ TEST(ShowQtFileDialog, SaveDialogShowsTheSettingsAddsTheSuffixAndReplacesWithout
 TEST(Shell, StartsInTheDirectoryGivenAndFindsOnlyProgramsWhosePathFits)
 {
     QTemporaryDir root;
-    const QString home = root.path();
+    const QString home = root.path(), apps = home + "/XDG_DATA_HOME/applications";
     for (const char* name : {"XDG_DATA_HOME", "XDG_CONFIG_HOME", "XDG_DATA_DIRS", "XDG_CONFIG_DIRS"})
         qputenv(name, (home + "/" + name).toUtf8());
     qunsetenv("XDG_CURRENT_DESKTOP");
-    ASSERT_TRUE(QDir().mkpath(home + "/XDG_DATA_HOME/applications") && QDir().mkpath(home + "/XDG_CONFIG_HOME") &&
+    ASSERT_TRUE(QDir().mkpath(apps) && QDir().mkpath(home + "/XDG_CONFIG_HOME") && QDir().mkpath(home + "/x.html") &&
                 QDir().mkpath(home + "/p"));
     QByteArray defaults = "[Default Applications]\n";
     std::vector<std::string> programs;
     for (const auto& [length, type] : {std::pair{254, "text/html"}, std::pair{255, "inode/directory"}}) {
         const QString path = home + "/p/" + QString(length - home.size() - 3, QChar('x'));
-        QFile program(path), entry(home + "/XDG_DATA_HOME/applications/p" + QString::number(length) + ".desktop");
-        ASSERT_TRUE(program.open(QIODevice::WriteOnly) && entry.open(QIODevice::WriteOnly));
-        program.write("#!/bin/sh\necho \"$PWD $*\" > \"$0.ran\"\n");
-        program.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
-        entry.write("[Desktop Entry]\nType=Application\nName=P\nExec=" + path.toUtf8() + " %f\nMimeType=" + type + ";\n");
-        defaults += QByteArray(type) + "=p" + QByteArray::number(length) + ".desktop\n";
+        const QByteArray entry = "p" + QByteArray::number(length) + ".desktop";
+        ASSERT_TRUE(Put(path, "#!/bin/sh\necho \"$PWD $*\" > \"$0.ran\"\n", true) &&
+                    Put(apps + "/" + entry, "[Desktop Entry]\nType=Application\nName=P\nExec=" + path.toUtf8() +
+                                                " %f\nMimeType=" + type + ";\n"));
+        defaults += type + ("=" + entry) + "\n";
         programs.push_back(path.toStdString());
     }
-    QFile mimeapps(home + "/XDG_CONFIG_HOME/mimeapps.list"), page(home + "/page.html");
-    ASSERT_TRUE(mimeapps.open(QIODevice::WriteOnly) && page.open(QIODevice::WriteOnly));
-    mimeapps.write(defaults);
-    mimeapps.close();
-    const std::string dir = home.toStdString();
+    // The last one exists and may be executed, but its interpreter is not there.
+    ASSERT_TRUE(Put(home + "/XDG_CONFIG_HOME/mimeapps.list", defaults) && Put(home + "/page.html") &&
+                Put(home + "/x.html/page") && Put(home + "/PAGE.HTM") && Put(home + "/p/stuck", "#!/no/such/sh\n", true));
+    const std::string dir = home.toStdString(), stuck = dir + "/p/stuck";
     std::string result(kExecutablePathSize, ' '), tooSmall(254, ' ');
     EXPECT_GT(FindExecutableA("page.html", dir.c_str(), result), 32);
     EXPECT_EQ(result, programs[0] + '\0');
-    EXPECT_EQ(std::tuple(FindExecutableA("page.html", dir.c_str(), tooSmall), tooSmall),
-              std::tuple(SE_ERR_NOASSOC, std::string(254, ' ')));
+    EXPECT_EQ(FindExecutableA("page.html", dir.c_str(), tooSmall), SE_ERR_NOASSOC);
+    EXPECT_EQ(tooSmall, std::string(254, ' '));
     EXPECT_EQ(FindExecutableA(dir.c_str(), nullptr, result), SE_ERR_NOASSOC) << "a 255-character path";
     // A page is known by its name in any letter case; a dot in a folder's name is no extension.
-    ASSERT_TRUE(QDir().mkpath(home + "/x.html") && QFile(home + "/x.html/page").open(QIODevice::WriteOnly) &&
-                QFile(home + "/PAGE.HTM").open(QIODevice::WriteOnly));
     result.assign(kExecutablePathSize, ' ');
     EXPECT_EQ(FindExecutableA((dir + "/PAGE.HTM").c_str(), "/nowhere", result), kShellSuccess);
     EXPECT_EQ(NameBeforeNul(result), programs[0]);
@@ -323,17 +337,18 @@ TEST(Shell, StartsInTheDirectoryGivenAndFindsOnlyProgramsWhosePathFits)
         {FindExecutableA(nullptr, dir.c_str(), result), SE_ERR_FNF, "no name"},
         {ShellExecuteA(nullptr, "open", "", nullptr, nullptr, SW_SHOWNORMAL), SE_ERR_FNF, "no name"},
         {ShellExecuteA(nullptr, "open", nullptr, nullptr, nullptr, SW_SHOWNORMAL), SE_ERR_FNF, "no name"},
-        {ShellExecuteA(nullptr, "edit", programs[0].c_str(), nullptr, nullptr, SW_SHOWNORMAL), SE_ERR_NOASSOC, "edit"}};
+        {ShellExecuteA(nullptr, "edit", programs[0].c_str(), nullptr, nullptr, SW_SHOWNORMAL), SE_ERR_NOASSOC, "edit"},
+        {ShellExecuteA(nullptr, "open", stuck.c_str(), nullptr, nullptr, SW_SHOWNORMAL), SE_ERR_ACCESSDENIED, "stuck"}};
     for (const auto& [answer, expected, what] : refused)
         EXPECT_EQ(answer, expected) << what;
 
     // What the started program wrote (its folder and arguments), once it has; the note is then cleared.
-    const auto ran = [&] {
-        QFile note(QString::fromStdString(programs[0]) + ".ran");
-        for (int i = 0; i < 500 && !(note.exists() && note.size() > 0); ++i)
+    const auto ran = [note = QString::fromStdString(programs[0]) + ".ran"] {
+        QFile file(note);
+        for (int i = 0; i < 500 && !(file.exists() && file.size() > 0); ++i)
             QThread::msleep(20);
-        const std::string said = note.open(QIODevice::ReadOnly) ? note.readAll().toStdString() : "(nothing)";
-        note.remove();
+        const std::string said = file.open(QIODevice::ReadOnly) ? file.readAll().toStdString() : "(nothing)";
+        file.remove();
         return said;
     };
     const std::string relative = "p/" + programs[0].substr(programs[0].rfind('/') + 1);
