@@ -1,6 +1,5 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
-// Test main for suites that need widgets: one QApplication for the whole
-// run, offscreen unless the caller chose a platform.
+// Test main for widget suites: one QApplication for the whole run, offscreen unless a platform is chosen.
 #include <QApplication>
 
 #include <gtest/gtest.h>

@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
-// The platform layer's dialogs, driven as a user would: message boxes, the
-// "Video Compression" dialog and the Open/Save dialog with its name buffer.
+// The platform layer's dialogs, driven as a user would: message boxes, the "Video Compression" dialog, the Open/Save
+// dialog with its name buffer, and the shell's starting of programs.
 #include "AviSaveOptionsDialog.h"
 #include "DoEvents.h"
 #include "FileCommonDialog.h"
@@ -46,8 +46,7 @@ void OnNextModal(const std::function<void(D&)>& act)
 using B = QMessageBox;
 using Seen = std::tuple<QString, QString, Qt::TextFormat, B::Icon, B::StandardButtons, B::StandardButton>;
 
-// Notes what the next message box shows and presses `press` on it (NoButton:
-// closes it from its title bar).
+// Notes what the next message box shows and presses `press` on it (NoButton: closes it from its title bar).
 void PressOnNextBox(B::StandardButton press, Seen& seen)
 {
     OnNextModal<B>([press, &seen](B& box) {
@@ -57,10 +56,8 @@ void PressOnNextBox(B::StandardButton press, Seen& seen)
     });
 }
 
-// The compression dialog's controls: the compressor chosen, quality, key
-// frames, data rate, whether the key frame and data rate boxes are checked
-// and hidden, and which of key frame box, key frames, data rate box, data
-// rate and quality can be changed (1) or not (0).
+// The compression dialog's controls: the compressor chosen, quality, key frames, data rate, whether the key frame and
+// data rate boxes are checked and hidden, and which of those five can be changed (1) or not (0).
 auto Controls(const QWidget& d)
 {
     const auto* key = d.findChild<QCheckBox*>("keyFrameCheck");
@@ -119,15 +116,13 @@ TEST(QtMsgBox, StylesShowTheirIconAndButtonsAndAnswerTheButtonPressedAlsoThrough
     EXPECT_EQ(testing::internal::GetCapturedStderr(), "T: a\nT: b\nT: c\n");
 }
 
-// One test, in order, because the dialog remembers the last accepted choice
-// for as long as the program runs.
+// One test, in order, because the dialog remembers the last accepted choice for as long as the program runs.
 TEST(AviSaveOptionsDialog, ChoosesRemembersAndCancels)
 {
     InstallAviSaveOptionsDialog();
     QWidget owner;
     const auto& compressors = AviCompressors();
-    // Calls AVISaveOptions as the run does, with `user` acting on the dialog
-    // and then pressing OK or Cancel.
+    // Calls AVISaveOptions as the run does, with `user` acting on the dialog and then pressing OK or Cancel.
     auto ask = [&](bool ok, const std::function<void(QDialog&)>& user) {
         OnNextModal<QDialog>([&](QDialog& d) {
             EXPECT_EQ(d.parentWidget(), &owner);
@@ -200,9 +195,7 @@ TEST(WriteFileBuffer, WritesEachLayoutOverThePreparedBufferOrRefusesAndKeepsIt)
         EXPECT_EQ(NameBeforeNul(noName), "");
     const std::tuple<const char*, std::vector<std::string>, bool> refused[] = {
         {"name too long", {longest + "n"}, false}, {"names too long together", {40, "/home/u/frame1000.tga"}, true},
-        {"two folders", {"/a/x.avi", "/b/y.avi"}, true},
-        {"several in a single selection", {"/a/x.avi", "/a/y.avi"}, false},
-        {"none", {}, false}};
+        {"two folders", {"/a/x", "/b/y"}, true}, {"several in one", {"/a/x", "/a/y"}, false}, {"none", {}, false}};
     for (const auto& [what, names, multiselect] : refused) {
         std::string buffer = prepared;
         EXPECT_FALSE(WriteFileBuffer(buffer, names, multiselect)) << what;
@@ -210,9 +203,8 @@ TEST(WriteFileBuffer, WritesEachLayoutOverThePreparedBufferOrRefusesAndKeepsIt)
     }
 }
 
-// The window only saves; the object also opens one or several files, and
-// its record carries the settings and the chosen filter from one dialog to
-// the next.
+// The window only saves; the object also opens one or several files, and its record carries the settings and the
+// chosen filter from one dialog to the next.
 TEST(FileCommonDialog, HandsItsRecordToEachDialogAndReadsTheNamesBack)
 {
     FileCommonDialog dialog;
@@ -278,8 +270,7 @@ TEST(ShowQtFileDialog, SaveDialogShowsTheSettingsAddsTheSuffixAndReplacesWithout
     const FileDialogRequest request{true, false, 0, nullptr, "Select Output Avi File...", dir.path().toStdString(),
                                     "*.avi", {{"Avi Files (*.avi)", "*.avi"}, {"All Files", "*"}}, 1};
     QStringList shown;
-    // While the folder is still being read the name may not be taken yet and
-    // the dialog stays open: then the user presses again.
+    // While the folder is still being read the name may not be taken yet and the dialog stays open: press again.
     std::function<void(QFileDialog&)> user = [&](QFileDialog& d) {
         if (shown.isEmpty())
             shown << d.windowTitle() << QDir(d.directory()).canonicalPath() << d.selectedNameFilter();

@@ -43,12 +43,11 @@ struct WatchedWindow : FrmMain {
 
 } // namespace
 
-// The build tree is the folder itself, by any path; not a copy, a staged install
-// or a program beside a folder of that name. There the window proposes the first
-// free Demo number in OutPut beside itself; elsewhere it keeps to the user's
-// folders, writes nothing beside the program and tells when the videos folder
-// cannot be made. The frame directory, even empty, is stored before the close
-// hook runs, once however often the window closes, and offered at the next start.
+// The build tree is the folder itself, by any path; not a copy, a staged install or a program beside a folder of that
+// name. There the window proposes the first free Demo number in OutPut beside itself; elsewhere it keeps to the
+// user's folders, writes nothing beside the program and tells when the videos folder cannot be made. The frame
+// directory, even empty, is stored before the close hook runs, once however often the window closes, and offered at
+// the next start.
 TEST_F(FrmMainTest, TheWindowKeepsItsMoviesBesideItsBuildTreeElseInTheUsersFoldersAndRemembersTheFrameDirectory)
 {
     const QString copy = root.filePath("stage/usr/bin"), link = root.filePath("link");
@@ -56,8 +55,8 @@ TEST_F(FrmMainTest, TheWindowKeepsItsMoviesBesideItsBuildTreeElseInTheUsersFolde
     for (const auto& [program, expected] : std::initializer_list<std::pair<std::string, bool>>{
              {a, true}, {link.toStdString(), true}, {a + "/../app", true}, {copy.toStdString(), false}, {"", false}})
         EXPECT_EQ(RunsFromBuildTree(program, a), expected) << program;
-    // Numbers from..to taken (none: the folder is made); all 999 taken, the last
-    // is proposed. Trailing separators are dropped; the title gives the version.
+    // Numbers from..to taken (none: the folder is made); all 999 taken, the last is proposed. Trailing separators are
+    // dropped; the title gives the version.
     const std::tuple<int, int, int> cases[] = {{0, -1, 0}, {0, 1, 2}, {1, 1, 0}, {0, 998, 998}};
     for (const auto& [from, to, proposed] : cases) {
         const QString dir = root.filePath(QStringLiteral("app%1-%2").arg(from).arg(to)), out = dir + "/OutPut/";
@@ -104,11 +103,10 @@ TEST_F(FrmMainTest, TheWindowKeepsItsMoviesBesideItsBuildTreeElseInTheUsersFolde
               std::tuple(true, unsigned{vbExclamation}, "Reelcast"));
 }
 
-// Every control in its place (pixels at 96 dots per inch), with its text and
-// face; the focus walks the window in its order; a path box shows its path's
-// end once a path is put in it or the focus leaves it. The pickers fill their
-// box or change nothing. Of the hidden picture box what counts is the bitmap
-// handed on to the movie, and the error that names a file it cannot decode.
+// Every control in its place (pixels at 96 dots per inch), with its text and face; the focus walks the window in its
+// order; a path box shows its path's end once a path is put in it or the focus leaves it. The pickers fill their box
+// or change nothing. Of the hidden picture box what counts is the bitmap handed on to the movie, and the error that
+// names a file it cannot decode.
 TEST_F(FrmMainTest, ControlsKeepTheirPlacesTextsFacesAndOrderPickersFillTheirBoxAndLoadPicNamesTheBitmap)
 {
     FrmMain w(a, a);
@@ -215,8 +213,8 @@ TEST_F(FrmMainTest, ControlsKeepTheirPlacesTextsFacesAndOrderPickersFillTheirBox
     EXPECT_EQ(w.imL->picture().size(), QSize(5, 3)) << "the picture shown stays";
 }
 
-// At 100 %, 150 % and 200 % the captions are as much bolder than their regular
-// weight as at 100 %, and the help text's four lines as far apart.
+// At 100 %, 150 % and 200 % the captions are as much bolder than their regular weight as at 100 %, and the help
+// text's four lines as far apart.
 TEST_F(FrmMainTest, CaptionsStayBoldAndHelpLinesStayApartAtEveryScale)
 {
     FrmMain bold(a, a), plain(a, a);
@@ -231,8 +229,8 @@ TEST_F(FrmMainTest, CaptionsStayBoldAndHelpLinesStayApartAtEveryScale)
         captions.push_back(qobject_cast<QGroupBox*>(caption) ? QRect(r.x(), r.y(), r.width(), QFontMetrics(font).height())
                                                              : r);
     }
-    // Part of a window (in its pixels) as a desktop scaled by dpr shows it: its
-    // darkness, and where each run of pixel rows holding ink starts, both in the window's pixels.
+    // Part of a window (in its pixels) as a desktop scaled by dpr shows it: its darkness, and where each run of pixel
+    // rows holding ink starts, both in the window's pixels.
     const auto look = [](FrmMain& w, qreal dpr, const QRect& part) {
         QImage image((QSizeF(w.size()) * dpr).toSize(), QImage::Format_RGB32);
         image.setDevicePixelRatio(dpr);
