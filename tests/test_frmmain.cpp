@@ -92,8 +92,8 @@ TEST_F(FrmMainTest, TheWindowKeepsItsMoviesBesideItsBuildTreeElseInTheUsersFolde
     }
     const std::string c = copy.toStdString();
     WriteFile(c + "/OutPut", {}); // a plain file of that name is taken as there
-    const FrmMain top("/", build), own, plain(c, c); // "/" stays itself; none means the program's folder
-    EXPECT_EQ(std::tuple(FrmMain(a, build).TxtDir->text(), top.AppDirectory(), own.AppDirectory(), plain.OutputFolder()),
+    const FrmMain again(a, build), top("/", build), own, plain(c, c); // "/" stays itself; none: the program's folder
+    EXPECT_EQ(std::tuple(again.TxtDir->text(), top.AppDirectory(), own.AppDirectory(), plain.OutputFolder()),
               std::tuple("", "/", QCoreApplication::applicationDirPath().toStdString(), c + "/OutPut"));
     qputenv("HOME", wasHome);
     EXPECT_EQ(QDir(app).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden), QStringList());
