@@ -1,7 +1,6 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
-// reelcast-batch's main, called in this process as a script calls the
-// program, what it answers and says; and the WAV files it is given.
+// reelcast-batch's main, called in this process as a script calls the program; and the WAV files it is given.
 #include "BatchFrontEnd.h"
 #include "TestSupport.h"
 
@@ -20,8 +19,7 @@ namespace testsupport {
 
 struct Outcome { int code; std::string out, err; };
 
-// The bar is drawn, into err, when the process's own standard error is a
-// terminal, as it is when these tests are run by hand: here only when asked.
+// The bar is drawn, into err, when the process's standard error is a terminal: here only when asked.
 inline Outcome Batch(std::vector<std::string> args, bool terminal = false)
 {
     args.insert(args.begin(), "reelcast-batch");
@@ -37,10 +35,8 @@ inline Outcome Batch(std::vector<std::string> args, bool terminal = false)
     return {code, out.str(), err.str()};
 }
 
-// A WAV file written here, independently of the program's reader: a chunk of
-// odd length (padded) before the data, then seconds of samples whose bytes
-// all differ from their neighbours', as a float or not; with a channel mask,
-// in the extensible record. samples gets the data chunk's bytes.
+// A WAV file made independently of the program's reader: an odd-length (padded) chunk before the data, then samples
+// whose bytes all differ from their neighbours'; with a mask, an extensible record. samples gets the data's bytes.
 inline Bytes Wav(std::uint16_t tag, int channels, int rate, int bits, double seconds, std::uint32_t mask = 0,
                  Bytes* samples = nullptr)
 {

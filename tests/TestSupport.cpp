@@ -190,10 +190,6 @@ int RunAsUnprivileged(const std::function<int()>& body)
     return ::waitpid(pid, &status, 0) == pid && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
-} // namespace testsupport
-
-namespace testsupport {
-
 namespace {
 
 std::uint8_t Hash(unsigned a, unsigned b)
@@ -203,16 +199,11 @@ std::uint8_t Hash(unsigned a, unsigned b)
     return static_cast<std::uint8_t>(h >> 7);
 }
 
-std::uint8_t Wide5(unsigned v)
+// Blue, green, red of a stored colour: 5-5-5 in 2 bytes, each 5 bits widened by repeating its top ones; else as is.
+void Colour(const std::uint8_t* s, int bytes, std::uint8_t* d)
 {
-    v &= 31;
-    return static_cast<std::uint8_t>(v << 3 | v >> 2);
-}
-
-// Blue, green, red of a stored 5-5-5 value.
-void Colour555(unsigned v, std::uint8_t* d)
-{
-    d[0] = Wide5(v), d[1] = Wide5(v >> 5), d[2] = Wide5(v >> 10);
+    for (unsigned c = 0, v = s[0] | s[1] << 8; c < 3; ++c)
+        d[c] = bytes == 2 ? static_cast<std::uint8_t>((v >> 5 * c & 31) << 3 | (v >> 5 * c & 31) >> 2) : s[c];
 }
 
 } // namespace
@@ -237,12 +228,8 @@ HandTarga MakeAnyTarga(int width, int height, const TargaKind& k, unsigned seed)
         for (int b = 0; b < mapBytes; ++b)
             stored[b] = Hash(seed + 77, static_cast<unsigned>(e * 4 + b));
         f.insert(f.end(), stored, stored + mapBytes);
-        std::uint8_t bgr[3];
-        if (mapBytes == 2)
-            Colour555(static_cast<unsigned>(stored[0] | stored[1] << 8), bgr);
-        else
-            std::copy_n(stored, 3, bgr);
-        map.insert(map.end(), bgr, bgr + 3);
+        map.resize(map.size() + 3);
+        Colour(stored, mapBytes, &map[map.size() - 3]);
     }
 
     // The stored pixels in file order, and what each shows.
@@ -262,10 +249,8 @@ HandTarga MakeAnyTarga(int width, int height, const TargaKind& k, unsigned seed)
             std::copy_n(map.begin() + entry * 3, 3, bgr);
         } else if (grey)
             bgr[0] = bgr[1] = bgr[2] = p[0];
-        else if (pb == 2)
-            Colour555(static_cast<unsigned>(p[0] | p[1] << 8), bgr);
         else
-            std::copy_n(p, 3, bgr);
+            Colour(p, pb, bgr);
         stored.insert(stored.end(), p, p + pb);
         shown.insert(shown.end(), bgr, bgr + 3);
     }
@@ -292,15 +277,12 @@ HandTarga MakeAnyTarga(int width, int height, const TargaKind& k, unsigned seed)
             i += run;
         }
     }
-    if (k.footer) {
-        Bytes extension(495, 0);
-        extension[0] = 0xEF, extension[1] = 0x01;
+    if (k.footer) { // a 495-byte extension area (its size first), and the footer that points to it
         const auto at = static_cast<std::uint32_t>(f.size());
-        f.insert(f.end(), extension.begin(), extension.end());
-        const std::uint8_t footer[26] = {static_cast<std::uint8_t>(at), static_cast<std::uint8_t>(at >> 8),
-                                         static_cast<std::uint8_t>(at >> 16), static_cast<std::uint8_t>(at >> 24),
-                                         0, 0, 0, 0, 'T', 'R', 'U', 'E', 'V', 'I', 'S', 'I', 'O', 'N', '-',
-                                         'X', 'F', 'I', 'L', 'E', '.', 0};
+        f.resize(at + 495), f[at] = 0xEF, f[at + 1] = 0x01;
+        for (int i = 0; i < 4; ++i)
+            f.push_back(static_cast<std::uint8_t>(at >> 8 * i));
+        const char footer[] = "\0\0\0\0TRUEVISION-XFILE."; // the developer area's offset, then the signature
         f.insert(f.end(), footer, footer + sizeof footer);
     }
 

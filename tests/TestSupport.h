@@ -1,7 +1,6 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
-// Shared helpers for the test suites: temporary directories, generated
-// Targa files, whole-file reads and a recorder that answers message boxes.
+// Shared test helpers: temporary directories, generated Targa files, whole-file reads, a message-box recorder.
 #include "MsgBox.h"
 
 #include <cstdint>
@@ -14,8 +13,7 @@ namespace testsupport {
 
 using Bytes = std::vector<std::uint8_t>;
 
-// A fresh directory under the system's temporary directory, removed with
-// everything in it when the object goes.
+// A fresh directory under the system's temporary directory, removed with everything in it when the object goes.
 class TempDir {
 public:
     TempDir();
@@ -32,9 +30,8 @@ private:
 Bytes ReadFile(const std::string& path);
 void WriteFile(const std::string& path, const Bytes& bytes);
 
-// Pixel rows of a picture, top row first, 3 bytes (blue, green, red) a pixel,
-// no filler; every byte depends on row, column, channel and seed, so swapped
-// channels, rows or columns show.
+// Pixel rows of a picture, top row first, 3 bytes (blue, green, red) a pixel, no filler; every byte depends on row,
+// column, channel and seed, so swapped channels, rows or columns show.
 Bytes PatternPixels(int width, int height, unsigned seed = 0);
 
 struct TargaOptions {
@@ -44,8 +41,7 @@ struct TargaOptions {
     bool tga2Footer = false;     // a TGA 2.0 footer after the pixels
 };
 
-// An uncompressed 24-bit Targa file of the picture given by topDownRows
-// (top row first).
+// An uncompressed 24-bit Targa file of the picture given by topDownRows (top row first).
 Bytes MakeTarga(int width, int height, const Bytes& topDownRows, const TargaOptions& options = {});
 
 // Any kind of Targa file, made by hand from the format's definition.
@@ -64,37 +60,30 @@ struct HandTarga {
     Bytes file;
     Bytes picture; // what the format says it shows: top row first, blue-green-red
 };
-// A width x height picture of the kind, whose stored pixels come in runs of
-// 150 equal pixels, then pairs, then single ones, crossing rows; run-length
-// types store them in both kinds of packet, runs of up to 128.
+// A width x height picture of the kind, whose stored pixels come in runs of 150 equal pixels, then pairs, then single
+// ones, crossing rows; run-length types store them in both kinds of packet, runs of up to 128.
 HandTarga MakeAnyTarga(int width, int height, const TargaKind& kind, unsigned seed = 0);
 
-// The picture FFmpeg's Targa decoder gives for the file (ffmpeg -i FILE
-// -pix_fmt bgr24 -f rawvideo -); empty when it gives none.
+// The picture FFmpeg's Targa decoder gives (ffmpeg -i FILE -pix_fmt bgr24 -f rawvideo -); empty for none.
 Bytes FfmpegPicture(const std::string& path);
 // Whether the ffmpeg program is there to ask.
 bool HaveFfmpeg();
 
-// n pattern pictures of width x height written to dir as the Targa files
-// f000.tga, f001.tga, ...; answers the pictures.
+// n pattern pictures of width x height written to dir as f000.tga, f001.tga, ...; answers the pictures.
 std::vector<Bytes> WriteFrames(const TempDir& dir, int n, int width, int height);
 // Whether dir holds nothing but Targa files: no temporary bitmap, hidden or not.
 bool OnlyFrames(const TempDir& dir);
 
-// The rows of topDownRows as a bitmap stores them: bottom row first, each
-// padded with zeros to a multiple of 4 bytes.
+// The rows of topDownRows as a bitmap stores them: bottom row first, each padded with zeros to a multiple of 4 bytes.
 Bytes BitmapRows(int width, int height, const Bytes& topDownRows, int bytesPerPixel = 3);
 
-// A 40-byte bitmap info header at 72 dots per inch, from the format's
-// definition rather than the program's.
+// A 40-byte bitmap info header at 72 dots per inch, from the format's definition rather than the program's.
 Bytes InfoHeader(int width, int height, int bitCount, std::uint32_t sizeImage);
 
-// A bitmap file: the 14-byte file header, then info (header and colour
-// table) and the pixel bytes as given.
+// A bitmap file: the 14-byte file header, then info (header and colour table) and the pixel bytes as given.
 Bytes BitmapFile(const Bytes& info, const Bytes& pixels);
 
-// Answers every message box with a fixed answer and keeps
-// what was shown, for as long as it lives.
+// Answers every message box with a fixed answer and keeps what was shown, for as long as it lives.
 class MsgBoxRecorder {
 public:
     struct Shown {
@@ -111,18 +100,15 @@ private:
     MsgBoxHandler previous_;
 };
 
-// Why GStreamer cannot play the suite's movies here, or empty when it can:
-// a missing tool or element is a reason to skip, never a pass.
+// Why GStreamer cannot play the suite's movies here, or empty: a reason to skip, never a pass.
 std::string GStreamerMissing();
 
-// Whether gst-launch-1.0 plays `path` to its end without an error, through
-// its AVI reader, named d, and then `rest` (which starts "d. ! …");
+// Whether gst-launch-1.0 plays `path` to its end without error, through its AVI reader d, then `rest` ("d. ! …");
 // `said` gets what it printed.
 bool GStreamerPlays(const std::string& path, const std::string& rest, std::string& said);
 
-// Runs body in a child process under an unprivileged user, so that
-// permission checks apply even when the tests run as root. Returns the
-// body's result, or -1 when the child could not run it.
+// Runs body in a child process under an unprivileged user, so that permission checks apply even when the tests run as
+// root. Returns the body's result, or -1 when the child could not run it.
 int RunAsUnprivileged(const std::function<int()>& body);
 
 } // namespace testsupport

@@ -1,8 +1,6 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
-// reelcast-batch as a script calls it: the command line and its answers;
-// the program stopped by a signal or cut short by a full disk, its sound in
-// step with its pictures whatever the ending; its bar on a terminal; and the
-// compressor's settings and the time left, at the host's seam.
+// reelcast-batch as a script calls it: the command line; the program stopped by a signal or a full disk, its sound in
+// step with its pictures; its bar on a terminal; the compressor's settings and the time left, at the host's seam.
 #include "AviMovieReader.h"
 #include "BatchHost.h"
 #include "BatchRun.h"
@@ -29,9 +27,8 @@ using namespace testsupport;
 
 namespace {
 
-// Runs the program as a script would, within a file-size limit in bytes
-// (none when negative), calling meanwhile with its process id; answers its
-// exit code (128 + the signal that ended it) and its standard error.
+// Runs the program as a script would, within a file-size limit in bytes (none when negative), calling meanwhile with
+// its process id; answers its exit code (128 + the signal that ended it) and its standard error.
 Outcome Program(std::vector<std::string> args, long limit = -1, const std::string& exe = REELCAST_BATCH_EXE,
                 const std::function<void(pid_t)>& meanwhile = {})
 {
@@ -64,8 +61,7 @@ Outcome Program(std::vector<std::string> args, long limit = -1, const std::strin
     return {WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status), "", err};
 }
 
-// Holds the program still (SIGSTOP) once `file` holds `bytes`, so that a
-// signal sent next finds the run under way; false when it ended first.
+// Holds the program still once `file` holds `bytes`, so that a signal sent next finds the run under way; false if not.
 bool HoldOnceWritten(pid_t pid, const std::string& file, std::uintmax_t bytes)
 {
     for (std::error_code ec;;) {
@@ -191,9 +187,8 @@ TEST(Batch, CommandLineErrorsWriteNothingAndARunBuildsTheMovieTheWindowWould)
     EXPECT_EQ(avitest::ReadMovie(out, false, false).width, 10);
 }
 
-// The program itself, in a directory and configuration of its own (an OutPut
-// folder or a setting would show): every stop signal ends the run as Ctrl-C
-// does, the movie indexed with the frames it says it holds and their sound.
+// The program itself, in a directory and configuration of its own (an OutPut folder or a setting would show): every
+// stop signal ends the run as Ctrl-C does, the movie indexed with the frames it says it holds and their sound.
 TEST(BatchProgram, StopSignalsKeepAnIndexedMovieWithItsSoundAndLeaveNothingBehind)
 {
     TempDir home, many;
@@ -228,11 +223,9 @@ TEST(BatchProgram, StopSignalsKeepAnIndexedMovieWithItsSoundAndLeaveNothingBehin
     EXPECT_FALSE(std::filesystem::exists(home.file("OutPut")) || std::filesystem::exists(home.file("config")));
 }
 
-// Writes cut short anywhere by file-size limits (a full disk fails the same
-// writes): each run succeeds with every frame and the whole sound, or fails
-// with a message and leaves no movie or one that decodes cleanly, holds what
-// the message says and their sound, and that GStreamer plays to its end
-// (Ut Video, which it cannot decode, through its AVI reader only).
+// Writes cut short anywhere by file-size limits (a full disk fails the same writes): each run succeeds with every
+// frame and the whole sound, or fails with a message and leaves no movie or one that decodes cleanly, holds what the
+// message says and their sound, and that GStreamer plays to its end (Ut Video through its AVI reader only).
 TEST(BatchProgram, FailedWritesAnywhereNeverClaimAFrameTheMovieDoesNotHold)
 {
     TempDir frames, outDir;
@@ -285,10 +278,8 @@ TEST(BatchProgram, FailedWritesAnywhereNeverClaimAFrameTheMovieDoesNotHold)
         GTEST_SKIP() << "all but GStreamer's checks passed: " << gstreamer;
 }
 
-// On a terminal a bar counts the frames as they are written, 30 cells filled
-// by the share done, rounded down; a file passed over leaves it undisturbed,
-// a message and the account end its line first. Speed and time left, from
-// the second frame on, are whatever the machine makes them.
+// On a terminal a bar counts the frames as they are written, 30 cells filled by the share done, rounded down; a file
+// passed over leaves it undisturbed, a message and the account end its line first. Speed and time left vary.
 TEST(BatchProgram, OnATerminalABarCountsTheFramesWritten)
 {
     TempDir frames, outDir;
@@ -309,11 +300,9 @@ TEST(BatchProgram, OnATerminalABarCountsTheFramesWritten)
                             "out of its group's average: " + why));
 }
 
-// The compressor's settings from --quality, --keyframe-every and --datarate,
-// each text read as TextValue reads it and rounded half to even: the quality
-// of 0 to 100 in hundredths, key frames never negative, the data rate in KB/s
-// of at most 4194303 (the most 32 bits of bytes hold); an option not given
-// leaves its setting alone.
+// The compressor's settings from --quality, --keyframe-every and --datarate, each text read as TextValue reads it and
+// rounded half to even: the quality of 0 to 100 in hundredths, key frames never negative, the data rate in KB/s of at
+// most 4194303 (the most 32 bits of bytes hold); an option not given leaves its setting alone.
 TEST(BatchHost, TheCompressorsSettingsAreTheOptionsScaledAndClamped)
 {
     const std::tuple<const char*, const char*, const char*, std::uint32_t, std::uint32_t, std::uint32_t> rows[] = {

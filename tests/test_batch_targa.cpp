@@ -1,7 +1,5 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
-// reelcast-batch and the Targa files of a game or tool: the look at the
-// whole sequence before anything is written; --strict; and the account at
-// the end of the files passed over.
+// reelcast-batch and Targa files: the look at the sequence before anything is written; --strict; the final account.
 #include "AviMovieReader.h"
 #include "BatchRun.h"
 #include "SequenceScan.h"
@@ -71,10 +69,8 @@ TEST(BatchTarga, TheLookAtTheSequenceReportsGapsUnreadableFilesAndOtherSizesBefo
                          shortOnes + "and 2 more\n");
 }
 
-// A frame number is the digits ending a name's stem, at most 18 of them:
-// longer runs are none. Numbers of one prefix (letter case aside) and one
-// width are compared, leading zeros kept; the count of files missing stops
-// at its largest. Counts are grouped by thousands, a sign kept, zero bare.
+// A frame number is the digits ending a name's stem, at most 18 of them. Numbers of one prefix (letter case aside)
+// and one width are compared, leading zeros kept; the count missing stops at its largest. Counts group thousands.
 TEST(BatchTarga, FrameNumbersOfUpTo18DigitsAreComparedAndLongerOnesAreNone)
 {
     TempDir frames, wide;
@@ -99,9 +95,8 @@ TEST(BatchTarga, FrameNumbersOfUpTo18DigitsAreComparedAndLongerOnesAreNone)
         EXPECT_EQ(batch::Thousands(n), text);
 }
 
-// A gap alone, found by the look at the sequence, writes nothing and keeps
-// the movie there; run-length data found short only while decoding ends the
-// run and the movie goes. Without --strict the file repeats the one before.
+// A gap alone, found by the look at the sequence, writes nothing and keeps the movie there; run-length data found
+// short only while decoding ends the run and the movie goes. Without --strict the file repeats the one before.
 TEST(BatchTarga, StrictLeavesACompleteMovieOrNone)
 {
     TempDir frames, outDir;
@@ -140,9 +135,8 @@ TEST(BatchTarga, StrictLeavesACompleteMovieOrNone)
     EXPECT_EQ(movie.frames[3], movie.frames[2]);
 }
 
-// A blended group's file that cannot be read, or even opened, is left out of
-// its group's average and named at the end; the run goes on. In an
-// unprivileged child, where permissions apply.
+// A blended group's file that cannot be read, or even opened, is left out of its group's average and named at the
+// end; the run goes on. In an unprivileged child, where permissions apply.
 TEST(BatchTarga, BlendedGroupsLeaveAFilePassedOverOutOfTheirAverageAndTheAccountNamesIt)
 {
     TempDir frames, outDir;

@@ -1,6 +1,5 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
-// The movie build run, end to end, through a front end of plain members:
-// generated Targa sequences in, movies read back with FFmpeg out.
+// The movie build run, end to end, through a front end of plain members: Targa files in, movies read back by FFmpeg.
 #include "AviMovieReader.h"
 #include "MovieBuild.h"
 #include "TestSupport.h"
@@ -28,15 +27,14 @@ constexpr unsigned kWarn = vbExclamation | vbOKOnly, kStop = vbCritical | vbOKOn
 const Box kChoose{"compressor", vbOKCancel, ""}, kWatch{"watch", vbYesNo, "movie.avi"};
 using Told = std::vector<std::pair<std::string, std::string>>; // files passed over, and why
 
-// Frames of both origins, the front end, and what was written, so that any
-// change to it shows.
+// Frames of both origins, the front end, and what was written, so that any change to it shows.
 class Build : public BuildQuestions, public BuildSink {
 public:
     TempDir frames, outDir;
     std::vector<Bytes> pictures; // top row first
     std::map<std::string, Bytes> written;
-    // showAs: added to each bitmap's name on its way to cDIB; atAYield: with
-    // direct frames, what the frame folder held beyond its files at a yield.
+    // showAs: added to each bitmap's name on its way to cDIB; atAYield: with direct frames, what the frame folder
+    // held beyond its files at a yield.
     std::string w = "abc", h = "-7", fps = "15", dir = frames.path().string(), out = outDir.file("movie.avi"),
                 codec = "raw", showAs, atAYield;
     int blend = 1, framesShown = 0, yields = 0, actAt = 0;
@@ -87,22 +85,19 @@ public:
                 Put(i, MakeTarga(width, height, pictures.back(), {i % 2 == 1}));
         ::chmod(frames.path().c_str(), 0777), ::chmod(outDir.path().c_str(), 0777); // for unprivileged children
     }
-    // Runs action at the k-th yield: the run yields once before its loop and
-    // six times a frame.
+    // Runs action at the k-th yield: the run yields once before its loop and six times a frame.
     void AtYield(int k, std::function<void()> action) { actAt = k, act = std::move(action); }
     std::string Name(int i) const { return frames.file("shot00" + std::string(i < 10, '0') + std::to_string(i) + ".tga"); }
     void Put(int i, const Bytes& bytes) { WriteFile(Name(i), written[Name(i)] = bytes); }
     BuildResult Press()
     {
-        BuildRequest request;
-        request.directory = dir, request.output = out, request.widthText = w, request.heightText = h;
-        request.fpsText = fps, request.force = force, request.blend = blend, request.directFrames = direct;
-        request.everyTargaKind = every, request.strict = strict;
+        const BuildRequest request{.directory = dir, .output = out, .widthText = w, .heightText = h, .fpsText = fps,
+            .force = force, .exactRate = {}, .sound = nullptr, .blend = blend, .everyTargaKind = every, .strict = strict, .directFrames = direct};
         return BuildMovie(request, *this, *this, state, SharedFrameImage());
     }
 
-    // What the run left or changed in the frame folder, or "": no temporary
-    // bitmap outlives the run; direct frames make none at any moment.
+    // What the run left or changed in the frame folder, or "": no temporary bitmap outlives the run; direct frames
+    // make none at any moment.
     std::string Litter() const
     {
         std::string left = direct && framesShown > 0 ? "frames shown; " : atAYield;
@@ -120,11 +115,9 @@ public:
 
 } // namespace
 
-// N files give N frames, files 2 to N as pictures: status by N + 1, bar by
-// N, the rate text in the header, the size texts read only when forced. A
-// file the window does not read repeats the frame before it, the right way
-// up; the first takes the second's. Direct frames and a second press make
-// the very same file. Hidden bitmaps of dead processes go, a live one's stay.
+// N files give N frames, files 2 to N as pictures: status by N + 1, bar by N, the rate text in the header, the size
+// texts read only when forced. A file the window does not read repeats the frame before it, the right way up; the
+// first takes the second's. Direct frames and a second press make the same file. Dead processes' hidden bitmaps go.
 TEST(MovieBuild, NFilesGiveNFramesWithFilesTwoToNAsPicturesAndPassedOverOnesRepeatTheFrameBefore)
 {
     const TargaKind kinds[] = {{1, 8, 24, 0, 256}, {10, 24}, {2, 16}, {}, {3, 8}};
@@ -174,9 +167,8 @@ TEST(MovieBuild, NFilesGiveNFramesWithFilesTwoToNAsPicturesAndPassedOverOnesRepe
     }
 }
 
-// The window's rate text: whole numbers, 1 to 50, the header at most 30. A
-// rate paced by a sound is a fraction of two signed 32-bit fields: exact
-// where it fits, reduced first; else the closest that fits.
+// The window's rate text: whole numbers, 1 to 50, the header at most 30. A rate paced by a sound is a fraction of two
+// signed 32-bit fields: exact where it fits, reduced first; else the closest that fits.
 TEST(MovieBuild, HeaderRatesComeFromTheRateTextOrExactlyAsCloseAsTheHeaderHoldsFromTheSound)
 {
     const std::pair<const char*, std::uint32_t> texts[] = {{"", 15},   {"0", 15},  {"-3", 15}, {"51", 15},
@@ -187,12 +179,12 @@ TEST(MovieBuild, HeaderRatesComeFromTheRateTextOrExactlyAsCloseAsTheHeaderHoldsF
          {std::tuple(RateForSound(120, 96000, 48000), 60u, 1u), {ClosestRate(30000, 1001), 30000u, 1001u},
           {ClosestRate(3000000000, 100000000), 30u, 1u}, {ClosestRate(1ull << 40, 1), kMaxRateField, 1u},
           {ClosestRate(1, 1ull << 40), 1u, kMaxRateField},
-          // 65536 + 1/40000 and + 1/70000: past 65536/1 the next convergent's rate overflows, and the most
-          // 65536 * t + 1 allows is t = 32767; 1/32767 is nearer 1/40000 than 0 is, but not nearer 1/70000.
+          // 65536 + 1/40000 and + 1/70000: after 65536/1 the next convergent's rate overflows; the largest t with
+          // 65536t + 1 in range is 32767, and 1/32767 is nearer 1/40000 than 0 is, but not nearer 1/70000.
           {ClosestRate(2621440001, 40000), 2147418113u, 32767u}, {ClosestRate(4587520001, 70000), 65536u, 1u}})
         EXPECT_EQ(std::tuple(r.rate, r.scale), std::tuple(rate, scale));
-    // Frame counts where a halved fraction used to drift, and sounds a little
-    // off a whole number of frames: the movie ends within half a frame of them.
+    // Frame counts where a halved fraction used to drift, and sounds a little off a whole number of frames: the movie
+    // ends within half a frame of them.
     for (const std::int64_t frames : {44740ll, 45000ll, 1000003ll, 216000000ll})
         for (const std::int64_t samples : {frames * 800 + 1, frames * 1600 - 7, frames * 441 / 10 + 3}) {
             const FrameRate r = RateForSound(frames, samples, 48000);
@@ -203,11 +195,9 @@ TEST(MovieBuild, HeaderRatesComeFromTheRateTextOrExactlyAsCloseAsTheHeaderHoldsF
         }
 }
 
-// Runs that end before their last frame: what they say and show, the code
-// they answer, a playable movie of the frames so far or none, and nothing
-// left behind. Cancel inside frame 3 still writes the frame in hand; closing
-// the window stops before it, with no offer to watch. A bitmap that does not
-// load is told in cDIB's words, then the run's.
+// Runs that end before their last frame: what they say and show, the code they answer, a playable movie of the frames
+// so far or none, and nothing left behind. Cancel inside frame 3 still writes the frame in hand; closing the window
+// stops before it, with no offer to watch. A bitmap that does not load is told in cDIB's words, then the run's.
 TEST(MovieBuild, RunsThatEndEarlySayWhyKeepThePlayableMovieSoFarAndLeaveNothingBehind)
 {
     using enum BuildOutcome;
@@ -287,9 +277,8 @@ TEST(MovieBuild, RunsThatEndEarlySayWhyKeepThePlayableMovieSoFarAndLeaveNothingB
     }
 }
 
-// Blended, groups stand in for files: each frame is its group's linear-light
-// average (black and white give 188), without its passed-over files; a group
-// of none repeats the frame before; a short last group is left out.
+// Blended, groups stand in for files: each frame is its group's linear-light average (black and white give 188),
+// without its passed-over files; a group of none repeats the frame before; a short last group is left out.
 TEST(MovieBuild, BlendedGroupsStandInForFiles)
 {
     Build run(14, 2, 2);
@@ -306,10 +295,9 @@ TEST(MovieBuild, BlendedGroupsStandInForFiles)
                                            "shot0012.tga on, make no whole group of 3 and are left out."}, kWatch}));
 }
 
-// In an unprivileged child, where permissions apply: a frame folder the user
-// cannot write converts through a folder of the run's own; an unreadable
-// frame or an undeletable bitmap stops the run with one message and keeps
-// the frames before; an undeletable movie there stays, and nothing starts.
+// In an unprivileged child, where permissions apply: a frame folder the user cannot write converts through a folder
+// of the run's own; an unreadable frame or undeletable bitmap stops the run with one message, keeping the frames
+// before; an undeletable movie stays, and nothing starts.
 TEST(MovieBuildFaults, PermissionsShapeTheRunButNeverCostAFrameWritten)
 {
     TempDir runtime;
