@@ -339,15 +339,14 @@ TEST(cDIB, AFrameFromMemoryIsTheBitmapItsFileLoadsAndEverySizeFitsIn2GiB)
               (std::vector<bool>{false, false, false, true, true}));
     // A stream's format is a picture of pixels, whatever the size checks above let through.
     using Parsed = std::tuple<bool, int, int, int, std::size_t, std::size_t>;
-    const auto parse = [](Bytes info) {
+    const auto parse = [](int w, int h) {
         bmp::FrameFormat f{7, 7, 7, 7, 7};
+        const Bytes info = InfoHeader(w, h, 24, 0);
         return Parsed(bmp::ParseBitmapInfo(info.data(), 40, f), f.width, f.height, f.bitCount, f.stride, f.frameBytes);
     };
     const Parsed refused(false, 7, 7, 7, 7, 7);
-    EXPECT_EQ(std::tuple(parse(InfoHeader(40000, 2, 24, 0)), parse(InfoHeader(1, 70000, 24, 0)),
-                         parse(InfoHeader(4, 178956970, 24, 0)), parse(InfoHeader(4, 178956971, 24, 0)),
-                         parse(InfoHeader(0x7FFFFFFF, 1, 24, 0)), parse(InfoHeader(0, 2, 24, 0)),
-                         parse(InfoHeader(2, 0, 24, 0)), parse(InfoHeader(1, 1, 24, 0))),
+    EXPECT_EQ(std::tuple(parse(40000, 2), parse(1, 70000), parse(4, 178956970), parse(4, 178956971), parse(0x7FFFFFFF, 1),
+                         parse(0, 2), parse(2, 0), parse(1, 1)),
               std::tuple(Parsed(true, 40000, 2, 24, 120000, 240000), Parsed(true, 1, 70000, 24, 4, 280000),
                          Parsed(true, 4, 178956970, 24, 12, 2147483640), refused, refused, refused, refused,
                          Parsed(true, 1, 1, 24, 4, 4)));
@@ -391,8 +390,7 @@ TEST(FileIO, ReadsPastTheEndFailWithoutAStaleErrorAndReadsPast2GiBGoOn)
         errno = EINTR; // a braced tuple reads errno after the call
         EXPECT_EQ((std::tuple{ReadRows(file, rows, 4, 2, 4, reversed), errno}), std::tuple(false, 0)) << reversed;
         EXPECT_TRUE(ReadRows(file, rows, 4, 2, 2, reversed));
-        EXPECT_EQ(Bytes(rows, rows + 8),
-                  (reversed ? Bytes{7, 8, 9, 10, 3, 4, 5, 6} : Bytes{3, 4, 5, 6, 7, 8, 9, 10}));
+        EXPECT_EQ(Bytes(rows, rows + 8), (reversed ? Bytes{7, 8, 9, 10, 3, 4, 5, 6} : Bytes{3, 4, 5, 6, 7, 8, 9, 10}));
     }
     const int fd = ::open(dir.file("big").c_str(), O_WRONLY | O_CREAT, 0600); // sparse: no disk taken
     ASSERT_TRUE(::pwrite(fd, "abcde", 5, std::int64_t{1} << 32) == 5 && ::close(fd) == 0);
@@ -405,10 +403,10 @@ TEST(FileIO, ReadsPastTheEndFailWithoutAStaleErrorAndReadsPast2GiBGoOn)
     EXPECT_EQ(std::string(read.get(), 4), "bcde");
 }
 
-// The bitmap headers hold their fields at the offsets the format gives, little-endian, and are written back alike.
+// The bitmap headers hold their fields at the offsets the format gives, little-endian (written, see the whole files above).
 TEST(BitmapHeaders, FieldsSitAtTheFormatsOffsets)
 {
-    std::uint8_t bytes[54], again[54] = {};
+    std::uint8_t bytes[54];
     std::iota(bytes, bytes + 54, 1);
     const auto fh = bmp::FileHeader::Parse(bytes);
     const auto ih = bmp::InfoHeader::Parse(bytes + 14);
@@ -418,8 +416,6 @@ TEST(BitmapHeaders, FieldsSitAtTheFormatsOffsets)
               std::tuple(0x1211100F, 0x16151413, 0x1A191817, 0x1C1B, 0x1E1D, 0x2221201F));
     EXPECT_EQ(std::tuple(ih.biSizeImage, ih.biXPelsPerMeter, ih.biYPelsPerMeter, ih.biClrUsed, ih.biClrImportant),
               std::tuple(0x26252423, 0x2A292827, 0x2E2D2C2B, 0x3231302F, 0x36353433));
-    fh.Serialise(again), ih.Serialise(again + 14);
-    EXPECT_TRUE(std::equal(bytes, bytes + 54, again));
 }
 
 // Samples are read as stored from any sample on, and cut at the sound's end; the first format chunk
@@ -443,8 +439,7 @@ TEST(WaveFile, SamplesAreReadAsStoredAndCutAtTheEndAndHeadersTheFileCannotBackAr
     std::filesystem::resize_file(path, std::filesystem::file_size(path) - 12);
     EXPECT_EQ(Trouble("", [&] { sound.Read(5, 5, out); }), "The sound file " + path + " has become shorter than its "
                                                             "header says: its sound ends after 7 of its 10 samples.");
-    Bytes riffPast = Riff({{"fmt ", fmt}, {"data", four}}), dataPast = riffPast, riffHuge = riffPast,
-          dataHuge = riffPast;
+    Bytes riffPast = Riff({{"fmt ", fmt}, {"data", four}}), dataPast = riffPast, riffHuge = riffPast, dataHuge = riffPast;
     riffPast[4] = 41, dataPast[40] = 5, riffHuge[7] = 0xFF, dataHuge[43] = 0x80;
     const std::string cut = "is cut short or its header is wrong: ";
     const std::pair<Bytes, std::string> bad[] = {{riffPast, cut + "the header gives 49 bytes, the file has 48."},
@@ -479,8 +474,7 @@ TEST(FileListBox, ListsOnlyTargaFilesInCaseBlindOrderAndGetNextWalksPastTheEnd)
     for (const char* name : {"clip2.tga", "Clip10.tga", "b.TGA", "a.Tga", "A.tga", "\xc3\xa9.tga", ".hidden.tga",
                              "notes.txt", "x.tga.bmp", "tga", "c.tgax"})
         WriteFile(dir.file(name), {});
-    ASSERT_TRUE(std::filesystem::create_directory(dir.file("dir.tga")) &&
-                ::mkfifo(dir.file("fifo.tga").c_str(), 0600) == 0);
+    ASSERT_TRUE(std::filesystem::create_directory(dir.file("dir.tga")) && ::mkfifo(dir.file("fifo.tga").c_str(), 0600) == 0);
     FileListBox fle;
     fle.SetPath(dir.file("missing"));
     EXPECT_TRUE(fle.ListCount() == 0 && !fle.ListError().empty());
