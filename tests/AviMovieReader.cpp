@@ -15,8 +15,7 @@ extern "C" {
 namespace avitest {
 namespace {
 
-// FFmpeg's own warnings and errors about the movie, from whichever thread a
-// decoder logs on, for as long as one read lasts.
+// FFmpeg's own warnings and errors about the movie, from whichever thread a decoder logs on, while a read lasts.
 std::mutex logMutex;
 std::vector<std::string>* logSink = nullptr;
 
@@ -35,8 +34,7 @@ using Owned = std::unique_ptr<T, decltype([](T* p) { Free(&p); })>;
 
 Bytes ToBgr(const AVFrame* f)
 {
-    // Motion JPEG's format is the plain one at full range; named as such, so
-    // that swscale does not warn about it.
+    // Motion JPEG's format is the plain one at full range; named as such, so that swscale does not warn about it.
     const bool jpeg = f->format == AV_PIX_FMT_YUVJ420P, fullRange = jpeg || f->color_range == AVCOL_RANGE_JPEG;
     std::unique_ptr<SwsContext, decltype(&sws_freeContext)> sws(
         sws_getContext(f->width, f->height, jpeg ? AV_PIX_FMT_YUV420P : static_cast<AVPixelFormat>(f->format),
@@ -44,13 +42,12 @@ Bytes ToBgr(const AVFrame* f)
         sws_freeContext);
     if (!sws)
         return {};
-    // An untagged stream is BT.709 above 576 lines and BT.601 up to 576, as
-    // GStreamer, mpv and VLC take it.
+    // An untagged stream is BT.709 above 576 lines and BT.601 up to 576, as GStreamer, mpv and VLC take it.
     const bool bt709 = f->colorspace == AVCOL_SPC_BT709 || (f->colorspace == AVCOL_SPC_UNSPECIFIED && f->height > 576);
     const int* coefs = sws_getCoefficients(bt709 ? SWS_CS_ITU709 : SWS_CS_ITU601);
     sws_setColorspaceDetails(sws.get(), coefs, fullRange ? 1 : 0, coefs, 1, 0, 1 << 16, 1 << 16);
-    // The converter's vector code writes whole blocks of pixels past a row's
-    // end: into the next row, written after it, and past the last into room to spare.
+    // The converter's vector code writes whole blocks of pixels past a row's end: into the next row, written
+    // after it, and past the last into room to spare.
     const std::size_t bytes = static_cast<std::size_t>(f->width) * 3 * static_cast<std::size_t>(f->height);
     Bytes out(bytes + 64);
     uint8_t* dst[4] = {out.data(), nullptr, nullptr, nullptr};

@@ -1,7 +1,6 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
-// Reads a movie back with libavformat and libavcodec, independently of the
-// movie layer's own code.
+// Reads a movie back with libavformat and libavcodec, independently of the movie layer's own code.
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -12,21 +11,18 @@ using Bytes = std::vector<std::uint8_t>;
 
 struct Movie {
     bool opened = false;
-    std::string error; // why it could not be read, if so
+    std::string error;                                   // why it could not be read, if so
     int width = 0, height = 0, rateNum = 0, rateDen = 0; // and the stream's frame rate
     std::string codec;                                   // FFmpeg's decoder name
-    // As ffprobe names them: pixel format, colour tags ("unknown" where none), level.
+    // As ffprobe names them: pixel format, colour tags ("unknown" where none), level; the pixels' shape (0 if none).
     std::string pixFmt, colorRange, colorSpace, colorPrimaries, colorTransfer;
-    int level = 0;
-    int aspectNum = 0, aspectDen = 1; // the pixels' shape; 0 where the stream gives none
-    std::vector<Bytes> packets;       // as stored, when asked for
-    std::vector<bool> keyFrames;      // one per packet
-    // Decoded top row first, blue-green-red, no filler; YUV by the matrix the
-    // stream names, else the one players take for its size.
+    int level = 0, aspectNum = 0, aspectDen = 1;
+    std::vector<Bytes> packets;  // as stored, when asked for
+    std::vector<bool> keyFrames; // one per packet
+    // Decoded top row first, blue-green-red, no filler; YUV by the matrix named, else the one players take for its size.
     std::vector<Bytes> frames;
     std::vector<std::string> warnings; // what FFmpeg logged at warning level or worse
-    // The sound track, if any: FFmpeg's decoder, its samples as it gives them
-    // (interleaved), and the time the first one starts.
+    // The sound track, if any: FFmpeg's decoder, its samples as given (interleaved), the time the first starts.
     std::string soundCodec;
     int sampleRate = 0, channels = 0;
     double soundStart = -1;

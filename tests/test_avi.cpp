@@ -26,10 +26,7 @@ using testsupport::InfoHeader;
 using testsupport::TempDir;
 
 // A frame as the run hands it over: format (a BITMAPINFO), bits and the picture (top row first, blue-green-red).
-struct Frame {
-    int width, height;
-    Bytes info, bits, picture;
-};
+struct Frame { int width, height; Bytes info, bits, picture; };
 
 Frame MakeFrame(int width, int height, unsigned seed, Bytes picture = {})
 {
@@ -38,10 +35,9 @@ Frame MakeFrame(int width, int height, unsigned seed, Bytes picture = {})
     return {width, height, InfoHeader(width, height, 24, static_cast<std::uint32_t>(bits.size())), bits, picture};
 }
 
-AVICOMPRESSOPTIONS Choice(std::uint32_t fcc, std::uint32_t keyEvery = 0, std::uint32_t quality = 7500,
-                          std::uint32_t bytesPerSecond = 0)
+AVICOMPRESSOPTIONS Choice(std::uint32_t fcc, std::uint32_t keyEvery = 0, std::uint32_t quality = 7500, std::uint32_t rate = 0)
 {
-    return {mmioStringToFOURCC("vids", 0), fcc, keyEvery, quality, bytesPerSecond, 0, nullptr, 0, nullptr, 0, 0};
+    return {mmioStringToFOURCC("vids", 0), fcc, keyEvery, quality, rate, 0, nullptr, 0, nullptr, 0, 0};
 }
 
 AVI_STREAM_INFO VideoInfo(int width, int height, std::uint32_t rate, std::uint32_t scale = 1)
@@ -309,12 +305,12 @@ TEST(AviFailures, EachFailureHasItsOwnCode)
 
     // Calls out of the run's order are refused; the movie keeps the frame before them.
     ASSERT_EQ(Open(dir.file("order.avi"), 4, 4, file, stream), AVIERR_OK);
-    AVI_STREAM_INFO info = VideoInfo(4, 4, 0);
-    EXPECT_EQ(AVIFileCreateStream(file, &extra, &info), AVIERR_BADPARAM) << "no rate";
-    info.dwRate = 15;
-    EXPECT_EQ(AVIFileCreateStream(file, &extra, &info), AVIERR_UNSUPPORTED) << "a second picture stream";
-    info.fccType = mmioStringToFOURCC("txts", 0);
-    EXPECT_EQ(AVIFileCreateStream(file, &extra, &info), AVIERR_UNSUPPORTED) << "a text stream";
+    AVI_STREAM_INFO info = VideoInfo(4, 4, 15);
+    for (const auto& [rate, type, code] : {std::tuple{0u, "vids", AVIERR_BADPARAM}, {15u, "vids", AVIERR_UNSUPPORTED},
+                                           {15u, "txts", AVIERR_UNSUPPORTED}}) { // no rate, a second picture stream, text
+        info.dwRate = rate, info.fccType = mmioStringToFOURCC(type, 0);
+        EXPECT_EQ(AVIFileCreateStream(file, &extra, &info), code) << type << " " << rate;
+    }
     ASSERT_EQ(AVIMakeCompressedStream(&compressed, stream, &raw, nullptr), AVIERR_OK);
     EXPECT_EQ(AVIMakeCompressedStream(&extra, stream, &raw, nullptr), AVIERR_UNSUPPORTED) << "a second compressor";
     AVIStreamRelease(compressed); // forgotten by its file: another may take its place
@@ -418,12 +414,11 @@ TEST(AviSound, UnfitNamesTheLimitPassedAndNothingAtTheLimit)
         EXPECT_EQ(AviSoundUnfit(format, samples), says) << format.channels << " " << format.bytesPerSecond;
 }
 
-// What AVIFileInfo tells (RunMovie checks the frames it counts, position 0 included, for every compressor):
-// streams, the frame rectangle's size, the rate; a record too short, or none, is refused and left as it was. A
-// longer file is emptied; the movie, with the usual permissions, is only written, through a descriptor closed on
-// exec and with the file: the header once the format is set, each frame once the worker has it, a sound chunk once
-// the pictures reach its end, the rest at the end, every chunk a key chunk. The sound takes the 16-byte PCM record
-// (not less) and whole samples in turn.
+// What AVIFileInfo tells (RunMovie checks the frames it counts, position 0 included, for every compressor): streams,
+// the frame rectangle's size, the rate; a record too short, or none, is refused and left as it was. A longer file is
+// emptied; the movie, with the usual permissions, is only written, through a descriptor closed on exec and with the
+// file: the header once the format is set, each frame once the worker has it, a sound chunk once the pictures reach
+// its end, the rest at the end, every chunk a key chunk. The sound takes the 16-byte PCM record and whole samples.
 TEST(AviFile, HoldsEachFrameAndSoundOnceDueAndInfoTellsOfThem)
 {
     TempDir dir;
