@@ -59,13 +59,24 @@ Bytes PatternPixels(int width, int height, unsigned seed)
     return px;
 }
 
+namespace {
+
+// A Targa file's 18-byte header, its two-byte fields low byte first; no origin.
+Bytes Header(int id, int type, int first, int length, int mapBits, int width, int height, int depth, int descriptor)
+{
+    Bytes h;
+    for (const int v : {id, length ? 1 : 0, type, first, first >> 8, length, length >> 8, mapBits, 0, 0, 0, 0, width,
+                        width >> 8, height, height >> 8, depth, descriptor})
+        h.push_back(static_cast<std::uint8_t>(v));
+    return h;
+}
+
+} // namespace
+
 Bytes MakeTarga(int width, int height, const Bytes& topDownRows, const TargaOptions& o)
 {
     const int cmap = o.colorMapLength;
-    Bytes f{o.idLength, static_cast<std::uint8_t>(cmap ? 1 : 0), 2, 0, 0, static_cast<std::uint8_t>(cmap),
-            static_cast<std::uint8_t>(cmap >> 8), static_cast<std::uint8_t>(cmap ? 24 : 0), 0, 0, 0, 0,
-            static_cast<std::uint8_t>(width), static_cast<std::uint8_t>(width >> 8), static_cast<std::uint8_t>(height),
-            static_cast<std::uint8_t>(height >> 8), 24, static_cast<std::uint8_t>(o.topFirst ? 0x20 : 0x00)};
+    Bytes f = Header(o.idLength, 2, 0, cmap, cmap ? 24 : 0, width, height, 24, o.topFirst ? 0x20 : 0);
     for (int i = 0; i < o.idLength; ++i)
         f.push_back(static_cast<std::uint8_t>('A' + i % 26));
     for (int i = 0; i < cmap * 3; ++i)
@@ -96,10 +107,8 @@ std::vector<Bytes> WriteFrames(const TempDir& dir, int n, int width, int height)
 
 bool OnlyFrames(const TempDir& dir)
 {
-    for (const auto& e : std::filesystem::directory_iterator(dir.path()))
-        if (e.path().extension() != ".tga")
-            return false;
-    return true;
+    return std::ranges::all_of(std::filesystem::directory_iterator(dir.path()),
+                               [](const auto& e) { return e.path().extension() == ".tga"; });
 }
 
 Bytes BitmapRows(int width, int height, const Bytes& topDownRows, int bytesPerPixel)
@@ -212,14 +221,9 @@ HandTarga MakeAnyTarga(int width, int height, const TargaKind& k, unsigned seed)
 {
     const int pb = (k.depth + 7) / 8, mapBytes = (k.mapBits + 7) / 8;
     const bool mapped = (k.type & 7) == 1, grey = (k.type & 7) == 3, rle = (k.type & 8) != 0;
-    Bytes f{k.idLength, static_cast<std::uint8_t>(k.mapLength ? 1 : 0), k.type,
-            static_cast<std::uint8_t>(k.mapFirst), static_cast<std::uint8_t>(k.mapFirst >> 8),
-            static_cast<std::uint8_t>(k.mapLength), static_cast<std::uint8_t>(k.mapLength >> 8), k.mapBits,
-            0, 0, 0, 0,
-            static_cast<std::uint8_t>(width), static_cast<std::uint8_t>(width >> 8), static_cast<std::uint8_t>(height),
-            static_cast<std::uint8_t>(height >> 8), k.depth,
-            static_cast<std::uint8_t>((k.topFirst ? 0x20 : 0) | (k.rightToLeft ? 0x10 : 0) |
-                                      (k.depth == 32 || (grey && k.depth == 16) ? 8 : k.depth == 16 && !mapped ? 1 : 0))};
+    Bytes f = Header(k.idLength, k.type, k.mapFirst, k.mapLength, k.mapBits, width, height, k.depth,
+                     (k.topFirst ? 0x20 : 0) | (k.rightToLeft ? 0x10 : 0) |
+                         (k.depth == 32 || (grey && k.depth == 16) ? 8 : k.depth == 16 && !mapped ? 1 : 0));
     for (int i = 0; i < k.idLength; ++i)
         f.push_back(static_cast<std::uint8_t>('a' + i % 26));
     Bytes map; // blue, green, red of each entry
