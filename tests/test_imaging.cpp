@@ -287,8 +287,7 @@ TEST(cDIB, HeadersThatCannotDescribeTheBitmapAreRefusedAndNothingIsTaken)
         EXPECT_THROW(dib.PointerToBits(), std::out_of_range) << said;
         EXPECT_EQ(ReadDirect(bad), DirectRead()) << said;
     }
-    const std::pair<FrameImage, const char*> frames[] = {
-        {{4, 2, 8, Bytes(1024, 7), Bytes(8, 1)}, "Image format unsupported"},
+    const std::pair<FrameImage, const char*> frames[] = {{{4, 2, 8, Bytes(1024, 7), Bytes(8, 1)}, "Image format unsupported"},
         {{0, 2, 24, {}, {}}, "the picture has no pixels"},
         {{4, 2, 24, {}, Bytes(23, 1)}, "the picture holds fewer pixel bytes than its size needs"}};
     for (const auto& [frame, said] : frames) {
