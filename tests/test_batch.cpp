@@ -9,19 +9,16 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <functional>
 #include <regex>
 #include <thread>
 
 #include <sys/resource.h>
 #include <sys/wait.h>
-#include <unistd.h>
 
 using namespace testsupport;
 

@@ -12,9 +12,7 @@ extern "C" {
 }
 
 #include <gmock/gmock.h>
-#include <gtest/gtest.h>
 
-#include <filesystem>
 #include <optional>
 
 #include <sys/stat.h>
