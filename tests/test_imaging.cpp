@@ -95,9 +95,10 @@ Bytes Riff(std::initializer_list<std::pair<const char*, Bytes>> chunks)
 
 } // namespace
 
-// Targa -> frame -> bitmap -> the window's direct read, byte for byte, whatever the padding, origin, ID
-// field, colour map (or a map's fields with none), footer; one frame for all, as in a run. ReadTGA takes
-// type 2 alone; the direct read nothing but such bitmaps, from wherever their pixels start.
+// Targa -> frame -> bitmap -> the window's direct read and cDIB, byte for byte, whatever the padding, origin, ID
+// field, colour map (or a map's fields with none), footer; one frame for all, as in a run. The frame taken from
+// memory by cDIB is the bitmap its file loads, whose info block a movie's stream takes as its format. ReadTGA
+// takes type 2 alone; the direct read nothing but such bitmaps, from wherever their pixels start.
 TEST(TargaToBitmap, EveryStepHoldsThePictureByteForByte)
 {
     std::vector<std::tuple<int, int, TargaOptions>> cases = {{5, 1100, {}}, // more rows than one scattered read takes
@@ -127,9 +128,22 @@ TEST(TargaToBitmap, EveryStepHoldsThePictureByteForByte)
         why = {"untouched", vbCritical, "t"};
         EXPECT_TRUE(WriteBMP(bmp, image, why) && why.text == "untouched");
         // Top row first, with the file's filler; Bits are left bottom row first, as the file holds them.
-        EXPECT_EQ(std::tuple(ReadFile(bmp), ReadDirect(bmp)),
-                  std::tuple(Bmp(w, h, 24, picture),
-                             DirectRead(true, w, h, (w * 3u + 3) / 4 * 4, BitmapRows(w, h, image.Bits))));
+        const Bytes file = ReadFile(bmp);
+        const std::size_t stride = (w * 3u + 3) / 4 * 4, size = file.size();
+        EXPECT_EQ(std::tuple(file, ReadDirect(bmp)),
+                  std::tuple(Bmp(w, h, 24, picture), DirectRead(true, w, h, stride, BitmapRows(w, h, image.Bits))));
+        cDIB fromFile, fromMemory;
+        std::string trouble;
+        ASSERT_TRUE(fromFile.CreateFromFile(bmp, why) && fromMemory.CreateFromImage({w, h, 24, {}, picture}, trouble));
+        for (const cDIB* d : {&fromFile, &fromMemory})
+            EXPECT_EQ(std::tuple(d->Width(), d->Height(), d->SizeImage(), d->BitOffset(), d->SizeFileHeader(),
+                                 Bytes(d->PointerToBitmapInfo(), d->PointerToBitmapInfo() + d->SizeBitmapInfo()),
+                                 Bytes(d->PointerToBits(), d->PointerToBits() + d->SizeImage())),
+                      std::tuple(w, h, int(size) - 54, 54, int(size), Bytes(file.begin() + 14, file.begin() + 54),
+                                 Bytes(file.begin() + 54, file.end())));
+        bmp::FrameFormat f;
+        ASSERT_TRUE(bmp::ParseBitmapInfo(fromMemory.PointerToBitmapInfo(), fromMemory.SizeBitmapInfo(), f));
+        EXPECT_EQ(std::tuple(f.width, f.height, f.bitCount, f.stride, f.frameBytes), std::tuple(w, h, 24, stride, size - 54));
     }
     // Each header field the read relies on changed in turn (type, info size, width, height, planes, bits,
     // compression, pixel offset), a byte short, no file: declined before the rows are asked for.
@@ -300,32 +314,10 @@ TEST(cDIB, HeadersThatCannotDescribeTheBitmapAreRefusedAndNothingIsTaken)
     }
 }
 
-// A frame from memory is the bitmap its file loads: the same headers, info block and pixel bytes, which
-// a movie's stream takes as its format. A bitmap's sizes are signed 32-bit: headers, palette and rows
-// fit in 2 GiB less a byte, and so do a stream's frames, however wide or tall; a picture of no pixels fits.
-TEST(cDIB, AFrameFromMemoryIsTheBitmapItsFileLoadsAndEverySizeFitsIn2GiB)
+// A bitmap's sizes are signed 32-bit: headers, palette and rows fit in 2 GiB less a byte, and so do a stream's
+// frames, however wide or tall; a picture of no pixels fits a file, but is no stream's format.
+TEST(BitmapLimits, EverySizeFitsIn2GiBAndAStreamsFormatHasPixels)
 {
-    TempDir dir;
-    for (const int w : {4, 5}) { // rows whole, and with filler
-        FrameImage frame{w, 3, 24, {}, PatternPixels(w, 3)}, written = frame;
-        Notice why;
-        std::string trouble;
-        cDIB fromFile, fromMemory;
-        ASSERT_TRUE(WriteBMP(dir.file("f.bmp"), written, why) && fromFile.CreateFromFile(dir.file("f.bmp"), why));
-        ASSERT_TRUE(fromMemory.CreateFromImage(frame, trouble)) << trouble;
-        const Bytes file = ReadFile(dir.file("f.bmp"));
-        const int size = static_cast<int>(file.size());
-        for (const cDIB* d : {&fromFile, &fromMemory})
-            EXPECT_EQ(std::tuple(d->Width(), d->Height(), d->SizeImage(), d->BitOffset(), d->SizeFileHeader(),
-                                 Bytes(d->PointerToBitmapInfo(), d->PointerToBitmapInfo() + d->SizeBitmapInfo()),
-                                 Bytes(d->PointerToBits(), d->PointerToBits() + d->SizeImage())),
-                      std::tuple(w, 3, size - 54, 54, size, Bytes(file.begin() + 14, file.begin() + 54),
-                                 Bytes(file.begin() + 54, file.end())));
-        bmp::FrameFormat f;
-        ASSERT_TRUE(bmp::ParseBitmapInfo(fromMemory.PointerToBitmapInfo(), fromMemory.SizeBitmapInfo(), f));
-        EXPECT_EQ(std::tuple(f.width, f.height, f.bitCount, f.stride, f.frameBytes),
-                  std::tuple(w, 3, 24, std::size_t(size - 54) / 3, std::size_t(size - 54)));
-    }
     EncodedBitmap out;
     const auto encode = [&](FrameImage image) { return EncodeBMP(image, RowOrder::TopFirst, out); };
     const std::string fewer = "the picture holds fewer pixel bytes than its size needs";
@@ -336,7 +328,6 @@ TEST(cDIB, AFrameFromMemoryIsTheBitmapItsFileLoadsAndEverySizeFitsIn2GiB)
     EXPECT_EQ((std::vector<bool>{bmp::FitsFile(-1, 1, 24, 0), bmp::FitsFile(1, -1, 24, 0), bmp::FitsFile(1LL << 31, 0, 8, 0),
                                  bmp::FitsFile(0, 9, 24, 54), bmp::FitsFile(9, 0, 24, 54)}),
               (std::vector<bool>{false, false, false, true, true}));
-    // A stream's format is a picture of pixels, whatever the size checks above let through.
     using Parsed = std::tuple<bool, int, int, int, std::size_t, std::size_t>;
     const auto parse = [](int w, int h) {
         bmp::FrameFormat f{7, 7, 7, 7, 7};
