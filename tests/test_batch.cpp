@@ -89,8 +89,9 @@ TEST(StopSignals, EachSignalsHandlerFromBeforeTheWatchComesBackWhenItEnds)
 {
     const int signals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
     const auto handler = [](int s) { struct sigaction a {}; return ::sigaction(s, nullptr, &a), a.sa_handler; };
+    struct sigaction outside[std::size(signals)];
     for (std::size_t i = 0; i < std::size(signals); ++i)
-        std::signal(signals[i], i % 2 ? SIG_IGN : Before);
+        ::sigaction(signals[i], nullptr, &outside[i]), std::signal(signals[i], i % 2 ? SIG_IGN : Before);
     {
         const StopSignals watch;
         EXPECT_THROW(StopSignals{}, std::logic_error);
@@ -101,7 +102,7 @@ TEST(StopSignals, EachSignalsHandlerFromBeforeTheWatchComesBackWhenItEnds)
     }
     for (std::size_t i = 0; i < std::size(signals); ++i) {
         EXPECT_EQ(handler(signals[i]), i % 2 ? SIG_IGN : Before) << signals[i];
-        std::signal(signals[i], SIG_DFL);
+        ::sigaction(signals[i], &outside[i], nullptr);
     }
 }
 
