@@ -387,7 +387,7 @@ TEST(FileIO, ReadsPastTheEndFailWithoutAStaleErrorAndReadsPast2GiBGoOn)
     const fileio::File big = fileio::File::OpenForReading(dir.file("big"));
     const std::size_t most = (std::size_t{1} << 31) + 5;
     const std::unique_ptr<char[]> read(new char[most]);
-    EXPECT_EQ(std::tuple(big.Length(), fileio::File::OpenForReading("/dev/zero").ReadAt(read.get(), most, 0)),
+    EXPECT_EQ((std::tuple{big.Length(), fileio::File::OpenForReading("/dev/zero").ReadAt(read.get(), most, 0)}),
               std::tuple((std::int64_t{1} << 32) + 5, std::int64_t(most)));
     EXPECT_EQ(big.ReadAt(read.get(), 9, (std::int64_t{1} << 32) + 1), 4);
     EXPECT_EQ(std::string(read.get(), 4), "bcde");
