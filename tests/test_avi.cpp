@@ -495,10 +495,10 @@ TEST(AviFile, HoldsEachFrameAndSoundOnceDueAndInfoTellsOfThem)
 }
 
 // A frame is taken under the file-size limit only with room left past its chunks to close the movie: 64 bytes,
-// 40 of index for each packet in the file and two more, and 1024 to spare. Position 0, when skipped, gets a copy
-// of the first frame, one more chunk and packet. Frames queued behind one the worker cannot finish count as
-// written: to a pipe nobody reads, the limit only a number, a second frame is taken with room for three chunks,
-// 64 bytes, 4 x 40 and 1024. Files are closed readable with what was taken, their closing telling of the refusal.
+// 40 of index for each packet the file would then hold and one more, and 1024 to spare. Position 0, when skipped,
+// gets a copy of the first frame, one more chunk and packet. Frames queued behind one the worker cannot finish
+// count as written: to a pipe nobody reads, the limit only a number, a second frame is taken with room for three
+// chunks, 64 bytes, 4 x 40 and 1024. Files are closed readable with what was taken, their closing telling of the refusal.
 TEST(AviReserves, AFrameIsTakenOnlyWithRoomLeftToCloseTheMovie)
 {
     TempDir dir;
