@@ -436,7 +436,8 @@ TEST(AviFile, HoldsEachFrameAndSoundOnceDueAndInfoTellsOfThem)
     const std::uint8_t pcm[16] = {1, 0, 1, 0, 30, 0, 0, 0, 30, 0, 0, 0, 1, 0, 8, 0}, samples[] = {1, 2, 3, 4, 5, 6};
     const Frame frame = MakeFrame(4, 4, 0);
     AVI_STREAM_INFO vids = VideoInfo(0, 0, 30000, 1001), auds{};
-    auds.fccType = mmioStringToFOURCC("auds", 0), SetRect(&vids.rcFrame, 2, 3, 6, 7);
+    auds.fccType = mmioStringToFOURCC("auds", 0);
+    SetRect(&vids.rcFrame, 2, 3, 6, 7);
     PAVIFILE file = nullptr;
     PAVISTREAM stream = nullptr, sound = nullptr, extra = nullptr;
     const int fd = ::dup(0); // the lowest free descriptor, which the movie's file gets

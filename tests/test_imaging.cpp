@@ -151,14 +151,16 @@ TEST(TargaToBitmap, EveryStepHoldsThePictureByteForByte)
     for (const auto& [at, value] : {std::pair<std::size_t, std::uint8_t>(0, 'C'), {14, 56}, {18, 0}, {22, 0},
                                     {25, 0x80}, {26, 2}, {28, 8}, {30, 1}, {10, 53}}) {
         Bytes other = good;
-        WriteFile(bmp, (other[at] = value, other));
+        other[at] = value;
+        WriteFile(bmp, other);
         EXPECT_EQ(ReadDirect(bmp), DirectRead()) << "byte " << at;
     }
     WriteFile(bmp, Bytes(good.begin(), good.end() - 1));
     for (const std::string& file : {tga, bmp, dir.file("none.bmp")})
         EXPECT_EQ(ReadDirect(file), DirectRead()) << file;
     Bytes gap = InfoHeader(3, 1, 24, 12), row = {1, 2, 3, 4, 5, 6, 7, 8, 9, 0, 0, 0};
-    gap.resize(44, 0x77), WriteFile(bmp, BitmapFile(gap, row)); // pixels 4 bytes past the info header
+    gap.resize(44, 0x77); // pixels 4 bytes past the info header
+    WriteFile(bmp, BitmapFile(gap, row));
     EXPECT_EQ(ReadDirect(bmp), DirectRead(true, 3, 1, 12, row));
     EXPECT_TRUE(boxes.shown().empty());
 }
