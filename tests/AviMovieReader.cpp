@@ -102,11 +102,15 @@ Movie ReadMovie(const std::string& path, bool keepPackets, bool decode)
     m.codec = codec->name;
     Owned<AVPacket, av_packet_free> pkt(av_packet_alloc());
     Owned<AVFrame, av_frame_free> frame(av_frame_alloc());
-    auto decodeSent = [&](const AVPacket* p) {
-        if (avcodec_send_packet(dec.get(), p) < 0 && p)
+    const auto decodeSent = [&](AVCodecContext* to, const AVPacket* p) {
+        if (avcodec_send_packet(to, p) < 0 && p && to == dec.get())
             m.error = "packet does not decode";
-        while (avcodec_receive_frame(dec.get(), frame.get()) >= 0) {
-            m.frames.push_back(ToBgr(frame.get()));
+        while (avcodec_receive_frame(to, frame.get()) >= 0) {
+            if (to == dec.get())
+                m.frames.push_back(ToBgr(frame.get()));
+            else
+                m.sound.insert(m.sound.end(), frame->data[0], frame->data[0] + av_samples_get_buffer_size(nullptr,
+                    frame->ch_layout.nb_channels, frame->nb_samples, static_cast<AVSampleFormat>(frame->format), 1));
             av_frame_unref(frame.get());
         }
     };
@@ -114,24 +118,18 @@ Movie ReadMovie(const std::string& path, bool keepPackets, bool decode)
         if (pkt->stream_index == audio) {
             if (m.soundStart < 0)
                 m.soundStart = static_cast<double>(pkt->pts) * av_q2d(in->streams[audio]->time_base);
-            avcodec_send_packet(soundDec.get(), pkt.get());
-            while (avcodec_receive_frame(soundDec.get(), frame.get()) >= 0) {
-                const int bytes = av_samples_get_buffer_size(nullptr, frame->ch_layout.nb_channels, frame->nb_samples,
-                                                             static_cast<AVSampleFormat>(frame->format), 1);
-                m.sound.insert(m.sound.end(), frame->data[0], frame->data[0] + bytes);
-                av_frame_unref(frame.get());
-            }
+            decodeSent(soundDec.get(), pkt.get());
         } else {
             if (keepPackets)
                 m.packets.emplace_back(pkt->data, pkt->data + pkt->size);
             m.keyFrames.push_back(pkt->flags & AV_PKT_FLAG_KEY);
             if (decode)
-                decodeSent(pkt.get());
+                decodeSent(dec.get(), pkt.get());
         }
         av_packet_unref(pkt.get());
     }
     if (decode)
-        decodeSent(nullptr);
+        decodeSent(dec.get(), nullptr);
     m.opened = m.error.empty();
     return m;
 }
