@@ -294,9 +294,7 @@ TEST(AviFailures, EachFailureHasItsOwnCode)
     EXPECT_EQ(std::tuple(file, std::filesystem::exists(dir.file("no"))), std::tuple(nullptr, false));
     EXPECT_EQ(AVIFileOpen(&file, "", OF_WRITE | OF_CREATE, nullptr), AVIERR_BADPARAM);
     EXPECT_EQ(RunMovie(Choice(mmioStringToFOURCC("QQQQ", 0)), dir.file("nocomp.avi"), {frame}), AVIERR_NOCOMPRESSOR);
-    EXPECT_EQ(std::filesystem::file_size(dir.file("nocomp.avi")), 0u);
     EXPECT_EQ(RunMovie(raw, dir.file("size.avi"), {frame, other}), AVIERR_BADSIZE);
-    EXPECT_EQ(avitest::ReadMovie(dir.file("size.avi")).frames.size(), 2u);
 
     // Calls out of the run's order are refused; the movie keeps the frame before them.
     ASSERT_EQ(Open(dir.file("order.avi"), 4, 4, file, stream), AVIERR_OK);
