@@ -16,7 +16,6 @@ using namespace testsupport;
 
 namespace {
 
-// The name of frame file i, for i below 100.
 std::string Shot(int i) { return (i < 10 ? "shot000" : "shot00") + std::to_string(i) + ".tga"; }
 
 } // namespace
