@@ -129,7 +129,6 @@ TEST(Batch, CommandLineErrorsWriteNothingAndARunBuildsTheMovieTheWindowWould)
         {{dir, out, "--rate", "1000000000000000000"}, 2,
          misused("--rate takes N, N/D or audio, as in 60 or 30000/1001, not \"1000000000000000000\"")},
         {{dir, out, "--rate", "1/2"}, 2, misused("--rate 1/2 is not 1 to 1000 frames a second")},
-        {{dir, out, "--rate", "2001/2"}, 2, misused("--rate 2001/2 is not 1 to 1000 frames a second")},
         {{dir, out, "--rate", "4294967291/4294967279"}, 2,
          misused("--rate 4294967291/4294967279 cannot be held exactly: a movie's header takes a rate and a scale of "
                  "at most 2147483647 each, and 4294967291/4294967279 is as far as it reduces; the closest it holds "
