@@ -59,7 +59,7 @@ Bytes ToBgr(const AVFrame* f)
 
 } // namespace
 
-Movie ReadMovie(const std::string& path, bool keepPackets, bool decode)
+Movie ReadMovie(const std::string& path, bool decode)
 {
     Movie m;
     logSink = &m.warnings;
@@ -120,8 +120,6 @@ Movie ReadMovie(const std::string& path, bool keepPackets, bool decode)
                 m.soundStart = static_cast<double>(pkt->pts) * av_q2d(in->streams[audio]->time_base);
             decodeSent(soundDec.get(), pkt.get());
         } else {
-            if (keepPackets)
-                m.packets.emplace_back(pkt->data, pkt->data + pkt->size);
             m.keyFrames.push_back(pkt->flags & AV_PKT_FLAG_KEY);
             if (decode)
                 decodeSent(dec.get(), pkt.get());

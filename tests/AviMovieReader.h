@@ -17,7 +17,6 @@ struct Movie {
     // As ffprobe names them: pixel format, colour tags ("unknown" where none), level; the pixels' shape (0 if none).
     std::string pixFmt, colorRange, colorSpace, colorPrimaries, colorTransfer;
     int level = 0, aspectNum = 0, aspectDen = 1;
-    std::vector<Bytes> packets;  // as stored, when asked for
     std::vector<bool> keyFrames; // one per packet
     // Decoded top row first, blue-green-red, no filler; YUV by the matrix named, else the one players take for its size.
     std::vector<Bytes> frames;
@@ -29,6 +28,6 @@ struct Movie {
     Bytes sound;
 };
 
-Movie ReadMovie(const std::string& path, bool keepPackets = false, bool decode = true);
+Movie ReadMovie(const std::string& path, bool decode = true);
 
 } // namespace avitest

@@ -300,22 +300,4 @@ HandTarga MakeAnyTarga(int width, int height, const TargaKind& k, unsigned seed)
     return t;
 }
 
-bool HaveFfmpeg()
-{
-    return std::system("command -v ffmpeg >/dev/null 2>&1") == 0;
-}
-
-Bytes FfmpegPicture(const std::string& path)
-{
-    const std::string command = "ffmpeg -nostdin -v quiet -i '" + path + "' -pix_fmt bgr24 -f rawvideo - 2>/dev/null";
-    Bytes out;
-    if (FILE* pipe = ::popen(command.c_str(), "r")) {
-        std::uint8_t buffer[65536];
-        for (std::size_t got; (got = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;)
-            out.insert(out.end(), buffer, buffer + got);
-        ::pclose(pipe);
-    }
-    return out;
-}
-
 } // namespace testsupport

@@ -64,10 +64,6 @@ struct HandTarga {
 // ones, crossing rows; run-length types store them in both kinds of packet, runs of up to 128.
 HandTarga MakeAnyTarga(int width, int height, const TargaKind& kind, unsigned seed = 0);
 
-// The picture FFmpeg's Targa decoder gives (ffmpeg -i FILE -pix_fmt bgr24 -f rawvideo -); empty for none.
-Bytes FfmpegPicture(const std::string& path);
-// Whether the ffmpeg program is there to ask.
-bool HaveFfmpeg();
 
 // n pattern pictures of width x height written to dir as f000.tga, f001.tga, ...; answers the pictures.
 std::vector<Bytes> WriteFrames(const TempDir& dir, int n, int width, int height);

@@ -163,14 +163,14 @@ TEST(Batch, CommandLineErrorsWriteNothingAndARunBuildsTheMovieTheWindowWould)
     EXPECT_EQ(std::tuple(r.code, r.out, r.err.substr(0, r.err.find('\n') + 1)),
               std::tuple(0, "Movie's Creation Completed!\n5 frames written to " + out + "\n",
                          "reelcast-batch: --fps 40 gives 30" + window + "; --rate 40 keeps 40\n"));
-    const auto movie = avitest::ReadMovie(out, false, false);
+    const auto movie = avitest::ReadMovie(out, false);
     EXPECT_EQ(std::tuple(movie.codec, movie.rateNum * 1.0 / movie.rateDen, movie.keyFrames.size()),
               std::tuple("ffv1", 30.0, 6u)) << movie.error;
     const Bytes made = ReadFile(out); // replaced only when told
     EXPECT_EQ(Batch({dir, out}).err, "reelcast-batch: " + out + " already exists; use --overwrite to replace it\n");
     EXPECT_EQ(ReadFile(out), made);
     EXPECT_EQ(Batch({dir, out, "--overwrite", "--size", "10X 4"}).code, 0);
-    EXPECT_EQ(avitest::ReadMovie(out, false, false).width, 10);
+    EXPECT_EQ(avitest::ReadMovie(out, false).width, 10);
 }
 
 // The program itself, in a directory and configuration of its own (an OutPut folder or a setting would show): every

@@ -56,7 +56,7 @@ TEST(BatchSound, EveryKindIsKeptSampleForSampleAtAnExactRateOrRefusedBeforeAnyth
         const Outcome r = Batch({dir, out, "--overwrite", "--rate", rateText, "--audio", wav});
         // The scan only: no word of a length the sound does not share.
         EXPECT_EQ(std::tuple(r.code, r.err.find('\n') + 1), std::tuple(0, r.err.size())) << r.err;
-        const auto m = avitest::ReadMovie(out, false, false);
+        const auto m = avitest::ReadMovie(out, false);
         EXPECT_EQ(std::tuple(m.rateNum, m.rateDen, m.soundCodec, m.sampleRate, m.channels, m.soundStart, SoundLayout(out)),
                   std::tuple(num, den, decoder, rate, channels, 0.0, layout)) << m.error;
         // Samples are copied whatever their size; FFmpeg widens 24-bit ones, so they are compared in the others.
