@@ -177,6 +177,10 @@ HRESULT_AVI Writer::Start(const Settings& s, const bmp::FrameFormat& format)
     av_dict_set(&opts, "flipped_raw_rgb", "1", 0);
     const int err = avformat_write_header(m.fmt.get(), &opts);
     av_dict_free(&opts);
+    // The muxer answers EINVAL for what an AVI header cannot describe (a side
+    // past 65535 pixels): the frame's format is at fault, not the disk.
+    if (err == AVERROR(EINVAL))
+        return AVIERR_BADFORMAT;
     if (err < 0)
         return MuxError(err);
     avio_flush(m.fmt->pb);
@@ -430,7 +434,9 @@ HRESULT_AVI Writer::Finish()
         }
     }
     if (m.fmt && m.fmt->pb) {
-        avio_flush(m.fmt->pb);
+        // A header the muxer gave up on part way is dropped, not flushed.
+        if (m.headerWritten)
+            avio_flush(m.fmt->pb);
         if (m.fmt->pb->error < 0) {
             m.Fail(MuxError(m.fmt->pb->error));
             complete = false;

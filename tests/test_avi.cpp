@@ -335,9 +335,11 @@ TEST(AviFailures, EachFailureHasItsOwnCode)
 
     // Each way a format can differ from the one layout taken, refused before a byte is written: a short header,
     // rows that fit a bitmap but not FFmpeg's pictures of 4 bytes a pixel, 32 or 8 bits, top-down, no width or
-    // height, two planes, RLE8, header sizes 39 or 41 (40 up to the bytes given), another width than the stream's.
+    // height, two planes, RLE8, header sizes 39 or 41 (40 up to the bytes given), another width than the stream's,
+    // 30000 x 20000 (past 2 GiB) and a side past the 65535 pixels an AVI header holds.
     std::vector<std::pair<Frame, Bytes>> formats{{frame, Bytes(frame.info.begin(), frame.info.begin() + 30)},
-                                                 {{30000, 20000, {}, {}, {}}, InfoHeader(30000, 20000, 24, 0)}};
+                                                 {{30000, 20000, {}, {}, {}}, InfoHeader(30000, 20000, 24, 0)},
+                                                 {{65536, 1, {}, {}, {}}, InfoHeader(65536, 1, 24, 0)}};
     for (const auto& [at, value] : {std::pair{14, 32}, {14, 8}, {11, 255}, {4, 0}, {8, 0}, {12, 2}, {16, 1}, {0, 39},
                                     {0, 41}, {4, 5}})
         formats.emplace_back(frame, frame.info), formats.back().second[at] = static_cast<std::uint8_t>(value);
