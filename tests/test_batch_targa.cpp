@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <iostream>
+#include <limits>
 
 #include <sys/stat.h>
 
@@ -67,15 +68,23 @@ TEST(BatchTarga, TheLookAtTheSequenceReportsGapsUnreadableFilesAndOtherSizesBefo
 }
 
 // A frame number is the digits ending a name's stem. Numbers of one prefix (letter case aside) and one width are
-// compared, leading zeros kept: a run of missing ones shows as a range. Counts group thousands.
+// compared, leading zeros kept: a run of missing ones shows as a range; the count missing stops at its largest.
+// Counts group thousands.
 TEST(BatchTarga, FrameNumbersOfOnePrefixAndWidthAreComparedAndCountsGroupThousands)
 {
-    TempDir frames;
+    TempDir frames, wide;
     for (const std::string stem : {"D0009", "d0012", "e1", "e3"})
         WriteFile(frames.file(stem + ".tga"), Bytes{});
     const batch::SequenceScan scan = batch::ScanSequence(frames.path().string());
-    EXPECT_EQ(std::tuple(scan.files, scan.missing, scan.gaps.first),
-              std::tuple(4, 3, std::vector<std::string>{"D0010\u2013D0011 missing", "e2 missing"}));
+    EXPECT_EQ(std::tuple(scan.files, scan.unreadable.first[0], scan.missing, scan.gaps.first),
+              std::tuple(4, "D0009.tga (too short for a Targa header)", 3,
+                         std::vector<std::string>{"D0010\u2013D0011 missing", "e2 missing"}));
+    // Ten gaps between 18-digit numbers sum past 64 bits.
+    for (char prefix = 'a'; prefix < 'k'; ++prefix)
+        for (const std::string& number : {std::string(18, '0'), std::string(18, '9')})
+            WriteFile(wide.file(prefix + number + ".tga"), Bytes{});
+    const batch::SequenceScan all = batch::ScanSequence(wide.path().string());
+    EXPECT_EQ(std::tuple(all.gaps.count, all.missing), std::tuple(10, std::numeric_limits<std::int64_t>::max()));
     for (const auto& [n, text] : {std::pair(0, "0"), std::pair(999, "999"), std::pair(1000, "1,000"),
                                   std::pair(-1234567, "-1,234,567"), std::pair(33000, "33,000")})
         EXPECT_EQ(batch::Thousands(n), text);
