@@ -384,6 +384,7 @@ TEST(AviFile, HoldsEachFrameAndSoundOnceDue)
     EXPECT_EQ(sizeAt(want), want) << "past the frames";
     ASSERT_EQ(AVIFileRelease(file), AVIERR_OK);
     EXPECT_EQ(::fcntl(fd, F_GETFD), -1) << "closed with the file";
+    EXPECT_EQ(Write(sound, 6, 1, samples, 1), AVIERR_BADHANDLE) << "its file is gone";
     AVIStreamRelease(sound);
     const Riff riff(path);
     const avitest::Movie m = avitest::ReadMovie(path);
