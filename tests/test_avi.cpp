@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cstring>
 #include <filesystem>
 #include <map>
 #include <thread>
@@ -291,25 +292,46 @@ TEST(AviFailures, EachFailureHasItsOwnCode)
     PAVISTREAM stream = nullptr, compressed = nullptr, extra = nullptr;
     EXPECT_EQ(AVIFileOpen(&file, dir.file("no/such/dir/m.avi").c_str(), OF_WRITE | OF_CREATE, nullptr), AVIERR_FILEOPEN);
     EXPECT_EQ(std::tuple(file, std::filesystem::exists(dir.file("no"))), std::tuple(nullptr, false));
+    EXPECT_EQ(AVIFileOpen(&file, "", OF_WRITE | OF_CREATE, nullptr), AVIERR_BADPARAM);
     EXPECT_EQ(RunMovie(Choice(mmioStringToFOURCC("QQQQ", 0)), dir.file("nocomp.avi"), {frame}), AVIERR_NOCOMPRESSOR);
     EXPECT_EQ(RunMovie(raw, dir.file("size.avi"), {frame, other}), AVIERR_BADSIZE);
 
-    // A rate of none is refused; a released compressor is forgotten by its file, and the movie keeps its frames.
+    // Calls out of the run's order are refused; the movie keeps the frame before them.
     ASSERT_EQ(Open(dir.file("order.avi"), 4, 4, file, stream), AVIERR_OK);
-    const AVI_STREAM_INFO noRate = VideoInfo(4, 4, 0);
-    EXPECT_EQ(AVIFileCreateStream(file, &extra, &noRate), AVIERR_BADPARAM);
+    AVI_STREAM_INFO info = VideoInfo(4, 4, 15);
+    for (const auto& [rate, type, code] : {std::tuple{0u, "vids", AVIERR_BADPARAM}, {15u, "vids", AVIERR_UNSUPPORTED},
+                                           {15u, "txts", AVIERR_UNSUPPORTED}}) { // no rate, a second picture stream, text
+        info.dwRate = rate, info.fccType = mmioStringToFOURCC(type, 0);
+        EXPECT_EQ(AVIFileCreateStream(file, &extra, &info), code) << type << " " << rate;
+    }
     ASSERT_EQ(AVIMakeCompressedStream(&compressed, stream, &raw, nullptr), AVIERR_OK);
-    AVIStreamRelease(compressed); // another may take its place
+    EXPECT_EQ(AVIMakeCompressedStream(&extra, stream, &raw, nullptr), AVIERR_UNSUPPORTED) << "a second compressor";
+    AVIStreamRelease(compressed); // forgotten by its file: another may take its place
     EXPECT_EQ(Write(compressed, 1, 1, bits), AVIERR_BADHANDLE) << "a released compressor";
     ASSERT_EQ(AVIMakeCompressedStream(&compressed, stream, &raw, nullptr), AVIERR_OK);
+    EXPECT_EQ(AVIMakeCompressedStream(&extra, compressed, &raw, nullptr), AVIERR_BADHANDLE) << "of a compressor";
     EXPECT_EQ(Write(compressed, 1, 1, bits), AVIERR_UNSUPPORTED) << "before the format";
     ASSERT_EQ(AVIStreamSetFormat(compressed, 0, frame.info.data(), 40), AVIERR_OK);
+    EXPECT_EQ(AVIStreamSetFormat(compressed, 0, frame.info.data(), 40), AVIERR_UNSUPPORTED) << "a second format";
+    info.fccType = mmioStringToFOURCC("auds", 0);
+    EXPECT_EQ(AVIFileCreateStream(file, &extra, &info), AVIERR_UNSUPPORTED) << "sound after the header";
+    EXPECT_EQ(Write(stream, 1, 1, bits), AVIERR_UNSUPPORTED) << "past the compressor";
     EXPECT_EQ(Write(compressed, 1, 1, bits), AVIERR_OK);
-    EXPECT_EQ(Write(compressed, 1, 1, bits), AVIERR_BADPARAM) << "a position again";
+    // A position again, fewer than no bytes, fewer than no frames, two at once, no bits, before the start.
+    for (const auto& [at, count, data, cb] : {std::tuple{1, 1, bits, 48}, {2, 1, bits, -48}, {2, -1, bits, 48},
+                                              {2, 2, bits, 48}, {2, 1, nullptr, 48}, {-1, 1, bits, 48}})
+        EXPECT_EQ(Write(compressed, at, count, data, cb), AVIERR_BADPARAM) << at << " " << count << " " << cb;
     AVIStreamRelease(compressed);
+    // Handles whose file is gone, or that are released or null, are refused, not followed.
     ASSERT_EQ(AVIFileRelease(file), AVIERR_OK);
     EXPECT_EQ(avitest::ReadMovie(dir.file("order.avi")).frames.size(), 2u);
+    EXPECT_EQ(AVIMakeCompressedStream(&compressed, stream, &raw, nullptr), AVIERR_BADHANDLE);
+    EXPECT_EQ(AVIStreamSetFormat(stream, 0, frame.info.data(), 40), AVIERR_BADHANDLE);
+    EXPECT_EQ(Write(stream, 1, 1, bits), AVIERR_BADHANDLE);
+    EXPECT_EQ(AVIFileRelease(file), AVIERR_BADHANDLE);
     AVIStreamRelease(stream);
+    EXPECT_EQ(AVIStreamSetFormat(stream, 0, frame.info.data(), 40), AVIERR_BADHANDLE) << "a released stream";
+    EXPECT_EQ(AVIFileCreateStream(nullptr, &stream, &info), AVIERR_BADHANDLE);
 
     // Each way a format can differ from the one layout taken, refused before a byte is written: a short header,
     // rows that fit a bitmap but not FFmpeg's pictures of 4 bytes a pixel, 32 or 8 bits, top-down, no width or
@@ -342,11 +364,18 @@ TEST(AviSound, UnfitNamesTheLimitPassedAndNothingAtTheLimit)
 
 // A longer file is emptied; the movie is written through a descriptor closed on exec and with the file: the header
 // once the format is set, each frame once the worker has it, a sound chunk once the pictures reach its end.
-TEST(AviFile, HoldsEachFrameAndSoundOnceDue)
+TEST(AviFile, HoldsEachFrameAndSoundOnceDueAndInfoTellsOfThem)
 {
     TempDir dir;
     const std::string path = dir.file("m.avi");
     testsupport::WriteFile(path, Bytes(100000, 1));
+    const auto infoOf = [](PAVIFILE file) {
+        AVIFILEINFO i;
+        std::memset(&i, 0xAB, sizeof i);
+        const HRESULT_AVI hr = AVIFileInfo(file, &i, sizeof i);
+        return std::tuple(hr, i.dwStreams, i.dwWidth, i.dwHeight, i.dwRate, i.dwScale, i.dwLength,
+                          std::string(i.szFileType, strnlen(i.szFileType, sizeof i.szFileType)));
+    };
     // 8-bit mono, 30 samples a second: each a little shorter than a frame.
     const std::uint8_t pcm[16] = {1, 0, 1, 0, 30, 0, 0, 0, 30, 0, 0, 0, 1, 0, 8, 0}, samples[] = {1, 2, 3, 4, 5, 6};
     const Frame frame = MakeFrame(4, 4, 0);
@@ -354,7 +383,7 @@ TEST(AviFile, HoldsEachFrameAndSoundOnceDue)
     auds.fccType = mmioStringToFOURCC("auds", 0);
     SetRect(&vids.rcFrame, 2, 3, 6, 7);
     PAVIFILE file = nullptr;
-    PAVISTREAM stream = nullptr, sound = nullptr;
+    PAVISTREAM stream = nullptr, sound = nullptr, extra = nullptr;
     const int fd = ::dup(0); // the lowest free descriptor, which the movie's file gets
     const mode_t mask = ::umask(0);
     ::umask(mask), ::close(fd);
@@ -364,9 +393,14 @@ TEST(AviFile, HoldsEachFrameAndSoundOnceDue)
                          std::filesystem::status(path).permissions()),
               std::tuple(0u, O_WRONLY, FD_CLOEXEC, std::filesystem::perms(0644 & ~mask)));
     ASSERT_EQ(AVIFileCreateStream(file, &sound, &auds), AVIERR_OK);
+    EXPECT_EQ(infoOf(file), std::tuple(AVIERR_OK, 2u, 4u, 4u, 30000u, 1001u, 0u, "AVI"));
+    EXPECT_EQ(AVIFileCreateStream(file, &extra, &auds), AVIERR_UNSUPPORTED) << "a second sound stream";
     EXPECT_EQ(AVIStreamSetFormat(sound, 0, pcm, 15), AVIERR_BADFORMAT);
     ASSERT_EQ(AVIStreamSetFormat(sound, 0, pcm, 16), AVIERR_OK);
     ASSERT_EQ(AVIStreamSetFormat(stream, 0, frame.info.data(), 40), AVIERR_OK);
+    EXPECT_EQ(Write(sound, 0, 0, samples, 0), AVIERR_OK) << "no samples";
+    EXPECT_EQ(Write(sound, 0, 2, samples, 1), AVIERR_BADSIZE) << "the bytes of one sample";
+    EXPECT_EQ(Write(sound, 1, 1, samples, 1), AVIERR_BADPARAM) << "a gap";
     const auto sizeAt = [&](std::uintmax_t want) { // once it is so, or after five seconds
         for (int wait = 0; wait < 5000 && std::filesystem::file_size(path) != want; ++wait)
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
@@ -383,7 +417,8 @@ TEST(AviFile, HoldsEachFrameAndSoundOnceDue)
     AVIStreamRelease(stream), want += 12;
     EXPECT_EQ(sizeAt(want), want) << "past the frames";
     ASSERT_EQ(AVIFileRelease(file), AVIERR_OK);
-    EXPECT_EQ(::fcntl(fd, F_GETFD), -1) << "closed with the file";
+    EXPECT_EQ(std::tuple(::fcntl(fd, F_GETFD), std::get<0>(infoOf(file)), std::get<0>(infoOf(nullptr))),
+              std::tuple(-1, AVIERR_BADHANDLE, AVIERR_BADHANDLE)) << "a closed, released file; none";
     EXPECT_EQ(Write(sound, 6, 1, samples, 1), AVIERR_BADHANDLE) << "its file is gone";
     AVIStreamRelease(sound);
     const Riff riff(path);

@@ -94,6 +94,7 @@ TEST(StopSignals, EachSignalsHandlerFromBeforeTheWatchComesBackWhenItEnds)
         ::sigaction(signals[i], nullptr, &outside[i]), std::signal(signals[i], i % 2 ? SIG_IGN : Before);
     {
         const StopSignals watch; // that it takes each signal shows in the program stopped by each
+        EXPECT_THROW(StopSignals{}, std::logic_error);
     }
     for (std::size_t i = 0; i < std::size(signals); ++i) {
         EXPECT_EQ(handler(signals[i]), i % 2 ? SIG_IGN : Before) << signals[i];
@@ -264,15 +265,9 @@ TEST(BatchProgram, FailedWritesAnywhereNeverClaimAFrameTheMovieDoesNotHold)
 }
 
 // On a terminal a bar counts the frames as they are written, 30 cells filled by the share done, rounded down; a file
-// passed over leaves it undisturbed, a message and the account end its line first. Speed and time left vary, so the
-// time left is checked on its own: to the nearest second, halves up, minutes and seconds under an hour.
-TEST(BatchProgram, OnATerminalABarCountsTheFramesWrittenAndTheTimeLeft)
+// passed over leaves it undisturbed, a message and the account end its line first. Speed and time left vary.
+TEST(BatchProgram, OnATerminalABarCountsTheFramesWritten)
 {
-    const std::pair<double, const char*> left[] = {
-        {0, "0:00"}, {0.49, "0:00"}, {59.5, "1:00"}, {599.4, "9:59"}, {3599.4, "59:59"},
-        {3599.5, "1:00:00"}, {3600, "1:00:00"}, {36061, "10:01:01"}, {360000, "100:00:00"}};
-    for (const auto& [seconds, text] : left)
-        EXPECT_EQ(batch::Duration(seconds), text) << seconds;
     TempDir frames, outDir;
     WriteFrames(frames, 17, 8, 6);
     WriteFile(frames.file("f004.tga"), Bytes(5, 1));
@@ -316,4 +311,14 @@ TEST(BatchHost, TheCompressorsSettingsAreTheOptionsScaledAndClamped)
                   std::tuple(0x73646976u /* "vids" */, codec.fccHandler, q, k, bytes, ""))
             << quality << " " << keys << " " << rate;
     }
+}
+
+// The time left on the bar, to the nearest second, halves up.
+TEST(BatchHost, TimeLeftIsMinutesAndSecondsUnderAnHourAndHoursFromOne)
+{
+    const std::pair<double, const char*> cases[] = {
+        {0, "0:00"}, {0.49, "0:00"}, {59.5, "1:00"}, {599.4, "9:59"}, {3599.4, "59:59"},
+        {3599.5, "1:00:00"}, {3600, "1:00:00"}, {36061, "10:01:01"}, {360000, "100:00:00"}};
+    for (const auto& [seconds, text] : cases)
+        EXPECT_EQ(batch::Duration(seconds), text) << seconds;
 }

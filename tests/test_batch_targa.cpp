@@ -67,21 +67,24 @@ TEST(BatchTarga, TheLookAtTheSequenceReportsGapsUnreadableFilesAndOtherSizesBefo
                          shortOnes + "and 2 more\n");
 }
 
-// A frame number is the digits ending a name's stem. Numbers of one prefix (letter case aside) and one width are
-// compared, leading zeros kept: a run of missing ones shows as a range; the count missing stops at its largest.
-// Counts group thousands.
-TEST(BatchTarga, FrameNumbersOfOnePrefixAndWidthAreComparedAndCountsGroupThousands)
+// A frame number is the digits ending a name's stem, at most 18 of them. Numbers of one prefix (letter case aside)
+// and one width are compared, leading zeros kept; the count missing stops at its largest. Counts group thousands.
+TEST(BatchTarga, FrameNumbersOfUpTo18DigitsAreComparedAndLongerOnesAreNone)
 {
     TempDir frames, wide;
-    for (const std::string stem : {"D0009", "d0012", "e1", "e3"})
+    const std::string zeros(18, '0'), nines(18, '9');
+    const std::vector<std::string> stems = {"a" + zeros, "a" + nines, "b" + nines + "7", "b" + nines + "9",
+                                            "c99999999999999999997", "c99999999999999999999", "D0009", "d0012",
+                                            "e1", "e3"};
+    for (const std::string& stem : stems)
         WriteFile(frames.file(stem + ".tga"), Bytes{});
     const batch::SequenceScan scan = batch::ScanSequence(frames.path().string());
-    EXPECT_EQ(std::tuple(scan.files, scan.unreadable.first[0], scan.missing, scan.gaps.first),
-              std::tuple(4, "D0009.tga (too short for a Targa header)", 3,
-                         std::vector<std::string>{"D0010\u2013D0011 missing", "e2 missing"}));
-    // Ten gaps between 18-digit numbers sum past 64 bits.
+    EXPECT_EQ(std::tuple(scan.files, scan.unreadable.count, scan.unreadable.first[0], scan.missing, scan.gaps.first),
+              std::tuple(10, 10, "a" + zeros + ".tga (too short for a Targa header)", 999999999999999998 + 2 + 1,
+                         std::vector<std::string>{"a000000000000000001\u2013a999999999999999998 missing",
+                                                  "D0010\u2013D0011 missing", "e2 missing"}));
     for (char prefix = 'a'; prefix < 'k'; ++prefix)
-        for (const std::string& number : {std::string(18, '0'), std::string(18, '9')})
+        for (const std::string& number : {zeros, nines})
             WriteFile(wide.file(prefix + number + ".tga"), Bytes{});
     const batch::SequenceScan all = batch::ScanSequence(wide.path().string());
     EXPECT_EQ(std::tuple(all.gaps.count, all.missing), std::tuple(10, std::numeric_limits<std::int64_t>::max()));

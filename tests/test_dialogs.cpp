@@ -102,6 +102,12 @@ TEST(QtMsgBox, StylesShowTheirIconAndButtonsAndAnswerTheButtonPressedAlsoThrough
     QTimer::singleShot(0, [&] { ran = true; });
     DoEvents();
     EXPECT_TRUE(ran && std::get<1>(seen) == "Open the movie?");
+    SetMsgBoxHandler({});
+    // With no window to ask, the question goes to standard error and the answer is the one that changes nothing.
+    testing::internal::CaptureStderr();
+    const int answers[] = {MsgBox("a", vbYesNo, "T"), MsgBox("b", vbOKCancel, "T"), MsgBox("c", vbCritical, "T")};
+    EXPECT_EQ(std::vector(answers, answers + 3), (std::vector<int>{vbNo, vbCancel, vbOK}));
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "T: a\nT: b\nT: c\n");
 }
 
 // One test, in order, because the dialog remembers the last accepted choice for as long as the program runs.
@@ -145,16 +151,24 @@ TEST(AviSaveOptionsDialog, ChoosesRemembersAndCancels)
         EXPECT_EQ(std::get<8>(Controls(d)), "00000") << "checked, but the compressor has no such settings";
         list->setCurrentRow(fullRow);
     });
-    EXPECT_EQ(std::tuple(chosen.fccType, chosen.fccHandler, chosen.dwKeyFrameEvery, chosen.dwBytesPerSecond,
-                         chosen.dwQuality, chosen.dwFlags),
-              std::tuple(mmioStringToFOURCC("vids", 0), full->fccHandler, 10u, 300u * 1024, 5500u,
-                         AVICOMPRESSF_VALID | AVICOMPRESSF_KEYFRAMES | AVICOMPRESSF_DATARATE));
-    // Cancel fills nothing; the next opening shows the last accepted choice, as it was left.
+    EXPECT_EQ(std::tuple(chosen.fccHandler, chosen.dwKeyFrameEvery, chosen.dwBytesPerSecond, chosen.dwQuality,
+                         chosen.dwFlags & (AVICOMPRESSF_KEYFRAMES | AVICOMPRESSF_DATARATE)),
+              std::tuple(full->fccHandler, 10u, 300u * 1024, 5500u, AVICOMPRESSF_KEYFRAMES | AVICOMPRESSF_DATARATE));
+    // Cancel fills nothing, and the next opening still shows the last accepted choice.
     chosen = ask(false, [&](QDialog& d) {
-        EXPECT_EQ(Controls(d), std::tuple(full->fccHandler, 55, 10, 300, true, true, false, false, "11110"));
+        EXPECT_EQ(std::get<0>(Controls(d)), full->fccHandler);
         d.findChild<QListWidget*>("compressors")->setCurrentRow(0);
     });
     EXPECT_EQ(chosen.fccHandler, 0u);
+
+    // Opened on a record that names a compressor, its values shown within the controls' ranges; rows not asked for hidden.
+    AVICOMPRESSOPTIONS initial{0, full->fccHandler, 20000, 12345, 2048, AVICOMPRESSF_VALID, nullptr, 0, nullptr, 0, 0};
+    AviSaveOptionsDialog shown(&owner, ICMF_CHOOSE_KEYFRAME, initial);
+    EXPECT_EQ(Controls(shown), std::tuple(full->fccHandler, 100, 9999, 2, true, true, false, true, "11110"));
+    const AVICOMPRESSOPTIONS o = shown.Options();
+    EXPECT_EQ(std::tuple(o.fccType, o.fccHandler, o.dwKeyFrameEvery, o.dwBytesPerSecond, o.dwQuality, o.dwFlags),
+              std::tuple(mmioStringToFOURCC("vids", 0), full->fccHandler, 9999u, 2048u, 10000u,
+                         AVICOMPRESSF_VALID | AVICOMPRESSF_KEYFRAMES | AVICOMPRESSF_DATARATE));
 }
 
 TEST(WriteFileBuffer, WritesEachLayoutOverThePreparedBufferOrRefusesAndKeepsIt)
@@ -164,9 +178,13 @@ TEST(WriteFileBuffer, WritesEachLayoutOverThePreparedBufferOrRefusesAndKeepsIt)
     std::string buffer = prepared;
     EXPECT_TRUE(WriteFileBuffer(buffer, {longest}, false));
     EXPECT_EQ(std::tuple(buffer, NameBeforeNul(buffer)), std::tuple(longest + "\0"s, longest)) << "the whole buffer";
-    buffer = prepared;
-    EXPECT_FALSE(WriteFileBuffer(buffer, {longest + "n"}, false)) << "a name too long";
-    EXPECT_EQ(buffer, prepared);
+    const std::tuple<const char*, std::vector<std::string>, bool> refused[] = {
+        {"name too long", {longest + "n"}, false}, {"several in one", {"/a/x", "/a/y"}, false}, {"none", {}, false}};
+    for (const auto& [what, names, multiselect] : refused) {
+        std::string buffer = prepared;
+        EXPECT_FALSE(WriteFileBuffer(buffer, names, multiselect)) << what;
+        EXPECT_EQ(buffer, prepared) << what;
+    }
 }
 
 // The window only saves; the object also opens, and its record carries the settings and the chosen filter from one
@@ -251,9 +269,11 @@ TEST(Shell, StartsProgramsAndFindsOnlyThoseWhosePathFits)
     // The last one exists and may be executed, but its interpreter is not there.
     ASSERT_TRUE(Put(home + "/page.html") && Put(home + "/x.html/page") && Put(home + "/PAGE.HTM") &&
                 Put(home + "/p/stuck", "#!/no/such/sh\n", true));
-    std::string result(kExecutablePathSize, ' ');
+    std::string result(kExecutablePathSize, ' '), tooSmall(254, ' ');
     EXPECT_GT(FindExecutableA("page.html", dir.c_str(), result), 32);
     EXPECT_EQ(result, program + '\0');
+    EXPECT_EQ(FindExecutableA("page.html", dir.c_str(), tooSmall), SE_ERR_NOASSOC);
+    EXPECT_EQ(tooSmall, std::string(254, ' '));
     // A page is known by its name in any letter case; a dot in a folder's name is no extension.
     result.assign(kExecutablePathSize, ' ');
     EXPECT_EQ(FindExecutableA((dir + "/PAGE.HTM").c_str(), "/nowhere", result), kShellSuccess);
@@ -261,6 +281,8 @@ TEST(Shell, StartsProgramsAndFindsOnlyThoseWhosePathFits)
     const std::tuple<ShellResult, ShellResult, const char*> refused[] = {
         {FindExecutableA("x.html/page", dir.c_str(), result), SE_ERR_NOASSOC, "no extension"},
         {FindExecutableA("gone.html", dir.c_str(), result), SE_ERR_FNF, "no such file"},
+        {FindExecutableA("", dir.c_str(), result), SE_ERR_FNF, "no name"},
+        {FindExecutableA(nullptr, dir.c_str(), result), SE_ERR_FNF, "no name"},
         {ShellExecuteA(nullptr, "open", stuck.c_str(), nullptr, nullptr, SW_SHOWNORMAL), SE_ERR_ACCESSDENIED, "stuck"}};
     for (const auto& [answer, expected, what] : refused)
         EXPECT_EQ(answer, expected) << what;

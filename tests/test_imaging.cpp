@@ -282,6 +282,15 @@ TEST(cDIB, HeadersThatCannotDescribeTheBitmapAreRefusedAndNothingIsTaken)
         EXPECT_THROW(dib.PointerToBits(), std::out_of_range) << said;
         EXPECT_EQ(ReadDirect(bad), DirectRead()) << said;
     }
+    const std::pair<FrameImage, const char*> frames[] = {{{4, 2, 8, Bytes(1024, 7), Bytes(8, 1)}, "Image format unsupported"},
+        {{0, 2, 24, {}, {}}, "the picture has no pixels"},
+        {{4, 2, 24, {}, Bytes(23, 1)}, "the picture holds fewer pixel bytes than its size needs"}};
+    for (const auto& [frame, said] : frames) {
+        cDIB dib;
+        std::string why;
+        EXPECT_TRUE(!dib.CreateFromImage(frame, why) && why == said) << why;
+        EXPECT_THROW(dib.PointerToBits(), std::out_of_range) << said;
+    }
 }
 
 // Headers, palette and rows fit in 2 GiB less a byte, as do a stream's frames; no pixels fit a file but no stream.
@@ -315,10 +324,13 @@ TEST(ResampleImage, TakesTheNearestPixelReadsOnPastTheEdgeThenZeroes)
 {
     FrameImage image{4, 2, 8, Bytes(1024, 7), {1, 2, 3, 4, 5, 6, 7, 8}};
     ResampleImage(image, 8, 4); // positions 0, 0.5, 1, 1.5 ...: columns 0 0 1 2 2 2 3 4, rows 0 0 1 2
-    Bytes resampled = {1, 1, 2, 3, 3, 3, 4, 5, 1, 1, 2, 3, 3, 3, 4, 5, 5, 5, 6, 7, 7, 7, 8, 0};
-    resampled.resize(32); // no row past the last pixel byte
-    EXPECT_EQ(std::tuple(image.Width, image.Height, image.Palette, image.Bits),
-              std::tuple(8, 4, Bytes(1024, 7), resampled));
+    TempDir dir;
+    Notice why;
+    ASSERT_TRUE(WriteBMP(dir.file("p.bmp"), image, why));
+    Bytes info = InfoHeader(8, 4, 8, 32), resampled = {1, 1, 2, 3, 3, 3, 4, 5, 1, 1, 2, 3, 3, 3, 4, 5,
+                                                       5, 5, 6, 7, 7, 7, 8, 0}; // no row past the last pixel byte
+    info[33] = 1, info.insert(info.end(), 1024, 7), resampled.resize(32); // 256 colours used
+    EXPECT_EQ(ReadFile(dir.file("p.bmp")), BitmapFile(info, BitmapRows(8, 4, resampled, 1)));
     image = {2, 2, 24, {}, {1, 1, 1, 2, 2, 2, 3, 3, 3, 4}}; // the last pixel cut short
     ResampleImage(image, 5, 5);
     Bytes pixels; // each source byte taken for a whole pixel: 1 1 2 2 3 / 1 1 2 2 3 / 3 3 0 0 0 / 3 3 0 0 0 / 0 0 0 0 0
