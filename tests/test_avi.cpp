@@ -453,7 +453,11 @@ TEST(AviReserves, AFrameIsTakenOnlyWithRoomLeftToCloseTheMovie)
              {kWide, 1, 3 * kWideChunk + 1247, "ok full full full"}}) {
         const std::string path = dir.file(std::to_string(width) + "_" + std::to_string(room) + ".avi");
         const Frame frame = MakeFrame(width, width == kWide ? 1 : 4, 0);
-        const int pipe = width == kWide ? (::mkfifo(path.c_str(), 0600), ::open(path.c_str(), O_RDONLY | O_NONBLOCK)) : -1;
+        int pipe = -1;
+        if (width == kWide) {
+            ASSERT_EQ(::mkfifo(path.c_str(), 0600), 0);
+            pipe = ::open(path.c_str(), O_RDONLY | O_NONBLOCK);
+        }
         PAVIFILE file = nullptr;
         PAVISTREAM stream = nullptr;
         ASSERT_EQ(Open(path, frame.width, frame.height, file, stream), AVIERR_OK);
@@ -468,7 +472,9 @@ TEST(AviReserves, AFrameIsTakenOnlyWithRoomLeftToCloseTheMovie)
             const HRESULT_AVI hr = Write(stream, at, 1, frame.bits.data(), static_cast<std::int32_t>(frame.bits.size()));
             said += hr == AVIERR_OK ? "ok " : hr == AVIERR_FILEWRITE ? "full " : std::to_string(hr) + " ";
         }
-        ::setrlimit(RLIMIT_FSIZE, &was), ::close(pipe), AVIStreamRelease(stream);
+        ::setrlimit(RLIMIT_FSIZE, &was);
+        ::close(pipe);
+        AVIStreamRelease(stream);
         said += AVIFileRelease(file) == AVIERR_FILEWRITE ? "full" : "closed";
         if (pipe < 0) {
             const avitest::Movie m = avitest::ReadMovie(path);
@@ -476,5 +482,6 @@ TEST(AviReserves, AFrameIsTakenOnlyWithRoomLeftToCloseTheMovie)
         }
         EXPECT_EQ(said, says) << path;
     }
-    ::signal(SIGXFSZ, onLimit), ::signal(SIGPIPE, onPipe);
+    ::signal(SIGXFSZ, onLimit);
+    ::signal(SIGPIPE, onPipe);
 }
