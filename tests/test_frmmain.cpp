@@ -102,8 +102,8 @@ TEST_F(FrmMainTest, TheWindowKeepsItsMoviesBesideItsBuildTreeElseInTheUsersFolde
 }
 
 // Every control in its place (pixels at 96 dots per inch), with its text and face, in its focus order; a path box shows
-// its path's end once a path is put in it or the focus leaves it; the pickers fill their box or change nothing. Of the
-// hidden picture box what counts is the bitmap handed on to the movie, and the error naming a file it cannot decode.
+// its path's end once a path is put in it or the focus leaves it for where the user put it; the pickers fill their box
+// or change nothing. Of the hidden picture box what counts is the bitmap handed on to the movie, and the error naming a file it cannot decode.
 TEST_F(FrmMainTest, ControlsKeepTheirPlacesTextsFacesAndOrderPickersFillTheirBoxAndLoadPicNamesTheBitmap)
 {
     FrmMain w(a, a);
@@ -158,7 +158,8 @@ TEST_F(FrmMainTest, ControlsKeepTheirPlacesTextsFacesAndOrderPickersFillTheirBox
         box->setFocus(Qt::MouseFocusReason);
         box->setCursorPosition(0);
         w.txtFps->setFocus(Qt::TabFocusReason);
-        EXPECT_EQ(std::tuple(box->cursorPosition(), box->hasSelectedText()), std::tuple(longPath.size(), false))
+        EXPECT_EQ(std::tuple(box->cursorPosition(), box->hasSelectedText(), w.txtFps->hasFocus()),
+                  std::tuple(longPath.size(), false, true))
             << box->objectName().toStdString();
     }
 

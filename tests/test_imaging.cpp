@@ -6,6 +6,7 @@
 #include "FileListBox.h"
 #include "FileRows.h"
 #include "KeptBitmap.h"
+#include "RunFolder.h"
 #include "TGA.h"
 #include "TestSupport.h"
 #include "TextValue.h"
@@ -18,6 +19,7 @@
 
 #include <algorithm>
 #include <numeric>
+#include <optional>
 
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -350,6 +352,39 @@ TEST(FileIO, ReadsPastTheEndFailWithoutAStaleError)
         errno = EINTR; // a braced tuple reads errno after the call
         EXPECT_EQ((std::tuple{ReadRows(file, rows, 4, 2, 4, reversed), errno}), std::tuple(false, 0)) << reversed;
     }
+}
+
+// A run's own folder goes under the runtime folder if it is usable, else the cache folder if one is named, else under
+// the home folder's cache; an empty name is no name.
+TEST(RunFolder, GoesUnderTheFirstUsableOfTheRuntimeTheCacheAndTheHomeFolders)
+{
+    TempDir home;
+    const std::string cache = home.file("cache"), notAFolder = home.file("file");
+    WriteFile(notAFolder, {1});
+    std::vector<std::pair<const char*, std::optional<std::string>>> saved;
+    const auto set = [&saved](const char* name, const char* value) {
+        const char* was = std::getenv(name);
+        saved.emplace_back(name, was ? std::optional<std::string>(was) : std::nullopt);
+        value ? ::setenv(name, value, 1) : ::unsetenv(name);
+    };
+    set("HOME", home.path().c_str());
+    const std::tuple<const char*, const char*, std::string> cases[] = {
+        {home.path().c_str(), cache.c_str(), home.path().string()}, {"", cache.c_str(), cache},
+        {notAFolder.c_str(), nullptr, home.file(".cache")}, {nullptr, "", home.file(".cache")}};
+    for (const auto& [runtime, cacheHome, base] : cases) {
+        set("XDG_RUNTIME_DIR", runtime);
+        set("XDG_CACHE_HOME", cacheHome);
+        std::string made;
+        {
+            const RunFolder folder;
+            made = folder.path();
+            EXPECT_TRUE(std::filesystem::is_directory(made));
+        }
+        EXPECT_EQ(std::tuple(std::filesystem::path(made).parent_path().string(), std::filesystem::exists(made)),
+                  std::tuple(base, false));
+    }
+    for (auto it = saved.rbegin(); it != saved.rend(); ++it) // the first value each had is put back last
+        it->second ? ::setenv(it->first, it->second->c_str(), 1) : ::unsetenv(it->first);
 }
 
 // Samples are read as stored from any sample on, cut at the sound's end; the first format chunk counts; a sound
