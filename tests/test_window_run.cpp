@@ -21,35 +21,27 @@
 
 using namespace testsupport;
 
-// The real window (offscreen), installed, with the user's folders (its own tests hold which): a run takes its
-// options, shows its progress and offers the movie, opened in the program's folder on a Yes; another asks before
-// replacing it; a stop signal closes the window as the user would, and "Cancel" stops the run after the frame in
-// hand. The site link goes to the program registered for pages, the mail link to the desktop's opener, both started
-// in the first frame directory. The program's folder stays as it was.
+// The real window (offscreen), installed, with the user's folders (its own tests hold which): a run takes its options,
+// shows its progress and offers the movie, opened in the program's folder on a Yes; the next asks before replacing it.
+// A stop signal closes the window as the user would, and "Cancel" stops the run after the frame in hand. The site link
+// goes to the program registered for pages, the mail link to the desktop's opener. The program's folder stays as it was.
 TEST(WindowRun, InstalledWindowRunsAsksOpensItsLinksAndClosesOnAStopSignal)
 {
     TempDir appDir, frames, config, home, runtime;
     QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
     QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, QString::fromStdString(config.file("")));
     AviOwnerWindow window = nullptr; // the window in hand
-    int chosen = 1;                  // what the compression dialog answers next, then 1
     SetAviSaveOptionsProvider([&](AviOwnerWindow owner, std::uint32_t flags, AVICOMPRESSOPTIONS& o) {
         EXPECT_EQ(std::tuple(owner, flags), std::tuple(window, ICMF_CHOOSE_KEYFRAME | ICMF_CHOOSE_DATARATE));
         o.fccType = mmioStringToFOURCC("vids", 0);
         o.fccHandler = mmioStringToFOURCC("FFV1", 0);
-        return std::exchange(chosen, 1);
-    });
-    std::function<void()> onYield;
-    SetDoEventsHandler([&] {
-        QCoreApplication::processEvents();
-        if (onYield)
-            onYield();
+        return 1;
     });
     using Box = std::tuple<std::string, unsigned, std::string>; // prompt, style, title
-    std::vector<Box> asked; // answered Yes the first and the third time
-    const MsgBoxHandler wasBox = SetMsgBoxHandler([&](const std::string& p, unsigned style, const std::string& t) {
+    std::vector<Box> asked; // answered Yes, No, Yes, No
+    SetMsgBoxHandler([&](const std::string& p, unsigned style, const std::string& t) {
         asked.emplace_back(p, style, t);
-        return asked.size() == 1 || asked.size() == 3 ? vbYes : vbNo;
+        return asked.size() % 2 ? vbYes : vbNo;
     });
     // What xdg-open starts on no desktop, and as "page" the program for pages: each notes where it runs and what it got.
     const std::string player = config.file("player"), page = config.file("page"), noted = player + ".ran";
@@ -76,36 +68,33 @@ TEST(WindowRun, InstalledWindowRunsAsksOpensItsLinksAndClosesOnAStopSignal)
         ::unsetenv(name);
     const StopSignals stopSignals;
     const std::vector<Bytes> pictures = WriteFrames(frames, 10, 24, 10);
-    std::string out;
-    constexpr int kCancelPress = -1;
-    // Which stop signal closes the window does not matter: the batch's tests try every one.
-    for (const int sig : {0, SIGTERM, kCancelPress}) {
+    const std::string out = FrmMain(appDir.path().string()).TxtOut->text().toStdString(); // in the user's videos folder
+    // Which stop signal closes the window does not matter: the batch's tests try every one. -1: Cancel is pressed.
+    for (const int sig : {0, SIGTERM, -1}) {
         SCOPED_TRACE(sig > 0 ? strsignal(sig) : sig ? "Cancel pressed" : "a whole run");
         FrmMain w(appDir.path().string());
         window = &w;
         CloseOnStopSignal(w);
         w.show();
         QCoreApplication::processEvents();
-        if (sig == 0)
-            out = w.TxtOut->text().toStdString(); // in the user's videos folder
         w.DropPath(frames.path().string());
-        EXPECT_EQ(w.TxtDir->text().toStdString(), frames.path().string());
-        w.TxtOut->setText(QString::fromStdString(out + (sig > 0 ? strsignal(sig) : sig ? "cancel" : "")));
-        const bool forced = sig == kCancelPress;
+        const bool forced = sig < 0;
+        w.TxtOut->setText(QString::fromStdString(forced ? out + "cancel" : out)); // the stopped run replaces the whole
         w.ChkF->setCheckState(forced ? Qt::PartiallyChecked : Qt::Unchecked); // grayed counts as forced
         for (auto [box, text] : {std::pair{w.TxtW, "16"}, std::pair{w.TxtH, "12"}, std::pair{w.txtFps, "25"}})
             box->setText(text);
         QStringList statuses; // the status and the bar's width, -1 when hidden
-        onYield = [&, n = 0]() mutable {
+        SetDoEventsHandler([&, n = 0]() mutable {
+            QCoreApplication::processEvents();
             statuses << QStringLiteral("%1 %2").arg(w.Status->text()).arg(w.Barra->isHidden() ? -1 : w.Barra->width());
             EXPECT_EQ(w.CmdCreate->text(), "Cancel");
             if (++n == 1 + 6 * 2 + 1 && sig > 0) // frame 3's first yield: the next one sees the signal
                 ::raise(sig);
-            if (n == 1 + 6 * 2 + 2 && sig == kCancelPress) // frame 3 is still written
+            if (n == 1 + 6 * 2 + 2 && forced) // frame 3 is still written
                 w.CmdCreate->click();
-        };
+        });
         w.CmdCreate->click();
-        onYield = nullptr;
+        SetDoEventsHandler({});
         const auto movie = avitest::ReadMovie(w.TxtOut->text().toStdString());
         ASSERT_EQ(std::tuple(movie.frames.size(), movie.width, movie.height, movie.rateNum, movie.rateDen),
                   std::tuple(sig > 0 ? 3u : sig ? 4u : 10u, forced ? 16 : 24, forced ? 12 : 10, 25, 1)) << movie.error;
@@ -127,14 +116,10 @@ TEST(WindowRun, InstalledWindowRunsAsksOpensItsLinksAndClosesOnAStopSignal)
         for (const char* text : {"Ready. 3", "File's Creation Status: 9,1% -1", "File's Creation Status: 81,8% 270"})
             EXPECT_TRUE(statuses.contains(text)) << text;
         EXPECT_EQ(std::tuple(w.Barra->width(), FormatPercent(1234.56)), std::tuple(w.PB->width(), "1234,6"));
-        // A No keeps what is there, a Yes not even with no compressor chosen.
+        // A No keeps what is there.
         WriteFile(out, {'x'});
         w.CmdCreate->click();
         EXPECT_EQ(ReadFile(out), Bytes{'x'});
-        chosen = 0;
-        w.CmdCreate->click();
-        EXPECT_EQ(std::tuple(w.Status->text(), std::filesystem::exists(out)),
-                  std::tuple("Movie's creation cancelled: no compressor chosen.", false));
     }
     // The offer to watch after the whole run and after Cancel, none after a stop signal.
     const Box watch{"Movie's Creation Completed!\r\nDo you want to watch it?", vbQuestion | vbYesNo, "Open Avi File?"},
@@ -142,7 +127,4 @@ TEST(WindowRun, InstalledWindowRunsAsksOpensItsLinksAndClosesOnAStopSignal)
     EXPECT_EQ(asked, (std::vector<Box>{watch, replace, replace, watch}));
     EXPECT_TRUE(std::filesystem::is_empty(appDir.path()) && std::filesystem::is_empty(runtime.path()))
         << "nothing beside the program, and the page's private folder goes with it";
-    SetMsgBoxHandler(wasBox);
-    SetDoEventsHandler({});
-    SetAviSaveOptionsProvider({});
 }
