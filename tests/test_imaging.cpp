@@ -94,29 +94,26 @@ Bytes Riff(std::initializer_list<std::pair<const char*, Bytes>> chunks)
 
 } // namespace
 
-// Targa -> frame -> bitmap -> the window's direct read and cDIB, byte for byte, whatever the padding, origin, ID
-// field, colour map or footer; one frame for all, as in a run. cDIB from memory is what it loads from the file.
+// Targa -> frame -> bitmap -> the window's direct read, byte for byte, whatever the padding, origin, ID field,
+// colour map or footer; one frame for all, as in a run.
 TEST(TargaToBitmap, EveryStepHoldsThePictureByteForByte)
 {
-    std::vector<std::tuple<int, int, TargaOptions>> cases = {{5, 1100, {}}, // more rows than one scattered read takes
-        {5, 4, {false, 17, 0, false}}, {5, 4, {true, 255, 4, true}}, {7, 1, {false, 0, 3, false}}};
-    for (int w = 1; w <= 8; ++w)
-        cases.insert(cases.end(), {{w, 3, {}}, {w, 2, {true, 12, 0, true}}}); // the latter as FFmpeg writes
+    // No filler, then 1, 1, 3 and 2 bytes a row; more rows than one scattered read takes; an ID field; a colour map;
+    // an ID field and a footer, top row first, as FFmpeg writes them.
+    const std::tuple<int, int, TargaOptions> cases[] = {{4, 3, {}}, {5, 1100, {}}, {5, 4, {false, 17, 0, false}},
+                                                        {7, 1, {false, 0, 3, false}}, {6, 2, {true, 12, 0, true}}};
     TempDir dir;
     const std::string tga = dir.file("f.tga"), bmp = dir.file("f.tga.bmp");
     MsgBoxRecorder boxes; // every report goes to the caller, none is shown
-    FrameImage image; // as at program start: nothing read yet, a file of headers only
+    FrameImage image;
     Notice why;
-    EXPECT_FALSE(WriteBMP(bmp, image, why));
-    EXPECT_EQ(std::tuple(Told(why), ReadFile(bmp)),
-              std::tuple(Told({"Image format unsupported", vbCritical | vbOKOnly, "Error"}), Bmp(0, 0, 0, {})));
-    WriteFile(tga, {0, 0, 10, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1, 0, 1, 0, 24, 0, 0, 1, 2, 3}); // run-length, 1 x 1
-    EXPECT_FALSE(ReadTGA(tga, image));
     for (const auto& [w, h, o] : cases) {
         const Bytes picture = PatternPixels(w, h, static_cast<unsigned>(w + h));
         Bytes targa = MakeTarga(w, h, picture, o);
-        if (o.colorMapLength == 0)
-            targa[5] = 9, targa[7] = 24;
+        if (o.colorMapLength == 0) { // a map's first index and entry size mean nothing without entries
+            targa[5] = 9;
+            targa[7] = 24;
+        }
         WriteFile(tga, targa);
         image.Palette.assign(1024, 9);
         ASSERT_TRUE(ReadTGA(tga, image)) << w << " x " << h;
@@ -124,21 +121,11 @@ TEST(TargaToBitmap, EveryStepHoldsThePictureByteForByte)
                   std::tuple(w, h, 24, 0u, picture));
         EXPECT_TRUE(WriteBMP(bmp, image, why));
         // Top row first, with the file's filler; Bits are left bottom row first, as the file holds them.
-        const Bytes file = ReadFile(bmp);
-        const std::size_t stride = (w * 3u + 3) / 4 * 4, size = file.size();
-        EXPECT_EQ(std::tuple(file, ReadDirect(bmp)),
+        const std::size_t stride = (w * 3u + 3) / 4 * 4;
+        EXPECT_EQ(std::tuple(ReadFile(bmp), ReadDirect(bmp)),
                   std::tuple(Bmp(w, h, 24, picture), DirectRead(true, w, h, stride, BitmapRows(w, h, image.Bits))));
-        cDIB fromFile, fromMemory;
-        std::string trouble;
-        ASSERT_TRUE(fromFile.CreateFromFile(bmp, why) && fromMemory.CreateFromImage({w, h, 24, {}, picture}, trouble));
-        for (const cDIB* d : {&fromFile, &fromMemory})
-            EXPECT_EQ(std::tuple(d->Width(), d->Height(), d->SizeImage(), d->BitOffset(), d->SizeFileHeader(),
-                                 Bytes(d->PointerToBitmapInfo(), d->PointerToBitmapInfo() + d->SizeBitmapInfo()),
-                                 Bytes(d->PointerToBits(), d->PointerToBits() + d->SizeImage())),
-                      std::tuple(w, h, int(size) - 54, 54, int(size), Bytes(file.begin() + 14, file.begin() + 54),
-                                 Bytes(file.begin() + 54, file.end())));
     }
-    // A header field the direct read relies on changed, a byte short, no file: declined before rows are asked for.
+    // A header field the direct read relies on changed, or a byte short: declined before rows are asked for.
     const Bytes good = ReadFile(bmp);
     for (const auto& [at, value] : {std::pair<std::size_t, std::uint8_t>(0, 'C'), {14, 56}, {18, 0}, {22, 0},
                                     {25, 0x80}, {26, 2}, {28, 8}, {30, 1}, {10, 53}}) {
@@ -148,26 +135,22 @@ TEST(TargaToBitmap, EveryStepHoldsThePictureByteForByte)
         EXPECT_EQ(ReadDirect(bmp), DirectRead()) << "byte " << at;
     }
     WriteFile(bmp, Bytes(good.begin(), good.end() - 1));
-    for (const std::string& file : {tga, bmp, dir.file("none.bmp")})
-        EXPECT_EQ(ReadDirect(file), DirectRead()) << file;
+    EXPECT_EQ(ReadDirect(bmp), DirectRead()) << "a byte short";
     EXPECT_TRUE(boxes.shown().empty());
 }
 
 // Bitmaps are never written through a directory or a link; one retired file is kept hidden to take the next
-// bitmap until released, unless it became a link, a second name, another's file or a pipe; a retired link is not kept.
+// bitmap until released, unless it became a link, a second name or a pipe; a retired link is not kept.
 TEST(WriteBMP, NeverWritesThroughADirectoryOrALinkAndKeepsOneRetiredFileUntilReleased)
 {
     TempDir dir, elsewhere;
     Notice why;
-    const auto write = [&](const std::string& to, FrameImage image) { return Trouble(to, [&] { WriteBMP(to, image, why); }); };
     FrameImage image{40, 30, 24, {}, PatternPixels(40, 30)};
+    const auto write = [&](const std::string& to) { return Trouble(to, [&] { WriteBMP(to, image, why); }); };
     std::filesystem::create_directories(elsewhere.file("d.bmp/keep"));
     ASSERT_EQ(::symlink(elsewhere.file("d.bmp").c_str(), dir.file("a.bmp").c_str()), 0); // to a directory
-    EXPECT_EQ((Said{write(elsewhere.file("no/such/dir/x.bmp"), image), write(elsewhere.file("d.bmp"), image),
-                    write(dir.file("x.bmp"), {30000, 30000, 24, {}, {}}), write(dir.file("a.bmp"), image)}),
-              (Said{"cannot create the bitmap file (" + fileio::ErrorText(ENOENT) + ")",
-                    "cannot write the bitmap file: a directory has that name",
-                    "the picture is too large for a bitmap file", "done"}));
+    EXPECT_EQ((Said{write(elsewhere.file("d.bmp")), write(dir.file("a.bmp"))}),
+              (Said{"cannot write the bitmap file: a directory has that name", "done"}));
     EXPECT_TRUE(fileio::IsRegularFile(dir.file("a.bmp")) && std::filesystem::exists(elsewhere.file("d.bmp/keep")));
     const std::string hidden = ".reelcast-" + std::to_string(::getpid()) + ".bmp.part", kept = dir.file(hidden);
     ASSERT_EQ(RetireBMP(dir.file("a.bmp")), 0);
@@ -184,23 +167,17 @@ TEST(WriteBMP, NeverWritesThroughADirectoryOrALinkAndKeepsOneRetiredFileUntilRel
     using Swap = int (*)(const char* victim, const char* kept);
     for (const Swap swap : {Swap([](const char* v, const char* k) { return ::unlink(k) | ::symlink(v, k); }),
                             Swap([](const char* v, const char* k) { return ::unlink(k) | ::link(v, k); }),
-                            Swap([](const char*, const char* k) { return ::geteuid() ? 0 : ::chown(k, 1, 1); }),
                             Swap([](const char*, const char* k) { return ::unlink(k) | ::mkfifo(k, 0600); })}) {
         ASSERT_TRUE(RetireBMP(dir.file("b.bmp")) == 0 && swap(victim.c_str(), kept.c_str()) == 0);
-        image = {40, 30, 24, {}, PatternPixels(40, 30)};
+        image = {40, 30, 24, {}, PatternPixels(40, 30)}; // the write leaves it bottom row first
         WriteBMP(dir.file("b.bmp"), image, why);
         EXPECT_EQ(std::tuple(ReadFile(victim), ReadFile(dir.file("b.bmp")), Names(dir)),
                   std::tuple(Bytes(100, 0x5A), Bmp(40, 30, 24, PatternPixels(40, 30)), Said{"b.bmp"}));
-        EXPECT_TRUE(::stat(dir.file("b.bmp").c_str(), &taken) == 0 && taken.st_uid == ::geteuid() && taken.st_nlink == 1);
+        EXPECT_TRUE(::stat(dir.file("b.bmp").c_str(), &taken) == 0 && taken.st_nlink == 1);
     }
-    WriteFile(elsewhere.file("second.bmp"), Bytes(10, 1));
-    ASSERT_EQ(RetireBMP(dir.file("b.bmp")), 0);
-    EXPECT_EQ(RetireBMP(elsewhere.file("second.bmp")) | RetireBMP(dir.file("never-written.bmp")), 0);
-    EXPECT_EQ(std::tuple(Names(dir).size(), Names(elsewhere)), std::tuple(1u, Said{"d.bmp", "victim"}))
-        << "one file is kept at most";
     std::string failed;
-    ASSERT_TRUE(ReleaseRetiredBMP(failed) == 0 && ::symlink(victim.c_str(), dir.file("l.bmp").c_str()) == 0 &&
-                RetireBMP(dir.file("l.bmp")) == 0);
+    ASSERT_TRUE(RetireBMP(dir.file("b.bmp")) == 0 && ReleaseRetiredBMP(failed) == 0 &&
+                ::symlink(victim.c_str(), dir.file("l.bmp").c_str()) == 0 && RetireBMP(dir.file("l.bmp")) == 0);
     EXPECT_EQ(std::tuple(Names(dir), ReadFile(victim)), std::tuple(Said{}, Bytes(100, 0x5A)));
 }
 
@@ -394,26 +371,26 @@ TEST(WaveFile, SamplesAreReadAsStoredAndCutAtTheEndAndHeadersTheFileCannotBackAr
     TempDir dir;
     const std::string path = dir.file("s.wav");
     const Bytes fmt = {1, 0, 2, 0, 0x40, 0x1F, 0, 0, 0, 0x7D, 0, 0, 4, 0, 16, 0}, four = {1, 2, 3, 4}; // 16-bit stereo
-    Bytes mono = fmt, samples(40); // 10 samples
-    mono[2] = 1, std::iota(samples.begin(), samples.end(), 1);
-    WriteFile(path, Riff({{"fmt ", fmt}, {"LIST", {'a', 'b', 'c'}}, {"fmt ", mono}, {"data", samples}}));
+    Bytes samples(40); // 10 samples
+    std::iota(samples.begin(), samples.end(), 1);
+    WriteFile(path, Riff({{"fmt ", fmt}, {"LIST", {'a', 'b', 'c'}}, {"fmt ", {1, 0, 1, 0}}, {"data", samples}}));
     const wav::Reader sound(path);
     EXPECT_EQ(std::tuple(sound.frames(), sound.seconds(), sound.format().channels), std::tuple(10, 10 / 8000.0, 2));
     std::vector<std::uint8_t> out{9};
-    const auto read = [&](std::int64_t first, std::int64_t count) { return sound.Read(first, count, out), out; };
-    EXPECT_EQ((std::vector<Bytes>{read(0, 10), read(7, 5), read(9, 1), read(10, 1), read(12, 3), read(3, 0)}),
-              (std::vector<Bytes>{samples, Bytes(samples.begin() + 28, samples.end()),
-                                  Bytes(samples.end() - 4, samples.end()), Bytes(), Bytes(), Bytes()}));
+    sound.Read(7, 5, out);
+    EXPECT_EQ(out, Bytes(samples.begin() + 28, samples.end()));
+    sound.Read(10, 1, out);
+    EXPECT_EQ(out, Bytes());
     std::filesystem::resize_file(path, std::filesystem::file_size(path) - 12);
     EXPECT_EQ(Trouble("", [&] { sound.Read(5, 5, out); }), "The sound file " + path + " has become shorter than its "
                                                             "header says: its sound ends after 7 of its 10 samples.");
-    Bytes riffPast = Riff({{"fmt ", fmt}, {"data", four}}), dataPast = riffPast, riffHuge = riffPast, dataHuge = riffPast;
-    riffPast[4] = 41, dataPast[40] = 5, riffHuge[7] = 0xFF, dataHuge[43] = 0x80;
+    Bytes riffPast = Riff({{"fmt ", fmt}, {"data", four}});
+    Bytes dataPast = riffPast;
+    riffPast[4] = 41;
+    dataPast[40] = 5;
     const std::string cut = "is cut short or its header is wrong: ";
     const std::pair<Bytes, std::string> bad[] = {{riffPast, cut + "the header gives 49 bytes, the file has 48."},
-        {riffHuge, cut + "the header gives 4278190128 bytes, the file has 48."},
         {dataPast, cut + "its \"data\" chunk gives 5 bytes, the file holds 4 after its start."},
-        {dataHuge, cut + "its \"data\" chunk gives 2147483652 bytes, the file holds 4 after its start."},
         {Riff({{"fmt ", fmt}, {"data", {1, 2, 3, 4, 5, 6}}}),
          cut + "its 6 bytes of sound are not a whole number of 4-byte samples."},
         {Riff({{"fmt ", fmt}, {"data", {}}}), "holds no sound."},
