@@ -21,10 +21,9 @@
 
 using namespace testsupport;
 
-// The real window (offscreen), installed, with the user's folders (its own tests hold which): a run takes its options,
-// shows its progress and offers the movie, opened in the program's folder on a Yes; the next asks before replacing it.
-// A stop signal closes the window as the user would, and "Cancel" stops the run after the frame in hand. The site link
-// goes to the program registered for pages, the mail link to the desktop's opener. The program's folder stays as it was.
+// The real window (offscreen), installed, with the user's folders: a run takes its options, shows its progress and
+// offers the movie, opened in the program's folder on a Yes; the next asks before replacing it. A stop signal closes
+// the window as the user would, "Cancel" stops the run after the frame in hand; the links go to their openers.
 TEST(WindowRun, InstalledWindowRunsAsksOpensItsLinksAndClosesOnAStopSignal)
 {
     TempDir appDir, frames, config, home, runtime;
@@ -43,7 +42,7 @@ TEST(WindowRun, InstalledWindowRunsAsksOpensItsLinksAndClosesOnAStopSignal)
         asked.emplace_back(p, style, t);
         return asked.size() % 2 ? vbYes : vbNo;
     });
-    // What xdg-open starts on no desktop, and as "page" the program for pages: each notes where it runs and what it got.
+    // What xdg-open starts on no desktop, and "page", the program for pages: each notes where it runs and what it got.
     const std::string player = config.file("player"), page = config.file("page"), noted = player + ".ran";
     std::ofstream(player) << "#!/bin/sh\necho \"$PWD $*\" > \"$0.ran\"\n";
     std::filesystem::permissions(player, std::filesystem::perms::owner_all);
@@ -106,10 +105,9 @@ TEST(WindowRun, InstalledWindowRunsAsksOpensItsLinksAndClosesOnAStopSignal)
         if (sig)
             continue;
         EXPECT_EQ(said(noted), appDir.path().string() + " " + out);
-        for (LinkLabel* link : {w.lblSite, w.lblMail}) {
-            QMouseEvent click(QEvent::MouseButtonRelease, QPointF(1, 1), QPointF(1, 1), Qt::LeftButton, {}, {});
+        QMouseEvent click(QEvent::MouseButtonRelease, QPointF(1, 1), QPointF(1, 1), Qt::LeftButton, {}, {});
+        for (LinkLabel* link : {w.lblSite, w.lblMail})
             QCoreApplication::sendEvent(link, &click);
-        }
         EXPECT_EQ(said(page + ".ran"), h + " https://reelcast.example.org");
         EXPECT_EQ(said(noted), h + " mailto:support@reelcast.example.org");
         // The bar shows the start, hides, shows each frame and ends full; the status divides by N + 1.
