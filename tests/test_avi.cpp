@@ -8,7 +8,6 @@
 
 #include <algorithm>
 #include <array>
-#include <cstring>
 #include <filesystem>
 #include <map>
 #include <thread>
@@ -44,7 +43,9 @@ AVICOMPRESSOPTIONS Choice(std::uint32_t fcc, std::uint32_t keyEvery = 0, std::ui
 AVI_STREAM_INFO VideoInfo(int width, int height, std::uint32_t rate, std::uint32_t scale = 1)
 {
     AVI_STREAM_INFO info{};
-    info.fccType = mmioStringToFOURCC("vids", 0), info.dwScale = scale, info.dwRate = rate;
+    info.fccType = mmioStringToFOURCC("vids", 0);
+    info.dwScale = scale;
+    info.dwRate = rate;
     SetRect(&info.rcFrame, 0, 0, width, height);
     return info;
 }
@@ -75,7 +76,8 @@ HRESULT_AVI RunMovie(const AVICOMPRESSOPTIONS& choice, const std::string& path, 
                             static_cast<std::int32_t>(buffer.size()), AVIIF_KEYFRAME, nullptr, nullptr);
         std::ranges::fill(buffer, 0x5A);
     }
-    AVIStreamRelease(stream), AVIStreamRelease(compressed);
+    AVIStreamRelease(stream);
+    AVIStreamRelease(compressed);
     AVIFILEINFO n{}; // the frames as the run counts them, once the compressor has given up those it held
     EXPECT_TRUE(hr || (!AVIFileInfo(file, &n, sizeof n) && n.dwLength == frames.size() + 1)) << path << ": " << n.dwLength;
     const HRESULT_AVI closed = file ? AVIFileRelease(file) : AVIERR_OK;
@@ -229,109 +231,74 @@ TEST(AviLossless, FramesComeBackIdenticalAndUprightWithPositionZeroFilled)
 }
 
 // What the dialog offers for a compressor is what its encoder does: key frames, quality and data rate change the
-// movie where offered, not elsewhere, as x264's options, Motion JPEG's quantiser and the header say. The FourCC
-// goes in either case (0x10 asks for capitals), MPEG-4's under its other names, full frames' also as none.
+// movie where offered, not elsewhere, as x264's options and the header's bytes a second say.
 TEST(AviSettings, EachCompressorHonoursExactlyTheSettingsItOffers)
 {
     TempDir dir;
     std::vector<Frame> all;
     for (unsigned i = 0; i < 60; ++i)
         all.push_back(MakeFrame(160, 120, i * 7 + 3));
-    const std::map<std::string, std::vector<std::uint32_t>> codes = {{"raw", {0, mmioStringToFOURCC("DIB", 0)}},
-        {"mpeg4", {mmioStringToFOURCC("xvid", 0), mmioStringToFOURCC("divx", 0x10), mmioStringToFOURCC("FMP4", 0)}},
-        {"zmbv", {mmioStringToFOURCC("zmbv", 0)}}, {"h264", {mmioStringToFOURCC("h264", 0)}}};
     // Key frames every 5, as the encoder likes, or only the first; the quality or data rates (4 s to settle).
-    const std::string x264 = "bframes=0 keyint=";
-    const std::tuple<std::uint32_t, std::uint32_t, std::uint32_t, std::size_t, std::string, std::string> runs[] = {
-        {5, 7500, 0, 12, x264 + "5 keyint_min=1 crf=15.0 ", "q9"}, {0, 9500, 0, 60, x264 + "250 keyint_min=15 crf=7.0 ", "q3"},
-        {~0u, 1000, 0, 60, x264 + "1048576 keyint_min=15 crf=41.0 ", "q28"},
-        {0, 0, 2048000, 60, x264 + "250 keyint_min=15 bitrate=16384 ", ""},
-        {0, 0, 30000, 60, x264 + "250 keyint_min=15 bitrate=240 ", ""}};
+    const std::tuple<std::uint32_t, std::uint32_t, std::uint32_t, std::string> runs[] = {
+        {5, 9500, 0, "bframes=0 keyint=5 keyint_min=1 crf=7.0 "},
+        {~0u, 1000, 0, "bframes=0 keyint=1048576 keyint_min=15 crf=41.0 "},
+        {0, 0, 2048000, "bframes=0 keyint=250 keyint_min=15 bitrate=16384 "},
+        {0, 0, 30000, "bframes=0 keyint=250 keyint_min=15 bitrate=240 "}};
     for (const AviCompressor& c : AviCompressors()) {
         SCOPED_TRACE(c.name);
-        const auto alias = codes.find(c.name);
         std::vector<std::pair<std::size_t, std::uint32_t>> got; // the file's size and its bytes a second
-        for (const auto& [keyEvery, quality, rate, count, h264, mjpeg] : runs) {
+        for (const auto& [keyEvery, quality, rate, h264] : runs) {
             SCOPED_TRACE(std::to_string(quality) + " " + std::to_string(rate));
-            const std::uint32_t code = alias == codes.end() ? c.fccHandler : alias->second[got.size() % alias->second.size()];
             const std::string path = dir.file(c.name + ".avi");
-            ASSERT_EQ(RunMovie(Choice(code, keyEvery, quality, rate), path, {all.begin(), all.begin() + count}), AVIERR_OK);
+            ASSERT_EQ(RunMovie(Choice(c.fccHandler, keyEvery, quality, rate), path, all), AVIERR_OK);
             const avitest::Movie m = avitest::ReadMovie(path, false);
-            ASSERT_EQ(m.keyFrames.size(), count + 1) << m.error;
+            ASSERT_EQ(m.keyFrames.size(), all.size() + 1) << m.error;
             for (std::size_t i = 0; keyEvery && i < m.keyFrames.size(); ++i)
                 EXPECT_EQ(m.keyFrames[i], !c.hasKeyFrames || i % keyEvery == 0) << "frame " << i;
             const Riff riff(path);
             const std::string text(riff.file.begin(), riff.file.end());
-            std::string says; // x264's options, Motion JPEG's quantiser (half its tables' second entry)
+            std::string says;
             for (const char* key : {" bframes=", " keyint=", " keyint_min=", " crf=", " bitrate="})
                 if (const std::size_t at = text.find(key); c.name == "h264" && at != std::string::npos)
                     says += text.substr(at + 1, text.find(' ', at + 1) - at);
-            if (c.name == "mjpeg")
-                says = rate ? "" : "q" + std::to_string(std::uint8_t(text[text.find("\xFF\xDB") + 6]) / 2);
-            EXPECT_EQ(says, c.name == "h264" ? h264 : c.name == "mjpeg" ? mjpeg : "");
-            const std::uint32_t tag = c.name == "raw" ? 0 : c.fccHandler, n = count + 1;
-            EXPECT_EQ(std::tuple(riff("strh", 4), riff("strf", 16), riff("strf", 14) & 0xFFFF, riff("avih", 16),
-                                 riff("strh", 32), riff("strf", 4), riff("strf", 8), riff("strh", 20), riff("strh", 24)),
-                      std::tuple(tag, tag, 24u, n, n, 160u, 120u, 1u, 15u));
+            EXPECT_EQ(says, c.name == "h264" ? h264 : "");
             got.emplace_back(riff.file.size(), riff("avih", 4));
         }
-        // The header's bytes a second: the rate chosen where it rules, else the encoder's own.
-        const std::uint32_t own = got[1].second;
-        EXPECT_EQ(std::tuple(got[1].first > got[2].first * 2, got[3].first > got[4].first * 2, got[3].second, got[4].second),
+        const std::uint32_t own = got[0].second; // the encoder's own, where the rate chosen does not rule
+        EXPECT_EQ(std::tuple(got[0].first > got[1].first * 2, got[2].first > got[3].first * 2, got[2].second, got[3].second),
                   std::tuple(c.hasQuality, c.hasDataRate, c.hasDataRate ? 2048000u : own, c.hasDataRate ? 30000u : own));
     }
 }
 
+// Each failure answers its own code; a refused format leaves the file empty, refused writes the movie as it was.
 TEST(AviFailures, EachFailureHasItsOwnCode)
 {
     TempDir dir;
-    const Frame frame = MakeFrame(4, 4, 0), other = MakeFrame(8, 4, 1);
+    const Frame frame = MakeFrame(4, 4, 0);
     const std::uint8_t* bits = frame.bits.data();
     const AVICOMPRESSOPTIONS raw = Choice(FccOf("raw"));
     PAVIFILE file = reinterpret_cast<PAVIFILE>(1);
-    PAVISTREAM stream = nullptr, compressed = nullptr, extra = nullptr;
+    PAVISTREAM stream = nullptr;
+    PAVISTREAM compressed = nullptr;
     EXPECT_EQ(AVIFileOpen(&file, dir.file("no/such/dir/m.avi").c_str(), OF_WRITE | OF_CREATE, nullptr), AVIERR_FILEOPEN);
     EXPECT_EQ(std::tuple(file, std::filesystem::exists(dir.file("no"))), std::tuple(nullptr, false));
     EXPECT_EQ(AVIFileOpen(&file, "", OF_WRITE | OF_CREATE, nullptr), AVIERR_BADPARAM);
     EXPECT_EQ(RunMovie(Choice(mmioStringToFOURCC("QQQQ", 0)), dir.file("nocomp.avi"), {frame}), AVIERR_NOCOMPRESSOR);
-    EXPECT_EQ(RunMovie(raw, dir.file("size.avi"), {frame, other}), AVIERR_BADSIZE);
+    EXPECT_EQ(RunMovie(raw, dir.file("size.avi"), {frame, MakeFrame(8, 4, 1)}), AVIERR_BADSIZE);
 
-    // Calls out of the run's order are refused; the movie keeps the frame before them.
     ASSERT_EQ(Open(dir.file("order.avi"), 4, 4, file, stream), AVIERR_OK);
-    AVI_STREAM_INFO info = VideoInfo(4, 4, 15);
-    for (const auto& [rate, type, code] : {std::tuple{0u, "vids", AVIERR_BADPARAM}, {15u, "vids", AVIERR_UNSUPPORTED},
-                                           {15u, "txts", AVIERR_UNSUPPORTED}}) { // no rate, a second picture stream, text
-        info.dwRate = rate, info.fccType = mmioStringToFOURCC(type, 0);
-        EXPECT_EQ(AVIFileCreateStream(file, &extra, &info), code) << type << " " << rate;
-    }
     ASSERT_EQ(AVIMakeCompressedStream(&compressed, stream, &raw, nullptr), AVIERR_OK);
-    EXPECT_EQ(AVIMakeCompressedStream(&extra, stream, &raw, nullptr), AVIERR_UNSUPPORTED) << "a second compressor";
-    AVIStreamRelease(compressed); // forgotten by its file: another may take its place
-    EXPECT_EQ(Write(compressed, 1, 1, bits), AVIERR_BADHANDLE) << "a released compressor";
-    ASSERT_EQ(AVIMakeCompressedStream(&compressed, stream, &raw, nullptr), AVIERR_OK);
-    EXPECT_EQ(AVIMakeCompressedStream(&extra, compressed, &raw, nullptr), AVIERR_BADHANDLE) << "of a compressor";
     EXPECT_EQ(Write(compressed, 1, 1, bits), AVIERR_UNSUPPORTED) << "before the format";
     ASSERT_EQ(AVIStreamSetFormat(compressed, 0, frame.info.data(), 40), AVIERR_OK);
-    EXPECT_EQ(AVIStreamSetFormat(compressed, 0, frame.info.data(), 40), AVIERR_UNSUPPORTED) << "a second format";
-    info.fccType = mmioStringToFOURCC("auds", 0);
-    EXPECT_EQ(AVIFileCreateStream(file, &extra, &info), AVIERR_UNSUPPORTED) << "sound after the header";
-    EXPECT_EQ(Write(stream, 1, 1, bits), AVIERR_UNSUPPORTED) << "past the compressor";
     EXPECT_EQ(Write(compressed, 1, 1, bits), AVIERR_OK);
     // A position again, fewer than no bytes, fewer than no frames, two at once, no bits, before the start.
     for (const auto& [at, count, data, cb] : {std::tuple{1, 1, bits, 48}, {2, 1, bits, -48}, {2, -1, bits, 48},
                                               {2, 2, bits, 48}, {2, 1, nullptr, 48}, {-1, 1, bits, 48}})
         EXPECT_EQ(Write(compressed, at, count, data, cb), AVIERR_BADPARAM) << at << " " << count << " " << cb;
     AVIStreamRelease(compressed);
-    // Handles whose file is gone, or that are released or null, are refused, not followed.
+    AVIStreamRelease(stream);
     ASSERT_EQ(AVIFileRelease(file), AVIERR_OK);
     EXPECT_EQ(avitest::ReadMovie(dir.file("order.avi")).frames.size(), 2u);
-    EXPECT_EQ(AVIMakeCompressedStream(&compressed, stream, &raw, nullptr), AVIERR_BADHANDLE);
-    EXPECT_EQ(AVIStreamSetFormat(stream, 0, frame.info.data(), 40), AVIERR_BADHANDLE);
-    EXPECT_EQ(Write(stream, 1, 1, bits), AVIERR_BADHANDLE);
-    EXPECT_EQ(AVIFileRelease(file), AVIERR_BADHANDLE);
-    AVIStreamRelease(stream);
-    EXPECT_EQ(AVIStreamSetFormat(stream, 0, frame.info.data(), 40), AVIERR_BADHANDLE) << "a released stream";
-    EXPECT_EQ(AVIFileCreateStream(nullptr, &stream, &info), AVIERR_BADHANDLE);
 
     // Each way a format can differ from the one layout taken, refused before a byte is written: a short header,
     // rows that fit a bitmap but not FFmpeg's pictures of 4 bytes a pixel, 32 or 8 bits, top-down, no width or
@@ -342,7 +309,7 @@ TEST(AviFailures, EachFailureHasItsOwnCode)
                                                  {{65536, 1, {}, {}, {}}, InfoHeader(65536, 1, 24, 0)}};
     for (const auto& [at, value] : {std::pair{14, 32}, {14, 8}, {11, 255}, {4, 0}, {8, 0}, {12, 2}, {16, 1}, {0, 39},
                                     {0, 41}, {4, 5}})
-        formats.emplace_back(frame, frame.info), formats.back().second[at] = static_cast<std::uint8_t>(value);
+        formats.emplace_back(frame, frame.info).second[at] = static_cast<std::uint8_t>(value);
     for (std::size_t i = 0; i < formats.size(); ++i) {
         const std::string path = dir.file(std::to_string(i) + ".avi");
         EXPECT_EQ(RunMovie(raw, path, {formats[i].first}, 15, &formats[i].second), AVIERR_BADFORMAT) << i;
@@ -362,69 +329,49 @@ TEST(AviSound, UnfitNamesTheLimitPassedAndNothingAtTheLimit)
         EXPECT_EQ(AviSoundUnfit(format, samples), says) << format.channels << " " << format.bytesPerSecond;
 }
 
-// A longer file is emptied; the movie is written through a descriptor closed on exec and with the file: the header
-// once the format is set, each frame once the worker has it, a sound chunk once the pictures reach its end.
-TEST(AviFile, HoldsEachFrameAndSoundOnceDueAndInfoTellsOfThem)
+// A longer file is emptied; each sound chunk goes in where the pictures reach its end, and the sound stream is
+// refused, not followed, once its movie is released.
+TEST(AviFile, HoldsEachFrameAndSoundOnceDue)
 {
     TempDir dir;
     const std::string path = dir.file("m.avi");
     testsupport::WriteFile(path, Bytes(100000, 1));
-    const auto infoOf = [](PAVIFILE file) {
-        AVIFILEINFO i;
-        std::memset(&i, 0xAB, sizeof i);
-        const HRESULT_AVI hr = AVIFileInfo(file, &i, sizeof i);
-        return std::tuple(hr, i.dwStreams, i.dwWidth, i.dwHeight, i.dwRate, i.dwScale, i.dwLength,
-                          std::string(i.szFileType, strnlen(i.szFileType, sizeof i.szFileType)));
-    };
     // 8-bit mono, 30 samples a second: each a little shorter than a frame.
     const std::uint8_t pcm[16] = {1, 0, 1, 0, 30, 0, 0, 0, 30, 0, 0, 0, 1, 0, 8, 0}, samples[] = {1, 2, 3, 4, 5, 6};
     const Frame frame = MakeFrame(4, 4, 0);
-    AVI_STREAM_INFO vids = VideoInfo(0, 0, 30000, 1001), auds{};
+    AVI_STREAM_INFO vids = VideoInfo(0, 0, 30000, 1001);
+    AVI_STREAM_INFO auds{};
     auds.fccType = mmioStringToFOURCC("auds", 0);
     SetRect(&vids.rcFrame, 2, 3, 6, 7);
     PAVIFILE file = nullptr;
-    PAVISTREAM stream = nullptr, sound = nullptr, extra = nullptr;
-    const int fd = ::dup(0); // the lowest free descriptor, which the movie's file gets
+    PAVISTREAM stream = nullptr;
+    PAVISTREAM sound = nullptr;
     const mode_t mask = ::umask(0);
-    ::umask(mask), ::close(fd);
+    ::umask(mask);
     ASSERT_EQ(AVIFileOpen(&file, path.c_str(), OF_WRITE | OF_CREATE, nullptr), AVIERR_OK);
     ASSERT_EQ(AVIFileCreateStream(file, &stream, &vids), AVIERR_OK);
-    EXPECT_EQ(std::tuple(std::filesystem::file_size(path), ::fcntl(fd, F_GETFL) & O_ACCMODE, ::fcntl(fd, F_GETFD),
-                         std::filesystem::status(path).permissions()),
-              std::tuple(0u, O_WRONLY, FD_CLOEXEC, std::filesystem::perms(0644 & ~mask)));
+    EXPECT_EQ(std::tuple(std::filesystem::file_size(path), std::filesystem::status(path).permissions()),
+              std::tuple(0u, std::filesystem::perms(0644 & ~mask)));
     ASSERT_EQ(AVIFileCreateStream(file, &sound, &auds), AVIERR_OK);
-    EXPECT_EQ(infoOf(file), std::tuple(AVIERR_OK, 2u, 4u, 4u, 30000u, 1001u, 0u, "AVI"));
-    EXPECT_EQ(AVIFileCreateStream(file, &extra, &auds), AVIERR_UNSUPPORTED) << "a second sound stream";
     EXPECT_EQ(AVIStreamSetFormat(sound, 0, pcm, 15), AVIERR_BADFORMAT);
     ASSERT_EQ(AVIStreamSetFormat(sound, 0, pcm, 16), AVIERR_OK);
     ASSERT_EQ(AVIStreamSetFormat(stream, 0, frame.info.data(), 40), AVIERR_OK);
     EXPECT_EQ(Write(sound, 0, 0, samples, 0), AVIERR_OK) << "no samples";
     EXPECT_EQ(Write(sound, 0, 2, samples, 1), AVIERR_BADSIZE) << "the bytes of one sample";
     EXPECT_EQ(Write(sound, 1, 1, samples, 1), AVIERR_BADPARAM) << "a gap";
-    const auto sizeAt = [&](std::uintmax_t want) { // once it is so, or after five seconds
-        for (int wait = 0; wait < 5000 && std::filesystem::file_size(path) != want; ++wait)
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        return std::filesystem::file_size(path);
-    };
-    // Samples 0-1 before frame 1, 2 before 2, 3-5 before 3; chunks of 56 bytes a frame, 8 + samples, even, sound.
-    std::uintmax_t want = std::filesystem::file_size(path);
-    for (const auto& [first, count, grown] : {std::tuple{0, 2, 56 + 56 + 10}, {2, 1, 56 + 10}, {3, 3, 56}}) {
+    // Samples 0-1 before frame 1, 2 before 2, 3-5 before 3.
+    for (const auto& [first, count] : {std::pair{0, 2}, {2, 1}, {3, 3}}) {
         EXPECT_EQ(Write(sound, first, count, samples + first, count), AVIERR_OK);
         EXPECT_EQ(Write(stream, first ? first : 1, 1, frame.bits.data()), AVIERR_OK);
-        want += grown;
-        EXPECT_EQ(sizeAt(want), want) << "sample " << first;
     }
-    AVIStreamRelease(stream), want += 12;
-    EXPECT_EQ(sizeAt(want), want) << "past the frames";
+    AVIStreamRelease(stream);
     ASSERT_EQ(AVIFileRelease(file), AVIERR_OK);
-    EXPECT_EQ(std::tuple(::fcntl(fd, F_GETFD), std::get<0>(infoOf(file)), std::get<0>(infoOf(nullptr))),
-              std::tuple(-1, AVIERR_BADHANDLE, AVIERR_BADHANDLE)) << "a closed, released file; none";
     EXPECT_EQ(Write(sound, 6, 1, samples, 1), AVIERR_BADHANDLE) << "its file is gone";
     AVIStreamRelease(sound);
     const Riff riff(path);
     const avitest::Movie m = avitest::ReadMovie(path);
-    EXPECT_EQ(std::tuple(riff.order, riff.file.size(), U32(riff.file, 4) + 8u, riff("avih", 4), riff("avih", 24)),
-              std::tuple("00dc 00dc 01wb 00dc 01wb 00dc 01wb idx1 ", want + 120, want + 120, 30u, 2u));
+    EXPECT_EQ(std::tuple(riff.order, U32(riff.file, 4) + 8u, riff("avih", 4), riff("avih", 24)),
+              std::tuple("00dc 00dc 01wb 00dc 01wb 00dc 01wb idx1 ", riff.file.size(), 30u, 2u));
     EXPECT_EQ(std::tuple(riff("strh", 20), riff("strh", 24), riff("strh", 32), riff("strh", 20, 1), riff("strh", 24, 1),
                          riff("strh", 32, 1), riff("strh", 44, 1), riff.chunks.at("strf").at(1), m.sound, m.frames.size()),
               std::tuple(1001u, 30000u, 4u, 1u, 30u, 6u, 1u, Bytes(pcm, pcm + 16), Bytes(samples, samples + 6), 4u));
