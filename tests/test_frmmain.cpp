@@ -1,5 +1,4 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
-#include "BitmapFile.h"
 #include "FileError.h"
 #include "FrmMain.h"
 #include "TestSupport.h"
@@ -190,10 +189,8 @@ TEST_F(FrmMainTest, ControlsKeepTheirPlacesTextsFacesAndOrderPickersFillTheirBox
               std::tuple(true, "Select Output Avi File...", "*.avi", a + "/OutPut", "*.avi"));
 
     const Bytes picture = PatternPixels(5, 3, 4);
-    FrameImage frame{5, 3, 24, {}, picture};
     const std::string bmp = root.filePath("f.tga.bmp").toStdString(), broken = root.filePath("broken.bmp").toStdString();
-    Notice why;
-    ASSERT_TRUE(WriteBMP(bmp, frame, why)) << why.text;
+    WriteFile(bmp, BitmapFile(InfoHeader(5, 3, 24, 48), BitmapRows(5, 3, picture)));
     WriteFile(broken, {'B', 'M', ' ', 'n', 'o', ' ', 'b', 'i', 't'});
     EXPECT_EQ(w.loadPic(bmp, true, true, true), bmp);
     EXPECT_EQ(w.imL->picture().pixel(4, 0), qRgb(picture[14], picture[13], picture[12])) << "top right, blue first";

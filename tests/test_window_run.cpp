@@ -26,13 +26,12 @@ using namespace testsupport;
 // the window as the user would, "Cancel" stops the run after the frame in hand; the links go to their openers.
 TEST(WindowRun, InstalledWindowRunsAsksOpensItsLinksAndClosesOnAStopSignal)
 {
-    TempDir appDir, frames, config, home, runtime;
+    TempDir appDir, frames, config, home;
     QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
     QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, QString::fromStdString(config.file("")));
     AviOwnerWindow window = nullptr; // the window in hand
     SetAviSaveOptionsProvider([&](AviOwnerWindow owner, std::uint32_t flags, AVICOMPRESSOPTIONS& o) {
         EXPECT_EQ(std::tuple(owner, flags), std::tuple(window, ICMF_CHOOSE_KEYFRAME | ICMF_CHOOSE_DATARATE));
-        o.fccType = mmioStringToFOURCC("vids", 0);
         o.fccHandler = mmioStringToFOURCC("FFV1", 0);
         return 1;
     });
@@ -58,12 +57,11 @@ TEST(WindowRun, InstalledWindowRunsAsksOpensItsLinksAndClosesOnAStopSignal)
         std::filesystem::remove(note);
         return line;
     };
-    const std::string h = home.path().string(), dir = config.path().string(), run = runtime.path().string();
-    for (const auto& [name, value] : {std::pair{"HOME", h}, {"BROWSER", player}, {"XDG_CONFIG_HOME", dir},
-                                      {"XDG_DATA_HOME", dir}, {"XDG_RUNTIME_DIR", run},
-                                      {"XDG_CACHE_HOME", player + "/cache"}}) // where no private folder can be made
+    const std::string h = home.path().string(), dir = config.path().string();
+    for (const auto& [name, value] :
+         {std::pair{"HOME", h}, {"BROWSER", player}, {"XDG_CONFIG_HOME", dir}, {"XDG_DATA_HOME", dir}})
         ::setenv(name, value.c_str(), 1);
-    for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "XDG_CURRENT_DESKTOP"})
+    for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "XDG_CURRENT_DESKTOP", "XDG_RUNTIME_DIR", "XDG_CACHE_HOME"})
         ::unsetenv(name);
     const StopSignals stopSignals;
     const std::vector<Bytes> pictures = WriteFrames(frames, 10, 24, 10);
@@ -123,6 +121,5 @@ TEST(WindowRun, InstalledWindowRunsAsksOpensItsLinksAndClosesOnAStopSignal)
     const Box watch{"Movie's Creation Completed!\r\nDo you want to watch it?", vbQuestion | vbYesNo, "Open Avi File?"},
         replace{out + " already exists.\r\nOverwrite it?", vbQuestion | vbYesNo, "Overwrite?"};
     EXPECT_EQ(asked, (std::vector<Box>{watch, replace, replace, watch}));
-    EXPECT_TRUE(std::filesystem::is_empty(appDir.path()) && std::filesystem::is_empty(runtime.path()))
-        << "nothing beside the program, and the page's private folder goes with it";
+    EXPECT_TRUE(std::filesystem::is_empty(appDir.path())) << "nothing beside the program";
 }
