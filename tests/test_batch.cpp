@@ -12,7 +12,6 @@
 #include <chrono>
 #include <csignal>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <regex>
 #include <thread>
@@ -72,13 +71,6 @@ bool HoldOnceWritten(pid_t pid, const std::string& file, std::uintmax_t bytes)
     }
 }
 
-// What the program said after the first line of its look at the sequence.
-std::string AfterScan(const std::string& err)
-{
-    const auto counted = err.find(" frame files: ");
-    return counted == std::string::npos || counted > err.find('\n') ? err : err.substr(err.find('\n') + 1);
-}
-
 extern "C" void Before(int) {}
 
 } // namespace
@@ -111,7 +103,6 @@ TEST(Batch, CommandLineErrorsWriteNothingAndARunBuildsTheMovieTheWindowWould)
     std::string codecs;
     for (const auto& c : AviCompressors())
         codecs += " " + c.name;
-    // What the program says after its look at the frames, if it takes one.
     const std::tuple<std::vector<std::string>, int, std::string> refused[] = {
         {{dir}, 2, misused("expected FRAMES_DIR and OUTPUT.avi")},
         {{dir, out, "--size", "640"}, 2, misused("--size takes WIDTHxHEIGHT, as in 640x480, not \"640\"")},
@@ -132,25 +123,17 @@ TEST(Batch, CommandLineErrorsWriteNothingAndARunBuildsTheMovieTheWindowWould)
     };
     for (const auto& [args, code, says] : refused) {
         const Outcome r = Batch(args);
-        EXPECT_EQ(std::tuple(r.code, r.out, AfterScan(r.err), std::filesystem::exists(out)),
+        EXPECT_EQ(std::tuple(r.code, r.out, r.err, std::filesystem::exists(out)),
                   std::tuple(code, "", says, false));
     }
     // --rate audio takes the same rates as --rate N/D.
     EXPECT_TRUE(batch::IsMovieRate({1000, 1}) && batch::IsMovieRate({30000, 1001}) &&
                 !batch::IsMovieRate({1001, 1}) && !batch::IsMovieRate({999, 1000}));
-    const Outcome list = Batch({"--list-codecs"});
-    EXPECT_EQ(list.code, 0);
-    std::istringstream lines(list.out);
-    for (std::string line; const auto& c : AviCompressors()) // scripts and the completion read the name
-        EXPECT_TRUE(std::getline(lines, line) && line.starts_with(c.name + " ") && line.find(c.description) == 10 &&
-                    line.ends_with("  " + c.advice)) << line;
     EXPECT_EQ(Batch({"--version"}).out, "reelcast-batch " REELCAST_VERSION "\n");
     // A rate the window changes is told, with the exact rate that keeps it.
     const std::string window = " frames a second, as the window would (1 to 50, the header at most 30)";
-    for (const auto& [fps, says] : {std::pair("12.25", "12" + window + "; --rate 49/4 keeps 12.25"),
-                                    std::pair("0.5", "15" + window)})
-        EXPECT_TRUE(Batch({dir, out, "--overwrite", "--fps", fps})
-                        .err.starts_with("reelcast-batch: --fps " + std::string(fps) + " gives " + says + "\n")) << fps;
+    EXPECT_TRUE(Batch({dir, out, "--overwrite", "--fps", "12.25"})
+                    .err.starts_with("reelcast-batch: --fps 12.25 gives 12" + window + "; --rate 49/4 keeps 12.25\n"));
 
     const Outcome r = Batch({dir, out, "--overwrite", "--fps", "40"});
     EXPECT_EQ(std::tuple(r.code, r.out, r.err.substr(0, r.err.find('\n') + 1)),
@@ -186,7 +169,7 @@ TEST(BatchProgram, StopSignalsKeepAnIndexedMovieWithItsSound)
         const auto movie = avitest::ReadMovie(out);
         ASSERT_TRUE(movie.opened && movie.warnings.empty()) << movie.error; // indexed: nothing to scan
         // Stopped is not completed, whatever the window's status line says.
-        EXPECT_EQ(std::tuple(r.code, AfterScan(r.err)),
+        EXPECT_EQ(std::tuple(r.code, r.err.substr(r.err.find('\n') + 1)), // all said after the scan's line
                   std::tuple(130, "reelcast-batch: interrupted; " + out + " holds the " +
                                       std::to_string(movie.frames.size() - 1) + " frames written so far\n"));
         // 918.75 samples a frame, position 0 included, rounded down.
@@ -202,6 +185,8 @@ TEST(BatchProgram, FailedWritesAnywhereNeverClaimAFrameTheMovieDoesNotHold)
     TempDir frames, outDir;
     WriteFrames(frames, 30, 96, 64);
     const std::string movie = outDir.file("m.avi"), wav = outDir.file("s.wav"), gstreamer = GStreamerMissing();
+    const std::string failed = "reelcast-batch: cannot write " + movie +
+                               ": its disk is full, the file-size limit is reached, or the disk failed\nreelcast-batch: ";
     WriteFile(wav, Wav(1, 1, 22050, 16, 1.5));
     int partial = 0;
     int played = 0;
@@ -216,22 +201,15 @@ TEST(BatchProgram, FailedWritesAnywhereNeverClaimAFrameTheMovieDoesNotHold)
                 EXPECT_EQ(std::tuple(r.code, m.frames.size(), m.sound.size()), std::tuple(0, 30u, 66150u)) << r.err;
                 continue;
             }
-            ASSERT_EQ(r.code, 1) << r.err;
-            const std::string why = "reelcast-batch: cannot write " + movie +
-                                    ": its disk is full, the file-size limit is reached, or the disk failed\n";
-            if (!std::filesystem::exists(movie)) {
-                EXPECT_TRUE(r.err.ends_with(why + "reelcast-batch: no movie was written: no frame reached " + movie +
-                                            "\n")) << r.err;
-                continue;
-            }
-            ++partial;
-            EXPECT_TRUE(m.error.empty() && m.warnings.empty()) << m.error;
-            ASSERT_GT(m.frames.size(), 1u);
-            EXPECT_TRUE(r.err.ends_with(why + "reelcast-batch: " + movie + " holds the " +
-                                        std::to_string(m.frames.size() - 1) + " frames written before the failure\n"))
-                << r.err;
+            const bool kept = std::filesystem::exists(movie);
+            const std::string says = kept ? movie + " holds the " + std::to_string(m.frames.size() - 1) +
+                                                " frames written before the failure\n"
+                                          : "no movie was written: no frame reached " + movie + "\n";
+            EXPECT_TRUE(r.code == 1 && r.err.ends_with(failed + says)) << r.err;
+            EXPECT_TRUE(!kept || (m.frames.size() > 1 && m.error.empty() && m.warnings.empty())) << m.error;
             EXPECT_LE(m.sound.size(), m.frames.size() * 1470) << "sound past the frames' 735 samples each";
-            if (kb == 100 && gstreamer.empty() && ++played) {
+            partial += kept;
+            if (kept && kb == 100 && gstreamer.empty() && ++played) {
                 std::string said;
                 const std::string video = codec == "utvideo" ? "d.video_0 ! queue" : "d.video_0 ! queue ! decodebin";
                 EXPECT_TRUE(GStreamerPlays(movie, video + " ! fakesink d.audio_0 ! queue ! fakesink", said)) << said;
