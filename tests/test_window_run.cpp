@@ -66,14 +66,12 @@ TEST(WindowRun, InstalledWindowRunsAsksOpensItsLinksAndClosesOnAStopSignal)
     const StopSignals stopSignals;
     const std::vector<Bytes> pictures = WriteFrames(frames, 10, 24, 10);
     const std::string out = FrmMain(appDir.path().string()).TxtOut->text().toStdString(); // in the user's videos folder
-    // Which stop signal closes the window does not matter: the batch's tests try every one. -1: Cancel is pressed.
-    for (const int sig : {0, SIGTERM, -1}) {
+    for (const int sig : {0, SIGTERM, -1}) { // -1: Cancel; any stop signal would do, the batch's tests try each
         SCOPED_TRACE(sig > 0 ? strsignal(sig) : sig ? "Cancel pressed" : "a whole run");
         FrmMain w(appDir.path().string());
         window = &w;
         CloseOnStopSignal(w);
         w.show();
-        QCoreApplication::processEvents();
         w.DropPath(frames.path().string());
         const bool forced = sig < 0;
         w.TxtOut->setText(QString::fromStdString(forced ? out + "cancel" : out)); // the stopped run replaces the whole
@@ -112,8 +110,7 @@ TEST(WindowRun, InstalledWindowRunsAsksOpensItsLinksAndClosesOnAStopSignal)
         for (const char* text : {"Ready. 3", "File's Creation Status: 9,1% -1", "File's Creation Status: 81,8% 270"})
             EXPECT_TRUE(statuses.contains(text)) << text;
         EXPECT_EQ(std::tuple(w.Barra->width(), FormatPercent(1234.56)), std::tuple(w.PB->width(), "1234,6"));
-        // A No keeps what is there.
-        WriteFile(out, {'x'});
+        WriteFile(out, {'x'}); // which a No keeps
         w.CmdCreate->click();
         EXPECT_EQ(ReadFile(out), Bytes{'x'});
     }
