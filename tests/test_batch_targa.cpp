@@ -93,26 +93,22 @@ TEST(BatchTarga, FrameNumbersOfUpTo18DigitsAreComparedAndLongerOnesAreNone)
         EXPECT_EQ(batch::Thousands(n), text);
 }
 
-// A gap alone, found by the look at the sequence, writes nothing and keeps the movie there; run-length data found
+// A gap alone, found by the look at the sequence, writes nothing and keeps the file there; run-length data found
 // short only while decoding ends the run and the movie goes. Without --strict the file repeats the one before.
 TEST(BatchTarga, StrictLeavesACompleteMovieOrNone)
 {
     TempDir frames, outDir;
     const std::string dir = frames.path().string(), out = outDir.file("m.avi");
-    for (int i = 0; i < 6; ++i)
+    for (const int i : {0, 1, 2, 3, 4, 6})
         WriteFile(frames.file(Shot(i)), MakeAnyTarga(40, 9, {10, 32}, static_cast<unsigned>(i)).file);
-    EXPECT_EQ(Batch({dir, out, "--strict"}).code, 0);
-    EXPECT_EQ(avitest::ReadMovie(out).frames.size(), 6u);
-    const Bytes before = ReadFile(out);
-    std::filesystem::rename(frames.file(Shot(5)), frames.file(Shot(7)));
+    WriteFile(out, Bytes{1});
     const Outcome gap = Batch({dir, out, "--strict", "--overwrite"});
-    EXPECT_EQ(std::tuple(gap.code, gap.err.substr(gap.err.rfind("reelcast-batch: ")), ReadFile(out)),
-              std::tuple(1, "reelcast-batch: --strict: the sequence is not complete. Nothing was written.\n", before));
-    std::filesystem::rename(frames.file(Shot(7)), frames.file(Shot(5)));
+    EXPECT_EQ(std::tuple(gap.code, gap.err.substr(gap.err.rfind("reelcast-batch: ")), ReadFile(out) == Bytes{1}),
+              std::tuple(1, "reelcast-batch: --strict: the sequence is not complete. Nothing was written.\n", true));
+    std::filesystem::rename(frames.file(Shot(6)), frames.file(Shot(5)));
 
-    Bytes early = MakeAnyTarga(40, 9, {10, 32}, 3).file;
-    early.resize(early.size() - 6);
-    WriteFile(frames.file(Shot(3)), early);
+    const Bytes whole = MakeAnyTarga(40, 9, {10, 32}, 3).file;
+    WriteFile(frames.file(Shot(3)), Bytes(whole.begin(), whole.end() - 6)); // run-length data ends early
     const Outcome decoded = Batch({dir, out, "--strict", "--overwrite"});
     EXPECT_EQ(std::tuple(decoded.code, decoded.err.substr(decoded.err.find('\n') + 1)),
               std::tuple(1, "reelcast-batch: The frame " + frames.file(Shot(3)) +
@@ -128,9 +124,6 @@ TEST(BatchTarga, StrictLeavesACompleteMovieOrNone)
                                 ", 1 of them a repeat of the frame before\n",
                          "reelcast-batch: 1 of 6 files could not be read and repeats the frame before it: "
                          "shot0003.tga (run-length data ends early)\n"));
-    const auto movie = avitest::ReadMovie(out);
-    ASSERT_EQ(movie.frames.size(), 6u);
-    EXPECT_EQ(movie.frames[3], movie.frames[2]);
 }
 
 // A blended group's file that cannot be read, or even opened, is left out of its group's average and named at the
