@@ -354,6 +354,7 @@ TEST(AviFile, HoldsEachFrameAndSoundOnceDue)
     const avitest::Movie m = avitest::ReadMovie(path);
     EXPECT_EQ(std::tuple(riff.order, U32(riff.file, 4) + 8u, riff("avih", 4), riff("avih", 24)),
               std::tuple("00dc 00dc 01wb 00dc 01wb 00dc 01wb idx1 ", riff.file.size(), 30u, 2u));
+    EXPECT_EQ(riff.chunks.at("idx1").at(0).size(), 7u * 16) << "an index entry of 16 bytes for each chunk";
     EXPECT_EQ(std::tuple(riff("strh", 20), riff("strh", 24), riff("strh", 32), riff("strh", 20, 1), riff("strh", 24, 1),
                          riff("strh", 32, 1), riff("strh", 44, 1), riff.chunks.at("strf").at(1), m.sound, m.frames.size()),
               std::tuple(1001u, 30000u, 4u, 1u, 30u, 6u, 1u, Bytes(pcm, pcm + 16), Bytes(samples, samples + 6), 4u));
