@@ -51,11 +51,10 @@ void WriteFile(const std::string& path, const Bytes& bytes)
 Bytes PatternPixels(int width, int height, unsigned seed)
 {
     Bytes px(static_cast<std::size_t>(width) * height * 3);
-    std::size_t i = 0;
-    for (int y = 0; y < height; ++y)
-        for (int x = 0; x < width; ++x)
-            for (int c = 0; c < 3; ++c)
-                px[i++] = static_cast<std::uint8_t>((x * 7 + y * 13 + c * 85 + seed * 31 + (x * y) % 11) & 0xFF);
+    for (std::size_t i = 0; i < px.size(); ++i) {
+        const int c = static_cast<int>(i % 3), x = static_cast<int>(i / 3 % width), y = static_cast<int>(i / 3 / width);
+        px[i] = static_cast<std::uint8_t>((x * 7 + y * 13 + c * 85 + seed * 31 + (x * y) % 11) & 0xFF);
+    }
     return px;
 }
 
@@ -69,6 +68,26 @@ Bytes Header(int id, int type, int first, int length, int mapBits, int width, in
                         width >> 8, height, height >> 8, depth, descriptor})
         h.push_back(static_cast<std::uint8_t>(v));
     return h;
+}
+
+void PutLE(Bytes& b, std::size_t at, std::uint32_t v, int bytes = 4)
+{
+    for (int i = 0; i < bytes; ++i)
+        b[at + i] = static_cast<std::uint8_t>(v >> (8 * i));
+}
+
+std::uint8_t Hash(unsigned a, unsigned b)
+{
+    std::uint32_t h = a * 2654435761u ^ (b + 0x9E3779B9u) * 40503u;
+    h ^= h >> 15, h *= 2246822519u, h ^= h >> 13;
+    return static_cast<std::uint8_t>(h >> 7);
+}
+
+// Blue, green, red of a stored colour: 5-5-5 in 2 bytes, each 5 bits widened by repeating its top ones; else as is.
+void Colour(const std::uint8_t* s, int bytes, std::uint8_t* d)
+{
+    for (unsigned c = 0, v = s[0] | s[1] << 8; c < 3; ++c)
+        d[c] = bytes == 2 ? static_cast<std::uint8_t>((v >> 5 * c & 31) << 3 | (v >> 5 * c & 31) >> 2) : s[c];
 }
 
 } // namespace
@@ -121,16 +140,6 @@ Bytes BitmapRows(int width, int height, const Bytes& topDownRows, int bytesPerPi
     return out;
 }
 
-namespace {
-
-void PutLE(Bytes& b, std::size_t at, std::uint32_t v, int bytes = 4)
-{
-    for (int i = 0; i < bytes; ++i)
-        b[at + i] = static_cast<std::uint8_t>(v >> (8 * i));
-}
-
-} // namespace
-
 Bytes InfoHeader(int width, int height, int bitCount, std::uint32_t sizeImage)
 {
     Bytes h(40, 0);
@@ -176,9 +185,8 @@ std::string GStreamerMissing()
 bool GStreamerPlays(const std::string& path, const std::string& rest, std::string& said)
 {
     const std::string log = path + ".gst.log";
-    const int rc = std::system(("timeout 120 gst-launch-1.0 -q filesrc location='" + path + "' ! avidemux name=d " + rest +
-                                " >'" + log + "' 2>&1")
-                                   .c_str());
+    const std::string run = "timeout 120 gst-launch-1.0 -q filesrc location='" + path + "' ! avidemux name=d " + rest;
+    const int rc = std::system((run + " >'" + log + "' 2>&1").c_str());
     const Bytes out = ReadFile(log);
     said.assign(out.begin(), out.end());
     return rc == 0 && said.find("ERROR") == std::string::npos;
@@ -198,24 +206,6 @@ int RunAsUnprivileged(const std::function<int()>& body)
     int status = 0;
     return ::waitpid(pid, &status, 0) == pid && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
-
-namespace {
-
-std::uint8_t Hash(unsigned a, unsigned b)
-{
-    std::uint32_t h = a * 2654435761u ^ (b + 0x9E3779B9u) * 40503u;
-    h ^= h >> 15, h *= 2246822519u, h ^= h >> 13;
-    return static_cast<std::uint8_t>(h >> 7);
-}
-
-// Blue, green, red of a stored colour: 5-5-5 in 2 bytes, each 5 bits widened by repeating its top ones; else as is.
-void Colour(const std::uint8_t* s, int bytes, std::uint8_t* d)
-{
-    for (unsigned c = 0, v = s[0] | s[1] << 8; c < 3; ++c)
-        d[c] = bytes == 2 ? static_cast<std::uint8_t>((v >> 5 * c & 31) << 3 | (v >> 5 * c & 31) >> 2) : s[c];
-}
-
-} // namespace
 
 HandTarga MakeAnyTarga(int width, int height, const TargaKind& k, unsigned seed)
 {
