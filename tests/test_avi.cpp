@@ -39,19 +39,14 @@ AVICOMPRESSOPTIONS Choice(std::uint32_t fcc, std::uint32_t keyEvery = 0, std::ui
     return {mmioStringToFOURCC("vids", 0), fcc, keyEvery, quality, rate, 0, nullptr, 0, nullptr, 0, 0};
 }
 
-AVI_STREAM_INFO VideoInfo(int width, int height, std::uint32_t rate, std::uint32_t scale = 1)
+HRESULT_AVI Open(const std::string& path, int width, int height, PAVIFILE& file, PAVISTREAM& stream,
+                 std::uint32_t rate = 15, std::uint32_t scale = 1)
 {
     AVI_STREAM_INFO info{};
     info.fccType = mmioStringToFOURCC("vids", 0);
     info.dwScale = scale;
     info.dwRate = rate;
     SetRect(&info.rcFrame, 0, 0, width, height);
-    return info;
-}
-
-HRESULT_AVI Open(const std::string& path, int width, int height, PAVIFILE& file, PAVISTREAM& stream, std::uint32_t rate = 15)
-{
-    const AVI_STREAM_INFO info = VideoInfo(width, height, rate);
     const HRESULT_AVI hr = AVIFileOpen(&file, path.c_str(), OF_WRITE | OF_CREATE, nullptr);
     return hr == AVIERR_OK ? AVIFileCreateStream(file, &stream, &info) : hr;
 }
@@ -318,15 +313,13 @@ TEST(AviFile, HoldsEachFrameAndSoundOnceDue)
     // 8-bit mono, 30 samples a second: each a little shorter than a frame.
     const std::uint8_t pcm[16] = {1, 0, 1, 0, 30, 0, 0, 0, 30, 0, 0, 0, 1, 0, 8, 0}, samples[] = {1, 2, 3, 4, 5, 6};
     const Frame frame = MakeFrame(4, 4, 0);
-    const AVI_STREAM_INFO vids = VideoInfo(4, 4, 30000, 1001);
     AVI_STREAM_INFO auds{};
     auds.fccType = mmioStringToFOURCC("auds", 0);
     PAVIFILE file = nullptr;
     PAVISTREAM stream = nullptr, sound = nullptr;
     const mode_t mask = ::umask(0);
     ::umask(mask);
-    ASSERT_EQ(AVIFileOpen(&file, path.c_str(), OF_WRITE | OF_CREATE, nullptr), AVIERR_OK);
-    ASSERT_EQ(AVIFileCreateStream(file, &stream, &vids), AVIERR_OK);
+    ASSERT_EQ(Open(path, 4, 4, file, stream, 30000, 1001), AVIERR_OK);
     EXPECT_EQ(std::tuple(std::filesystem::file_size(path), std::filesystem::status(path).permissions()),
               std::tuple(0u, std::filesystem::perms(0644 & ~mask)));
     ASSERT_EQ(AVIFileCreateStream(file, &sound, &auds), AVIERR_OK);
