@@ -98,8 +98,7 @@ Bytes Riff(std::initializer_list<std::pair<const char*, Bytes>> chunks)
 // colour map or footer; one frame for all, as in a run.
 TEST(TargaToBitmap, EveryStepHoldsThePictureByteForByte)
 {
-    // No filler, then 1, 1, 3 and 2 bytes a row; more rows than one scattered read takes; an ID field; a colour map;
-    // an ID field and a footer, top row first, as FFmpeg writes them.
+    // Fillers of 0, 1, 1, 3, 2 bytes; more rows than one scattered read takes; an ID field, a map, a footer (FFmpeg's).
     const std::tuple<int, int, TargaOptions> cases[] = {{4, 3, {}}, {5, 1100, {}}, {5, 4, {false, 17, 0, false}},
                                                         {7, 1, {false, 0, 3, false}}, {6, 2, {true, 12, 0, true}}};
     TempDir dir;
@@ -110,10 +109,8 @@ TEST(TargaToBitmap, EveryStepHoldsThePictureByteForByte)
     for (const auto& [w, h, o] : cases) {
         const Bytes picture = PatternPixels(w, h, static_cast<unsigned>(w + h));
         Bytes targa = MakeTarga(w, h, picture, o);
-        if (o.colorMapLength == 0) { // a map's first index and entry size mean nothing without entries
-            targa[5] = 9;
-            targa[7] = 24;
-        }
+        if (o.colorMapLength == 0) // a map's first index and entry size mean nothing without entries
+            targa[5] = targa[7] = 24;
         WriteFile(tga, targa);
         image.Palette.assign(1024, 9);
         ASSERT_TRUE(ReadTGA(tga, image)) << w << " x " << h;
@@ -384,8 +381,7 @@ TEST(WaveFile, SamplesAreReadAsStoredAndCutAtTheEndAndHeadersTheFileCannotBackAr
     std::filesystem::resize_file(path, std::filesystem::file_size(path) - 12);
     EXPECT_EQ(Trouble("", [&] { sound.Read(5, 5, out); }), "The sound file " + path + " has become shorter than its "
                                                             "header says: its sound ends after 7 of its 10 samples.");
-    Bytes riffPast = Riff({{"fmt ", fmt}, {"data", four}});
-    Bytes dataPast = riffPast;
+    Bytes riffPast = Riff({{"fmt ", fmt}, {"data", four}}), dataPast = riffPast;
     riffPast[4] = 41;
     dataPast[40] = 5;
     const std::string cut = "is cut short or its header is wrong: ";
