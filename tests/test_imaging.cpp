@@ -94,8 +94,7 @@ Bytes Riff(std::initializer_list<std::pair<const char*, Bytes>> chunks)
 
 } // namespace
 
-// Targa -> frame -> bitmap -> the window's direct read, byte for byte, whatever the padding, origin, ID field,
-// colour map or footer; one frame for all, as in a run.
+// Targa -> frame -> bitmap -> the window's direct read, byte for byte; one frame for all, as in a run.
 TEST(TargaToBitmap, EveryStepHoldsThePictureByteForByte)
 {
     // Fillers of 0, 1, 1, 3, 2 bytes; more rows than one scattered read takes; an ID field, a map, a footer (FFmpeg's).
@@ -136,8 +135,7 @@ TEST(TargaToBitmap, EveryStepHoldsThePictureByteForByte)
     EXPECT_TRUE(boxes.shown().empty());
 }
 
-// Bitmaps are never written through a directory or a link; one retired file is kept hidden to take the next
-// bitmap until released, unless it became a link, a second name or a pipe; a retired link is not kept.
+// The kept file takes the next bitmap unless it became a link, a second name or a pipe; a retired link is not kept.
 TEST(WriteBMP, NeverWritesThroughADirectoryOrALinkAndKeepsOneRetiredFileUntilReleased)
 {
     TempDir dir, elsewhere;
@@ -361,8 +359,7 @@ TEST(RunFolder, GoesUnderTheFirstUsableOfTheRuntimeTheCacheAndTheHomeFolders)
         it->second ? ::setenv(it->first, it->second->c_str(), 1) : ::unsetenv(it->first);
 }
 
-// Samples are read as stored from any sample on, cut at the sound's end; the first format chunk counts; a sound
-// that shrinks says where it now ends. A header the file cannot back, or of no sound, is refused for its fault.
+// The first format chunk counts; a sound that shrinks while read says where it now ends; each fault has its words.
 TEST(WaveFile, SamplesAreReadAsStoredAndCutAtTheEndAndHeadersTheFileCannotBackAreRefused)
 {
     TempDir dir;
