@@ -371,8 +371,6 @@ TEST(WaveFile, SamplesAreReadAsStoredAndCutAtTheEndAndHeadersTheFileCannotBackAr
     std::vector<std::uint8_t> out{9};
     sound.Read(7, 5, out);
     EXPECT_EQ(out, Bytes(samples.begin() + 28, samples.end()));
-    sound.Read(10, 1, out);
-    EXPECT_EQ(out, Bytes());
     std::filesystem::resize_file(path, std::filesystem::file_size(path) - 12);
     EXPECT_EQ(Trouble("", [&] { sound.Read(5, 5, out); }), "The sound file " + path + " has become shorter than its "
                                                             "header says: its sound ends after 7 of its 10 samples.");
