@@ -102,7 +102,8 @@ TEST_F(FrmMainTest, TheWindowKeepsItsMoviesBesideItsBuildTreeElseInTheUsersFolde
 
 // Every control in its place (pixels at 96 dots per inch), with its text and face, in its focus order; a path box shows
 // its path's end once a path is put in it or the focus leaves it for where the user put it; the pickers fill their box
-// or change nothing. Of the hidden picture box what counts is the bitmap handed on to the movie, and the error naming a file it cannot decode.
+// or change nothing. Of the hidden picture box what counts is the bitmap handed on to the movie, and the error naming
+// a file it cannot decode.
 TEST_F(FrmMainTest, ControlsKeepTheirPlacesTextsFacesAndOrderPickersFillTheirBoxAndLoadPicNamesTheBitmap)
 {
     FrmMain w(a, a);

@@ -19,7 +19,6 @@
 
 #include <algorithm>
 #include <numeric>
-#include <optional>
 
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -331,19 +330,13 @@ TEST(RunFolder, GoesUnderTheFirstUsableOfTheRuntimeTheCacheAndTheHomeFolders)
     TempDir home;
     const std::string cache = home.file("cache"), notAFolder = home.file("file");
     WriteFile(notAFolder, {1});
-    std::vector<std::pair<const char*, std::optional<std::string>>> saved;
-    const auto set = [&saved](const char* name, const char* value) {
-        const char* was = std::getenv(name);
-        saved.emplace_back(name, was ? std::optional<std::string>(was) : std::nullopt);
-        value ? ::setenv(name, value, 1) : ::unsetenv(name);
-    };
-    set("HOME", home.path().c_str());
+    ::setenv("HOME", home.path().c_str(), 1); // nothing else in this program reads the user's folders
     const std::tuple<const char*, const char*, std::string> cases[] = {
         {home.path().c_str(), cache.c_str(), home.path().string()}, {"", cache.c_str(), cache},
         {notAFolder.c_str(), nullptr, home.file(".cache")}, {nullptr, "", home.file(".cache")}};
     for (const auto& [runtime, cacheHome, base] : cases) {
-        set("XDG_RUNTIME_DIR", runtime);
-        set("XDG_CACHE_HOME", cacheHome);
+        for (const auto& [name, value] : {std::pair{"XDG_RUNTIME_DIR", runtime}, {"XDG_CACHE_HOME", cacheHome}})
+            value ? ::setenv(name, value, 1) : ::unsetenv(name);
         std::string made;
         {
             const RunFolder folder;
@@ -353,8 +346,6 @@ TEST(RunFolder, GoesUnderTheFirstUsableOfTheRuntimeTheCacheAndTheHomeFolders)
         EXPECT_EQ(std::tuple(std::filesystem::path(made).parent_path().string(), std::filesystem::exists(made)),
                   std::tuple(base, false));
     }
-    for (auto it = saved.rbegin(); it != saved.rend(); ++it) // the first value each had is put back last
-        it->second ? ::setenv(it->first, it->second->c_str(), 1) : ::unsetenv(it->first);
 }
 
 // The first format chunk counts; a sound that shrinks while read says where it now ends; each fault has its words.
