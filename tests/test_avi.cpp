@@ -276,6 +276,16 @@ TEST(AviFailures, EachFailureHasItsOwnCode)
     EXPECT_EQ(AVIFileOpen(&file, "", OF_WRITE | OF_CREATE, nullptr), AVIERR_BADPARAM);
     EXPECT_EQ(RunMovie(Choice(mmioStringToFOURCC("QQQQ", 0)), dir.file("nocomp.avi"), {frame}), AVIERR_NOCOMPRESSOR);
     EXPECT_EQ(RunMovie(raw, dir.file("size.avi"), {frame, MakeFrame(8, 4, 1)}), AVIERR_BADSIZE);
+    // A released compressor is forgotten by its file: its handle is refused, not followed, and another may follow it.
+    PAVISTREAM stream = nullptr, compressed = nullptr;
+    ASSERT_EQ(Open(dir.file("released.avi"), 4, 4, file, stream), AVIERR_OK);
+    ASSERT_EQ(AVIMakeCompressedStream(&compressed, stream, &raw, nullptr), AVIERR_OK);
+    AVIStreamRelease(compressed);
+    EXPECT_EQ(Write(compressed, 1, 1, frame.bits.data()), AVIERR_BADHANDLE);
+    EXPECT_EQ(AVIMakeCompressedStream(&compressed, stream, &raw, nullptr), AVIERR_OK);
+    AVIStreamRelease(compressed);
+    AVIStreamRelease(stream);
+    EXPECT_EQ(AVIFileRelease(file), AVIERR_OK);
 
     // Formats other than the one layout taken: a short header; 32 or 8 bits, top-down, no width or height, two
     // planes, RLE8, header sizes 39 or 41, another width than the stream's; past 2 GiB; a side past 65535 pixels.
