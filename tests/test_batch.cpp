@@ -13,6 +13,7 @@
 #include <cstdio>
 #include <cstring>
 #include <regex>
+#include <sstream>
 #include <thread>
 
 #include <sys/resource.h>
@@ -111,7 +112,10 @@ TEST(Batch, CommandLineErrorsWriteNothingAndARunBuildsTheMovieTheWindowWould)
         {{dir, out, "--audio", ""}, 2, misused("--audio needs a value, not an empty one")},
         {{dir, out, "-x"}, 2, misused("unknown option -x")},
         {{dir, out, "--blend", "1"}, 2, misused("--blend takes a number of files from 2 to 64, not \"1\"")},
+        {{dir, out, "--blend=65"}, 2, misused("--blend takes a number of files from 2 to 64, not \"65\"")},
         {{dir, out, "--rate", "audio"}, 2, misused("--rate audio needs --audio FILE")},
+        {{dir, out, "--rate", "1000000000000000000"}, 2,
+         misused("--rate takes N, N/D or audio, as in 60 or 30000/1001, not \"1000000000000000000\"")},
         {{dir, out, "--rate", "1/2"}, 2, misused("--rate 1/2 is not 1 to 1000 frames a second")},
         {{dir, out, "--rate", "4294967291/4294967279"}, 2,
          misused("--rate 4294967291/4294967279 cannot be held exactly: a movie's header takes a rate and a scale of "
@@ -130,9 +134,19 @@ TEST(Batch, CommandLineErrorsWriteNothingAndARunBuildsTheMovieTheWindowWould)
     // --rate audio takes the same rates as --rate N/D.
     EXPECT_TRUE(batch::IsMovieRate({1000, 1}) && batch::IsMovieRate({30000, 1001}) &&
                 !batch::IsMovieRate({1001, 1}) && !batch::IsMovieRate({999, 1000}));
+    const Outcome list = Batch({"--list-codecs"});
+    EXPECT_EQ(list.code, 0);
+    std::istringstream lines(list.out);
+    for (std::string line; const auto& c : AviCompressors()) // scripts and the completion read the name
+        EXPECT_TRUE(std::getline(lines, line) && line.starts_with(c.name + " ") && line.find(c.description) == 10 &&
+                    line.ends_with("  " + c.advice)) << line;
+    EXPECT_EQ(Batch({"--version"}).out, "reelcast-batch " REELCAST_VERSION "\n");
     // A rate the window changes is told, with the exact rate that keeps it.
     const std::string window = " frames a second, as the window would (1 to 50, the header at most 30)";
-
+    for (const auto& [fps, says] : {std::pair("12.25", "12" + window + "; --rate 49/4 keeps 12.25"),
+                                    std::pair("0.5", "15" + window)})
+        EXPECT_TRUE(Batch({dir, out, "--overwrite", "--fps", fps})
+                        .err.starts_with("reelcast-batch: --fps " + std::string(fps) + " gives " + says + "\n")) << fps;
     const Outcome r = Batch({dir, out, "--overwrite", "--fps", "40"});
     EXPECT_EQ(std::tuple(r.code, r.out, r.err.substr(0, r.err.find('\n') + 1)),
               std::tuple(0, "Movie's Creation Completed!\n5 frames written to " + out + "\n",
