@@ -32,11 +32,12 @@ public:
     TempDir frames, outDir;
     std::vector<Bytes> pictures; // top row first
     std::map<std::string, Bytes> written;
-    // With direct frames, what the frame folder held beyond its files at a yield.
+    // showAs: added to each bitmap's name on its way to cDIB; atAYield: with direct frames, what the frame folder
+    // held beyond its files at a yield.
     std::string w = "abc", h = "-7", fps = "15", dir = frames.path().string(), out = outDir.file("movie.avi"),
-                codec = "raw", atAYield;
+                codec = "raw", showAs, atAYield;
     int blend = 1, framesShown = 0, yields = 0, actAt = 0;
-    bool force = false, closing = false, replace = true, direct = false;
+    bool force = false, closing = false, choose = true, replace = true, direct = false;
     Told passedOver;
     std::vector<std::string> statuses;
     std::vector<float> progress;
@@ -51,7 +52,7 @@ public:
         char text[32];
         return {text, static_cast<std::size_t>(std::snprintf(text, sizeof text, "%.1f", p))};
     }
-    std::string ShowFrame(const std::string& f) override { return ++framesShown, f; }
+    std::string ShowFrame(const std::string& f) override { return ++framesShown, f + showAs; }
     void Shown(const std::string& title, unsigned style, std::string text)
     {
         for (const std::string& folder : {frames.path().string(), outDir.path().string()})
@@ -68,7 +69,7 @@ public:
         Shown("compressor", vbOKCancel, "");
         o.fccType = mmioStringToFOURCC("vids", 0);
         o.fccHandler = std::ranges::find(AviCompressors(), codec, &AviCompressor::name)->fccHandler;
-        return true;
+        return choose;
     }
     bool Yield() override
     {
@@ -188,23 +189,45 @@ TEST(MovieBuild, HeaderRatesComeFromTheRateTextOrExactlyAsCloseAsTheHeaderHoldsF
 TEST(MovieBuild, RunsThatEndEarlySayWhyKeepThePlayableMovieSoFarAndLeaveNothingBehind)
 {
     using enum BuildOutcome;
-    const std::tuple<const char*, std::function<void(Build&)>, BuildOutcome, int, std::string, std::vector<Box>>
+    const std::tuple<const char*, std::function<void(Build&)>, BuildOutcome, int, HRESULT_AVI, std::string,
+                     std::vector<Box>>
         cases[] = {
-            {"negative height", [](Build& r) { r.force = true, r.w = "6", r.h = "-384"; }, NotStarted, 0, "",
+            {"no files", [](Build& r) { std::filesystem::create_directory(r.dir += "/empty"); }, NotStarted, 0, 0, "",
+             {{"Error!", kWarn, "There's no TGA files in:\r\nempty"}}},
+            {"one file", [](Build& r) { std::filesystem::create_directory(r.dir += "/one");
+                                        std::filesystem::copy(r.Name(0), r.dir); }, NotStarted, 0, 0, "",
+             {{"Error!", kWarn, "There's only one TGA file in:\r\none\r\n"
+                                "A movie needs at least two: the first one only gives the movie its format."}}},
+            {"negative height", [](Build& r) { r.force = true, r.w = "6", r.h = "-384"; }, NotStarted, 0, 0, "",
              {{"Error!", kWarn, "The forced movie dimensions must be at least 1 x 1 and fit a bitmap file:\r\n"
                                 "Width: 6\r\nHeight: -384"}}},
+            {"fewer files than two groups", [](Build& r) { r.blend = 4; }, NotStarted, 0, 0, "",
+             {{"Error!", kWarn, "There are 6 TGA files in:\r\n\r\nBlending 4 into each frame needs at least 8: the "
+                                "first group only gives the movie its format."}}},
+            {"first bitmap gone", [](Build& r) { r.showAs = ".gone"; }, Failed, 0, AVIERR_FILEREAD,
+             "Movie's creation stopped: the first bitmap could not be loaded.",
+             {{"Reelcast", kStop, "File does not exist:\r\nshot0000.tga.bmp.gone"},
+              {"Reelcast", kWarn, "Could not load first bitmap file in list!"}}},
+            {"no compressor chosen", [](Build& r) { r.choose = false; }, NotStarted, 0, 0,
+             "Movie's creation cancelled: no compressor chosen.", {kChoose}},
+            {"too small for Ut Video", [](Build& r) { r.codec = "utvideo", r.force = true, r.w = "1", r.h = "3"; },
+             Failed, 0, AVIERR_BADFORMAT, "There was an error writing the file.", {kChoose}},
+            {"frame of another size", [](Build& r) { r.Put(2, MakeTarga(4, 6, Bytes(72))); }, Failed, 1, AVIERR_BADSIZE,
+             "There was an error creating the AVI File.",
+             {kChoose, {"Reelcast", kWarn, "The frame shot0002.tga is 4 x 6 pixels, but the movie's frames are 6 x 4, "
+                                           "the size of the first frame:\r\nshot0000.tga"}}},
             {"bitmap spoiled", [](Build& r) { r.AtYield(1 + 6 * 2 + 1, [&r] { WriteFile(r.Name(3) + ".bmp", {'X'}); }); },
-             Failed, 2, "Movie's creation stopped after 2 frames.",
+             Failed, 2, 0, "Movie's creation stopped after 2 frames.",
              {kChoose, {"Reelcast", vbInformation | vbOKOnly, "File is not a supported bitmap format:\r\nshot0003.tga.bmp"},
               {"Reelcast", kStop, "Could not load the bitmap of frame 4:\r\nshot0003.tga.bmp"}}},
             // Direct frames: the window's own run stops the same way with bitmaps.
             {"cancel", [](Build& r) { r.codec = "ffv1", r.direct = true;
                                       r.AtYield(15, [&r] { r.state.CancelRequested = true; }); },
-             Cancelled, 3, "Movie's Creation Completed!", {kChoose, kWatch}},
+             Cancelled, 3, 0, "Movie's Creation Completed!", {kChoose, kWatch}},
             {"close", [](Build& r) { r.codec = "ffv1", r.direct = true, r.AtYield(14, [&r] { r.closing = true; }); }, Cancelled,
-             2, "Movie's creation stopped: the window was closed.", {kChoose}},
+             2, 0, "Movie's creation stopped: the window was closed.", {kChoose}},
         };
-    for (const auto& [what, setUp, outcome, frames, status, boxes] : cases) {
+    for (const auto& [what, setUp, outcome, frames, code, status, boxes] : cases) {
         SCOPED_TRACE(what);
         Build run(6, 6, 4);
         setUp(run);
@@ -212,7 +235,7 @@ TEST(MovieBuild, RunsThatEndEarlySayWhyKeepThePlayableMovieSoFarAndLeaveNothingB
         // A run that got under way ends with the bar full, marked as over.
         const std::string last = run.statuses.empty() ? "" : run.statuses.back();
         EXPECT_EQ(std::tuple(r.outcome, r.framesWritten, r.resultCode, last, run.state.CancelRequested, run.boxes),
-                  std::tuple(outcome, frames, 0, status, !status.empty(), boxes));
+                  std::tuple(outcome, frames, code, status, !status.empty(), boxes));
         EXPECT_EQ(std::tuple(run.progress.empty() ? -1.f : run.progress.back(), AviSaveOptionsPending(), run.Litter()),
                   std::tuple(status.empty() ? -1.f : 100.f, 0, ""));
         const auto movie = avitest::ReadMovie(run.out);
