@@ -130,11 +130,10 @@ int Farthest(const Bytes& picture, const Colour& c, std::size_t from, std::size_
 
 } // namespace
 
-// A colour a frame but a blue first column and a lime bottom row, 65 wide (no partner in 4:2:0's pairs for the
-// last column: what lies past must not tint it), either side of the players' matrix rule (BT.709 above 576
-// lines); H.264 a column and row larger (the edge repeated) where odd, at a rate that lifts its level (5 x 36, 5
-// x 37 macroblocks: 1.1 at 15 a second, 1.3 at 60). FFmpeg and GStreamer go by H.264's tags, JPEG's rule and the
-// size rule.
+// A colour a frame but a blue first column and a lime bottom row, 65 wide (no partner in 4:2:0's pairs for the last
+// column: what lies past must not tint it), either side of the players' matrix rule (BT.709 above 576 lines); H.264 a
+// column and row larger (the edge repeated) where odd, at a rate that lifts its level (5 x 36, 5 x 37 macroblocks:
+// 1.1 at 15 a second, 1.3 at 60). FFmpeg and GStreamer go by H.264's tags, JPEG's rule and the size rule.
 TEST(AviLossy, EachColourShowsToItsEdgesAndH264NamesItsColoursAndLevel)
 {
     TempDir dir;
@@ -363,11 +362,11 @@ TEST(AviFile, HoldsEachFrameAndSoundOnceDue)
               std::tuple(1001u, 30000u, 4u, 1u, 30u, 6u, 1u, Bytes(pcm, pcm + 16), Bytes(samples, samples + 6), 4u));
 }
 
-// A frame is taken under the file-size limit only with room left past its chunks to close the movie: 64 bytes,
-// 40 of index for each packet the file would then hold and one more, and 1024 to spare. Position 0, when skipped,
-// gets a copy of the first frame, one more chunk and packet. Frames queued behind one the worker cannot finish
-// count as written: to a pipe nobody reads, the limit only a number, a second frame is taken with room for three
-// chunks, 64 bytes, 4 x 40 and 1024. Files are closed readable with what was taken, their closing telling of the refusal.
+// A frame is taken under the file-size limit only with room left past its chunks to close the movie: 64 bytes, 40 of
+// index for each packet the file would then hold and one more, and 1024 to spare. Position 0, when skipped, gets a copy
+// of the first frame, one more chunk and packet. Frames queued behind one the worker cannot finish count as written:
+// to a pipe nobody reads, the limit only a number, a second frame is taken with room for three chunks, 64 bytes,
+// 4 x 40 and 1024. Files are closed readable with what was taken, their closing telling of the refusal.
 TEST(AviReserves, AFrameIsTakenOnlyWithRoomLeftToCloseTheMovie)
 {
     TempDir dir;

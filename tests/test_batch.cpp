@@ -241,9 +241,8 @@ TEST(BatchProgram, OnATerminalABarCountsTheFramesWritten)
               std::tuple(0, "reelcast-batch: 8 frame files: 8 true colour, 24-bit (type 2)\n" + bars + "\n"));
 }
 
-// The compressor's settings from --quality, --keyframe-every and --datarate, each text read as TextValue reads it and
-// rounded half to even: the quality of 0 to 100 in hundredths, key frames never negative, the data rate in KB/s of at
-// most 4194303 (the most 32 bits of bytes hold); an option not given leaves its setting alone.
+// --quality, --keyframe-every and --datarate read as TextValue reads, rounded half to even: the quality of 0 to 100
+// in hundredths, key frames never negative, at most 4194303 KB/s (32 bits of bytes); an option not given: no change.
 TEST(BatchHost, TheCompressorsSettingsAreTheOptionsScaledAndClamped)
 {
     const std::tuple<const char*, const char*, const char*, std::uint32_t, std::uint32_t, std::uint32_t> rows[] = {

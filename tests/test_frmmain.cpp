@@ -100,10 +100,9 @@ TEST_F(FrmMainTest, TheWindowKeepsItsMoviesBesideItsBuildTreeElseInTheUsersFolde
               std::tuple(true, unsigned{vbExclamation}, "Reelcast"));
 }
 
-// Every control in its place (pixels at 96 dots per inch), with its text and face, in its focus order; a path box shows
-// its path's end once a path is put in it or the focus leaves it for where the user put it; the pickers fill their box
-// or change nothing. Of the hidden picture box what counts is the bitmap handed on to the movie, and the error naming
-// a file it cannot decode.
+// Every control in its place (pixels at 96 dots per inch), with its text, face and focus order; a path box shows its
+// path's end once a path is put in it or the focus leaves it for where the user put it; a picker fills its box or
+// changes nothing. The hidden picture box hands on the bitmap, and names a file it cannot decode.
 TEST_F(FrmMainTest, ControlsKeepTheirPlacesTextsFacesAndOrderPickersFillTheirBoxAndLoadPicNamesTheBitmap)
 {
     FrmMain w(a, a);
