@@ -8,8 +8,10 @@
 
 #include <algorithm>
 #include <array>
+#include <cstring>
 #include <filesystem>
 #include <map>
+#include <thread>
 
 #include <fcntl.h>
 #include <signal.h>
@@ -39,14 +41,17 @@ AVICOMPRESSOPTIONS Choice(std::uint32_t fcc, std::uint32_t keyEvery = 0, std::ui
     return {mmioStringToFOURCC("vids", 0), fcc, keyEvery, quality, rate, 0, nullptr, 0, nullptr, 0, 0};
 }
 
-HRESULT_AVI Open(const std::string& path, int width, int height, PAVIFILE& file, PAVISTREAM& stream,
-                 std::uint32_t rate = 15, std::uint32_t scale = 1)
+AVI_STREAM_INFO VideoInfo(int width, int height, std::uint32_t rate, std::uint32_t scale = 1)
 {
     AVI_STREAM_INFO info{};
-    info.fccType = mmioStringToFOURCC("vids", 0);
-    info.dwScale = scale;
-    info.dwRate = rate;
+    info.fccType = mmioStringToFOURCC("vids", 0), info.dwScale = scale, info.dwRate = rate;
     SetRect(&info.rcFrame, 0, 0, width, height);
+    return info;
+}
+
+HRESULT_AVI Open(const std::string& path, int width, int height, PAVIFILE& file, PAVISTREAM& stream, std::uint32_t rate = 15)
+{
+    const AVI_STREAM_INFO info = VideoInfo(width, height, rate);
     const HRESULT_AVI hr = AVIFileOpen(&file, path.c_str(), OF_WRITE | OF_CREATE, nullptr);
     return hr == AVIERR_OK ? AVIFileCreateStream(file, &stream, &info) : hr;
 }
@@ -70,8 +75,7 @@ HRESULT_AVI RunMovie(const AVICOMPRESSOPTIONS& choice, const std::string& path, 
                             static_cast<std::int32_t>(buffer.size()), AVIIF_KEYFRAME, nullptr, nullptr);
         std::ranges::fill(buffer, 0x5A);
     }
-    AVIStreamRelease(stream);
-    AVIStreamRelease(compressed);
+    AVIStreamRelease(stream), AVIStreamRelease(compressed);
     AVIFILEINFO n{}; // the frames as the run counts them, once the compressor has given up those it held
     EXPECT_TRUE(hr || (!AVIFileInfo(file, &n, sizeof n) && n.dwLength == frames.size() + 1)) << path << ": " << n.dwLength;
     const HRESULT_AVI closed = file ? AVIFileRelease(file) : AVIERR_OK;
@@ -130,10 +134,11 @@ int Farthest(const Bytes& picture, const Colour& c, std::size_t from, std::size_
 
 } // namespace
 
-// A colour a frame but a blue first column and a lime bottom row, 65 wide (no partner in 4:2:0's pairs for the last
-// column: what lies past must not tint it), either side of the players' matrix rule (BT.709 above 576 lines); H.264 a
-// column and row larger (the edge repeated) where odd, at a rate that lifts its level (5 x 36, 5 x 37 macroblocks:
-// 1.1 at 15 a second, 1.3 at 60). FFmpeg and GStreamer go by H.264's tags, JPEG's rule and the size rule.
+// A colour a frame but a blue first column and a lime bottom row, 65 wide (no partner in 4:2:0's pairs for the
+// last column: what lies past must not tint it), either side of the players' matrix rule (BT.709 above 576
+// lines); H.264 a column and row larger (the edge repeated) where odd, at a rate that lifts its level (5 x 36, 5
+// x 37 macroblocks: 1.1 at 15 a second, 1.3 at 60). FFmpeg and GStreamer go by H.264's tags, JPEG's rule and the
+// size rule.
 TEST(AviLossy, EachColourShowsToItsEdgesAndH264NamesItsColoursAndLevel)
 {
     TempDir dir;
@@ -224,76 +229,120 @@ TEST(AviLossless, FramesComeBackIdenticalAndUprightWithPositionZeroFilled)
 }
 
 // What the dialog offers for a compressor is what its encoder does: key frames, quality and data rate change the
-// movie where offered, not elsewhere, as x264's options and the header's bytes a second say.
+// movie where offered, not elsewhere, as x264's options, Motion JPEG's quantiser and the header say. The FourCC
+// goes in either case (0x10 asks for capitals), MPEG-4's under its other names, full frames' also as none.
 TEST(AviSettings, EachCompressorHonoursExactlyTheSettingsItOffers)
 {
     TempDir dir;
     std::vector<Frame> all;
     for (unsigned i = 0; i < 60; ++i)
         all.push_back(MakeFrame(160, 120, i * 7 + 3));
+    const std::map<std::string, std::vector<std::uint32_t>> codes = {{"raw", {0, mmioStringToFOURCC("DIB", 0)}},
+        {"mpeg4", {mmioStringToFOURCC("xvid", 0), mmioStringToFOURCC("divx", 0x10), mmioStringToFOURCC("FMP4", 0)}},
+        {"zmbv", {mmioStringToFOURCC("zmbv", 0)}}, {"h264", {mmioStringToFOURCC("h264", 0)}}};
     // Key frames every 5, as the encoder likes, or only the first; the quality or data rates (4 s to settle).
-    const std::tuple<std::uint32_t, std::uint32_t, std::uint32_t, std::string> runs[] = {
-        {5, 9500, 0, "bframes=0 keyint=5 keyint_min=1 crf=7.0 "},
-        {~0u, 1000, 0, "bframes=0 keyint=1048576 keyint_min=15 crf=41.0 "},
-        {0, 0, 2048000, "bframes=0 keyint=250 keyint_min=15 bitrate=16384 "},
-        {0, 0, 30000, "bframes=0 keyint=250 keyint_min=15 bitrate=240 "}};
+    const std::string x264 = "bframes=0 keyint=";
+    const std::tuple<std::uint32_t, std::uint32_t, std::uint32_t, std::size_t, std::string, std::string> runs[] = {
+        {5, 7500, 0, 12, x264 + "5 keyint_min=1 crf=15.0 ", "q9"}, {0, 9500, 0, 60, x264 + "250 keyint_min=15 crf=7.0 ", "q3"},
+        {~0u, 1000, 0, 60, x264 + "1048576 keyint_min=15 crf=41.0 ", "q28"},
+        {0, 0, 2048000, 60, x264 + "250 keyint_min=15 bitrate=16384 ", ""},
+        {0, 0, 30000, 60, x264 + "250 keyint_min=15 bitrate=240 ", ""}};
     for (const AviCompressor& c : AviCompressors()) {
         SCOPED_TRACE(c.name);
+        const auto alias = codes.find(c.name);
         std::vector<std::pair<std::size_t, std::uint32_t>> got; // the file's size and its bytes a second
-        for (const auto& [keyEvery, quality, rate, h264] : runs) {
+        for (const auto& [keyEvery, quality, rate, count, h264, mjpeg] : runs) {
             SCOPED_TRACE(std::to_string(quality) + " " + std::to_string(rate));
+            const std::uint32_t code = alias == codes.end() ? c.fccHandler : alias->second[got.size() % alias->second.size()];
             const std::string path = dir.file(c.name + ".avi");
-            ASSERT_EQ(RunMovie(Choice(c.fccHandler, keyEvery, quality, rate), path, all), AVIERR_OK);
+            ASSERT_EQ(RunMovie(Choice(code, keyEvery, quality, rate), path, {all.begin(), all.begin() + count}), AVIERR_OK);
             const avitest::Movie m = avitest::ReadMovie(path, false);
-            ASSERT_EQ(m.keyFrames.size(), all.size() + 1) << m.error;
+            ASSERT_EQ(m.keyFrames.size(), count + 1) << m.error;
             for (std::size_t i = 0; keyEvery && i < m.keyFrames.size(); ++i)
                 EXPECT_EQ(m.keyFrames[i], !c.hasKeyFrames || i % keyEvery == 0) << "frame " << i;
             const Riff riff(path);
             const std::string text(riff.file.begin(), riff.file.end());
-            std::string says;
+            std::string says; // x264's options, Motion JPEG's quantiser (half its tables' second entry)
             for (const char* key : {" bframes=", " keyint=", " keyint_min=", " crf=", " bitrate="})
                 if (const std::size_t at = text.find(key); c.name == "h264" && at != std::string::npos)
                     says += text.substr(at + 1, text.find(' ', at + 1) - at);
-            EXPECT_EQ(says, c.name == "h264" ? h264 : "");
+            if (c.name == "mjpeg")
+                says = rate ? "" : "q" + std::to_string(std::uint8_t(text[text.find("\xFF\xDB") + 6]) / 2);
+            EXPECT_EQ(says, c.name == "h264" ? h264 : c.name == "mjpeg" ? mjpeg : "");
+            const std::uint32_t tag = c.name == "raw" ? 0 : c.fccHandler, n = count + 1;
+            EXPECT_EQ(std::tuple(riff("strh", 4), riff("strf", 16), riff("strf", 14) & 0xFFFF, riff("avih", 16),
+                                 riff("strh", 32), riff("strf", 4), riff("strf", 8), riff("strh", 20), riff("strh", 24)),
+                      std::tuple(tag, tag, 24u, n, n, 160u, 120u, 1u, 15u));
             got.emplace_back(riff.file.size(), riff("avih", 4));
         }
-        const std::uint32_t own = got[0].second; // the encoder's own, where the rate chosen does not rule
-        EXPECT_EQ(std::tuple(got[0].first > got[1].first * 2, got[2].first > got[3].first * 2, got[2].second, got[3].second),
+        // The header's bytes a second: the rate chosen where it rules, else the encoder's own.
+        const std::uint32_t own = got[1].second;
+        EXPECT_EQ(std::tuple(got[1].first > got[2].first * 2, got[3].first > got[4].first * 2, got[3].second, got[4].second),
                   std::tuple(c.hasQuality, c.hasDataRate, c.hasDataRate ? 2048000u : own, c.hasDataRate ? 30000u : own));
     }
 }
 
-// Each failure answers its own code; a refused format leaves the file empty.
 TEST(AviFailures, EachFailureHasItsOwnCode)
 {
     TempDir dir;
-    const Frame frame = MakeFrame(4, 4, 0);
+    const Frame frame = MakeFrame(4, 4, 0), other = MakeFrame(8, 4, 1);
+    const std::uint8_t* bits = frame.bits.data();
     const AVICOMPRESSOPTIONS raw = Choice(FccOf("raw"));
     PAVIFILE file = reinterpret_cast<PAVIFILE>(1);
+    PAVISTREAM stream = nullptr, compressed = nullptr, extra = nullptr;
     EXPECT_EQ(AVIFileOpen(&file, dir.file("no/such/dir/m.avi").c_str(), OF_WRITE | OF_CREATE, nullptr), AVIERR_FILEOPEN);
     EXPECT_EQ(std::tuple(file, std::filesystem::exists(dir.file("no"))), std::tuple(nullptr, false));
     EXPECT_EQ(AVIFileOpen(&file, "", OF_WRITE | OF_CREATE, nullptr), AVIERR_BADPARAM);
     EXPECT_EQ(RunMovie(Choice(mmioStringToFOURCC("QQQQ", 0)), dir.file("nocomp.avi"), {frame}), AVIERR_NOCOMPRESSOR);
-    EXPECT_EQ(RunMovie(raw, dir.file("size.avi"), {frame, MakeFrame(8, 4, 1)}), AVIERR_BADSIZE);
-    // A released compressor is forgotten by its file: its handle is refused, not followed, and another may follow it.
-    PAVISTREAM stream = nullptr, compressed = nullptr;
-    ASSERT_EQ(Open(dir.file("released.avi"), 4, 4, file, stream), AVIERR_OK);
-    ASSERT_EQ(AVIMakeCompressedStream(&compressed, stream, &raw, nullptr), AVIERR_OK);
-    AVIStreamRelease(compressed);
-    EXPECT_EQ(Write(compressed, 1, 1, frame.bits.data()), AVIERR_BADHANDLE);
-    EXPECT_EQ(AVIMakeCompressedStream(&compressed, stream, &raw, nullptr), AVIERR_OK);
-    AVIStreamRelease(compressed);
-    AVIStreamRelease(stream);
-    EXPECT_EQ(AVIFileRelease(file), AVIERR_OK);
+    EXPECT_EQ(RunMovie(raw, dir.file("size.avi"), {frame, other}), AVIERR_BADSIZE);
 
-    // Formats other than the one layout taken: a short header; 32 or 8 bits, top-down, no width or height, two
-    // planes, RLE8, header sizes 39 or 41, another width than the stream's; past 2 GiB; a side past 65535 pixels.
+    // Calls out of the run's order are refused; the movie keeps the frame before them.
+    ASSERT_EQ(Open(dir.file("order.avi"), 4, 4, file, stream), AVIERR_OK);
+    AVI_STREAM_INFO info = VideoInfo(4, 4, 15);
+    for (const auto& [rate, type, code] : {std::tuple{0u, "vids", AVIERR_BADPARAM}, {15u, "vids", AVIERR_UNSUPPORTED},
+                                           {15u, "txts", AVIERR_UNSUPPORTED}}) { // no rate, a second picture stream, text
+        info.dwRate = rate, info.fccType = mmioStringToFOURCC(type, 0);
+        EXPECT_EQ(AVIFileCreateStream(file, &extra, &info), code) << type << " " << rate;
+    }
+    ASSERT_EQ(AVIMakeCompressedStream(&compressed, stream, &raw, nullptr), AVIERR_OK);
+    EXPECT_EQ(AVIMakeCompressedStream(&extra, stream, &raw, nullptr), AVIERR_UNSUPPORTED) << "a second compressor";
+    AVIStreamRelease(compressed); // forgotten by its file: another may take its place
+    EXPECT_EQ(Write(compressed, 1, 1, bits), AVIERR_BADHANDLE) << "a released compressor";
+    ASSERT_EQ(AVIMakeCompressedStream(&compressed, stream, &raw, nullptr), AVIERR_OK);
+    EXPECT_EQ(AVIMakeCompressedStream(&extra, compressed, &raw, nullptr), AVIERR_BADHANDLE) << "of a compressor";
+    EXPECT_EQ(Write(compressed, 1, 1, bits), AVIERR_UNSUPPORTED) << "before the format";
+    ASSERT_EQ(AVIStreamSetFormat(compressed, 0, frame.info.data(), 40), AVIERR_OK);
+    EXPECT_EQ(AVIStreamSetFormat(compressed, 0, frame.info.data(), 40), AVIERR_UNSUPPORTED) << "a second format";
+    info.fccType = mmioStringToFOURCC("auds", 0);
+    EXPECT_EQ(AVIFileCreateStream(file, &extra, &info), AVIERR_UNSUPPORTED) << "sound after the header";
+    EXPECT_EQ(Write(stream, 1, 1, bits), AVIERR_UNSUPPORTED) << "past the compressor";
+    EXPECT_EQ(Write(compressed, 1, 1, bits), AVIERR_OK);
+    // A position again, fewer than no bytes, fewer than no frames, two at once, no bits, before the start.
+    for (const auto& [at, count, data, cb] : {std::tuple{1, 1, bits, 48}, {2, 1, bits, -48}, {2, -1, bits, 48},
+                                              {2, 2, bits, 48}, {2, 1, nullptr, 48}, {-1, 1, bits, 48}})
+        EXPECT_EQ(Write(compressed, at, count, data, cb), AVIERR_BADPARAM) << at << " " << count << " " << cb;
+    AVIStreamRelease(compressed);
+    // Handles whose file is gone, or that are released or null, are refused, not followed.
+    ASSERT_EQ(AVIFileRelease(file), AVIERR_OK);
+    EXPECT_EQ(avitest::ReadMovie(dir.file("order.avi")).frames.size(), 2u);
+    EXPECT_EQ(AVIMakeCompressedStream(&compressed, stream, &raw, nullptr), AVIERR_BADHANDLE);
+    EXPECT_EQ(AVIStreamSetFormat(stream, 0, frame.info.data(), 40), AVIERR_BADHANDLE);
+    EXPECT_EQ(Write(stream, 1, 1, bits), AVIERR_BADHANDLE);
+    EXPECT_EQ(AVIFileRelease(file), AVIERR_BADHANDLE);
+    AVIStreamRelease(stream);
+    EXPECT_EQ(AVIStreamSetFormat(stream, 0, frame.info.data(), 40), AVIERR_BADHANDLE) << "a released stream";
+    EXPECT_EQ(AVIFileCreateStream(nullptr, &stream, &info), AVIERR_BADHANDLE);
+
+    // Each way a format can differ from the one layout taken, refused before a byte is written: a short header,
+    // rows that fit a bitmap but not FFmpeg's pictures of 4 bytes a pixel, 32 or 8 bits, top-down, no width or
+    // height, two planes, RLE8, header sizes 39 or 41 (40 up to the bytes given), another width than the stream's,
+    // 30000 x 20000 (past 2 GiB) and a side past the 65535 pixels an AVI header holds.
     std::vector<std::pair<Frame, Bytes>> formats{{frame, Bytes(frame.info.begin(), frame.info.begin() + 30)},
                                                  {{30000, 20000, {}, {}, {}}, InfoHeader(30000, 20000, 24, 0)},
                                                  {{65536, 1, {}, {}, {}}, InfoHeader(65536, 1, 24, 0)}};
     for (const auto& [at, value] : {std::pair{14, 32}, {14, 8}, {11, 255}, {4, 0}, {8, 0}, {12, 2}, {16, 1}, {0, 39},
                                     {0, 41}, {4, 5}})
-        formats.emplace_back(frame, frame.info).second[at] = static_cast<std::uint8_t>(value);
+        formats.emplace_back(frame, frame.info), formats.back().second[at] = static_cast<std::uint8_t>(value);
     for (std::size_t i = 0; i < formats.size(); ++i) {
         const std::string path = dir.file(std::to_string(i) + ".avi");
         EXPECT_EQ(RunMovie(raw, path, {formats[i].first}, 15, &formats[i].second), AVIERR_BADFORMAT) << i;
@@ -301,7 +350,8 @@ TEST(AviFailures, EachFailureHasItsOwnCode)
     }
 }
 
-// Each limit of a movie's sound at its last value that fits and its first that does not.
+// Each limit of a movie's sound at its last value that fits and its first that does not, where the batch tests do
+// not reach it.
 TEST(AviSound, UnfitNamesTheLimitPassedAndNothingAtTheLimit)
 {
     const std::tuple<wav::Format, std::int64_t, std::string> cases[] = {
@@ -312,61 +362,82 @@ TEST(AviSound, UnfitNamesTheLimitPassedAndNothingAtTheLimit)
         EXPECT_EQ(AviSoundUnfit(format, samples), says) << format.channels << " " << format.bytesPerSecond;
 }
 
-// A longer file is emptied; refused writes take nothing; each sound chunk goes in where the pictures reach its
-// end, and the sound stream is refused, not followed, once its movie is released.
-TEST(AviFile, HoldsEachFrameAndSoundOnceDue)
+// A longer file is emptied; the movie is written through a descriptor closed on exec and with the file: the header
+// once the format is set, each frame once the worker has it, a sound chunk once the pictures reach its end.
+TEST(AviFile, HoldsEachFrameAndSoundOnceDueAndInfoTellsOfThem)
 {
     TempDir dir;
     const std::string path = dir.file("m.avi");
     testsupport::WriteFile(path, Bytes(100000, 1));
+    const auto infoOf = [](PAVIFILE file) {
+        AVIFILEINFO i;
+        std::memset(&i, 0xAB, sizeof i);
+        const HRESULT_AVI hr = AVIFileInfo(file, &i, sizeof i);
+        return std::tuple(hr, i.dwStreams, i.dwWidth, i.dwHeight, i.dwRate, i.dwScale, i.dwLength,
+                          std::string(i.szFileType, strnlen(i.szFileType, sizeof i.szFileType)));
+    };
     // 8-bit mono, 30 samples a second: each a little shorter than a frame.
     const std::uint8_t pcm[16] = {1, 0, 1, 0, 30, 0, 0, 0, 30, 0, 0, 0, 1, 0, 8, 0}, samples[] = {1, 2, 3, 4, 5, 6};
     const Frame frame = MakeFrame(4, 4, 0);
-    AVI_STREAM_INFO auds{};
+    AVI_STREAM_INFO vids = VideoInfo(0, 0, 30000, 1001), auds{};
     auds.fccType = mmioStringToFOURCC("auds", 0);
+    SetRect(&vids.rcFrame, 2, 3, 6, 7);
     PAVIFILE file = nullptr;
-    PAVISTREAM stream = nullptr, sound = nullptr;
+    PAVISTREAM stream = nullptr, sound = nullptr, extra = nullptr;
+    const int fd = ::dup(0); // the lowest free descriptor, which the movie's file gets
     const mode_t mask = ::umask(0);
-    ::umask(mask);
-    ASSERT_EQ(Open(path, 4, 4, file, stream, 30000, 1001), AVIERR_OK);
-    EXPECT_EQ(std::tuple(std::filesystem::file_size(path), std::filesystem::status(path).permissions()),
-              std::tuple(0u, std::filesystem::perms(0644 & ~mask)));
+    ::umask(mask), ::close(fd);
+    ASSERT_EQ(AVIFileOpen(&file, path.c_str(), OF_WRITE | OF_CREATE, nullptr), AVIERR_OK);
+    ASSERT_EQ(AVIFileCreateStream(file, &stream, &vids), AVIERR_OK);
+    EXPECT_EQ(std::tuple(std::filesystem::file_size(path), ::fcntl(fd, F_GETFL) & O_ACCMODE, ::fcntl(fd, F_GETFD),
+                         std::filesystem::status(path).permissions()),
+              std::tuple(0u, O_WRONLY, FD_CLOEXEC, std::filesystem::perms(0644 & ~mask)));
     ASSERT_EQ(AVIFileCreateStream(file, &sound, &auds), AVIERR_OK);
+    EXPECT_EQ(infoOf(file), std::tuple(AVIERR_OK, 2u, 4u, 4u, 30000u, 1001u, 0u, "AVI"));
+    EXPECT_EQ(AVIFileCreateStream(file, &extra, &auds), AVIERR_UNSUPPORTED) << "a second sound stream";
     EXPECT_EQ(AVIStreamSetFormat(sound, 0, pcm, 15), AVIERR_BADFORMAT);
     ASSERT_EQ(AVIStreamSetFormat(sound, 0, pcm, 16), AVIERR_OK);
-    const std::uint8_t* bits = frame.bits.data();
-    EXPECT_EQ(Write(stream, 1, 1, bits), AVIERR_UNSUPPORTED) << "a frame before the format";
     ASSERT_EQ(AVIStreamSetFormat(stream, 0, frame.info.data(), 40), AVIERR_OK);
+    EXPECT_EQ(Write(sound, 0, 0, samples, 0), AVIERR_OK) << "no samples";
     EXPECT_EQ(Write(sound, 0, 2, samples, 1), AVIERR_BADSIZE) << "the bytes of one sample";
     EXPECT_EQ(Write(sound, 1, 1, samples, 1), AVIERR_BADPARAM) << "a gap";
-    // Samples 0-1 before frame 1, 2 before 2, 3-5 before 3.
-    for (const auto& [first, count] : {std::pair{0, 2}, {2, 1}, {3, 3}}) {
+    const auto sizeAt = [&](std::uintmax_t want) { // once it is so, or after five seconds
+        for (int wait = 0; wait < 5000 && std::filesystem::file_size(path) != want; ++wait)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        return std::filesystem::file_size(path);
+    };
+    // Samples 0-1 before frame 1, 2 before 2, 3-5 before 3; chunks of 56 bytes a frame, 8 + samples, even, sound.
+    std::uintmax_t want = std::filesystem::file_size(path);
+    for (const auto& [first, count, grown] : {std::tuple{0, 2, 56 + 56 + 10}, {2, 1, 56 + 10}, {3, 3, 56}}) {
         EXPECT_EQ(Write(sound, first, count, samples + first, count), AVIERR_OK);
-        EXPECT_EQ(Write(stream, first ? first : 1, 1, bits), AVIERR_OK);
+        EXPECT_EQ(Write(stream, first ? first : 1, 1, frame.bits.data()), AVIERR_OK);
+        want += grown;
+        EXPECT_EQ(sizeAt(want), want) << "sample " << first;
     }
-    // A position again, fewer than no bytes, fewer than no frames, two at once, no bits, before the start.
-    for (const auto& [at, count, data, cb] : {std::tuple{3, 1, bits, 48}, {4, 1, bits, -48}, {4, -1, bits, 48},
-                                              {4, 2, bits, 48}, {4, 1, nullptr, 48}, {-1, 1, bits, 48}})
-        EXPECT_EQ(Write(stream, at, count, data, cb), AVIERR_BADPARAM) << at << " " << count << " " << cb;
-    AVIStreamRelease(stream);
+    AVIStreamRelease(stream), want += 12;
+    EXPECT_EQ(sizeAt(want), want) << "past the frames";
     ASSERT_EQ(AVIFileRelease(file), AVIERR_OK);
+    EXPECT_EQ(std::tuple(::fcntl(fd, F_GETFD), std::get<0>(infoOf(file)), std::get<0>(infoOf(nullptr))),
+              std::tuple(-1, AVIERR_BADHANDLE, AVIERR_BADHANDLE)) << "a closed, released file; none";
     EXPECT_EQ(Write(sound, 6, 1, samples, 1), AVIERR_BADHANDLE) << "its file is gone";
     AVIStreamRelease(sound);
     const Riff riff(path);
     const avitest::Movie m = avitest::ReadMovie(path);
-    EXPECT_EQ(std::tuple(riff.order, U32(riff.file, 4) + 8u, riff("avih", 4), riff("avih", 24)),
-              std::tuple("00dc 00dc 01wb 00dc 01wb 00dc 01wb idx1 ", riff.file.size(), 30u, 2u));
-    EXPECT_EQ(riff.chunks.at("idx1").at(0).size(), 7u * 16) << "an index entry of 16 bytes for each chunk";
+    EXPECT_EQ(std::tuple(riff.order, riff.file.size(), U32(riff.file, 4) + 8u, riff("avih", 4), riff("avih", 24)),
+              std::tuple("00dc 00dc 01wb 00dc 01wb 00dc 01wb idx1 ", want + 120, want + 120, 30u, 2u));
     EXPECT_EQ(std::tuple(riff("strh", 20), riff("strh", 24), riff("strh", 32), riff("strh", 20, 1), riff("strh", 24, 1),
                          riff("strh", 32, 1), riff("strh", 44, 1), riff.chunks.at("strf").at(1), m.sound, m.frames.size()),
               std::tuple(1001u, 30000u, 4u, 1u, 30u, 6u, 1u, Bytes(pcm, pcm + 16), Bytes(samples, samples + 6), 4u));
+    const Bytes& index = riff.chunks.at("idx1").at(0);
+    for (std::size_t at = 4; at < index.size(); at += 16)
+        EXPECT_EQ(U32(index, at), 0x10u) << "entry " << at / 16;
 }
 
-// A frame is taken under the file-size limit only with room left past its chunks to close the movie: 64 bytes, 40 of
-// index for each packet the file would then hold and one more, and 1024 to spare. Position 0, when skipped, gets a copy
-// of the first frame, one more chunk and packet. Frames queued behind one the worker cannot finish count as written:
-// to a pipe nobody reads, the limit only a number, a second frame is taken with room for three chunks, 64 bytes,
-// 4 x 40 and 1024. Files are closed readable with what was taken, their closing telling of the refusal.
+// A frame is taken under the file-size limit only with room left past its chunks to close the movie: 64 bytes,
+// 40 of index for each packet the file would then hold and one more, and 1024 to spare. Position 0, when skipped,
+// gets a copy of the first frame, one more chunk and packet. Frames queued behind one the worker cannot finish
+// count as written: to a pipe nobody reads, the limit only a number, a second frame is taken with room for three
+// chunks, 64 bytes, 4 x 40 and 1024. Files are closed readable with what was taken, their closing telling of the refusal.
 TEST(AviReserves, AFrameIsTakenOnlyWithRoomLeftToCloseTheMovie)
 {
     TempDir dir;
