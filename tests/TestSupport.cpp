@@ -159,6 +159,12 @@ Bytes BitmapFile(const Bytes& info, const Bytes& pixels)
     return f;
 }
 
+Bytes BitmapFileOf(int width, int height, const Bytes& topDownRows)
+{
+    const Bytes rows = BitmapRows(width, height, topDownRows);
+    return BitmapFile(InfoHeader(width, height, 24, static_cast<std::uint32_t>(rows.size())), rows);
+}
+
 MsgBoxRecorder::MsgBoxRecorder(int answer)
     : previous_(SetMsgBoxHandler([this, answer](const std::string& p, unsigned s, const std::string& t) {
           shown_.push_back({p, s, t});

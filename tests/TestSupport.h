@@ -79,6 +79,9 @@ Bytes InfoHeader(int width, int height, int bitCount, std::uint32_t sizeImage);
 // A bitmap file: the 14-byte file header, then info (header and colour table) and the pixel bytes as given.
 Bytes BitmapFile(const Bytes& info, const Bytes& pixels);
 
+// The 24-bit bitmap file of a picture given top row first, without a colour table.
+Bytes BitmapFileOf(int width, int height, const Bytes& topDownRows);
+
 // Answers every message box with a fixed answer and keeps what was shown, for as long as it lives.
 class MsgBoxRecorder {
 public:

@@ -190,7 +190,7 @@ TEST_F(FrmMainTest, ControlsKeepTheirPlacesTextsFacesAndOrderPickersFillTheirBox
 
     const Bytes picture = PatternPixels(5, 3, 4);
     const std::string bmp = root.filePath("f.tga.bmp").toStdString(), broken = root.filePath("broken.bmp").toStdString();
-    WriteFile(bmp, BitmapFile(InfoHeader(5, 3, 24, 48), BitmapRows(5, 3, picture)));
+    WriteFile(bmp, BitmapFileOf(5, 3, picture));
     WriteFile(broken, {'B', 'M', ' ', 'n', 'o', ' ', 'b', 'i', 't'});
     EXPECT_EQ(w.loadPic(bmp, true, true, true), bmp);
     EXPECT_EQ(w.imL->picture().pixel(4, 0), qRgb(picture[14], picture[13], picture[12])) << "top right, blue first";

@@ -28,13 +28,6 @@ using namespace testsupport;
 
 namespace {
 
-// A bitmap file of the picture (top row first), without a colour table.
-Bytes Bmp(int width, int height, int bitCount, const Bytes& topDownRows)
-{
-    const Bytes rows = BitmapRows(width, height, topDownRows, bitCount / 8);
-    return BitmapFile(InfoHeader(width, height, bitCount, static_cast<std::uint32_t>(rows.size())), rows);
-}
-
 // A bitmap file of any kind (compression 3); pixel bytes count up from 1, a colour table fills up to offBits.
 Bytes Dib(int w, int h, int bitCount, std::uint32_t offBits, std::uint32_t sizeImage, std::size_t pixelBytes)
 {
@@ -117,7 +110,7 @@ TEST(TargaToBitmap, EveryStepHoldsThePictureByteForByte)
         // Top row first, with the file's filler; Bits are left bottom row first, as the file holds them.
         const std::size_t stride = (w * 3u + 3) / 4 * 4;
         EXPECT_EQ(std::tuple(ReadFile(bmp), ReadDirect(bmp)),
-                  std::tuple(Bmp(w, h, 24, picture), DirectRead(true, w, h, stride, BitmapRows(w, h, image.Bits))));
+                  std::tuple(BitmapFileOf(w, h, picture), DirectRead(true, w, h, stride, BitmapRows(w, h, image.Bits))));
     }
     // A header field the direct read relies on changed, or a byte short: declined before rows are asked for.
     const Bytes good = ReadFile(bmp);
@@ -153,7 +146,7 @@ TEST(WriteBMP, NeverWritesThroughADirectoryOrALinkAndKeepsOneRetiredFileUntilRel
     image = {3, 2, 24, {}, PatternPixels(3, 2, 2)};
     WriteBMP(dir.file("b.bmp"), image, why);
     EXPECT_TRUE(::stat(dir.file("b.bmp").c_str(), &taken) == 0 && taken.st_ino == before.st_ino) << "written over";
-    EXPECT_EQ(ReadFile(dir.file("b.bmp")), Bmp(3, 2, 24, PatternPixels(3, 2, 2)));
+    EXPECT_EQ(ReadFile(dir.file("b.bmp")), BitmapFileOf(3, 2, PatternPixels(3, 2, 2)));
     const std::string victim = elsewhere.file("victim");
     WriteFile(victim, Bytes(100, 0x5A));
     using Swap = int (*)(const char* victim, const char* kept);
@@ -164,7 +157,7 @@ TEST(WriteBMP, NeverWritesThroughADirectoryOrALinkAndKeepsOneRetiredFileUntilRel
         image = {40, 30, 24, {}, PatternPixels(40, 30)}; // the write leaves it bottom row first
         WriteBMP(dir.file("b.bmp"), image, why);
         EXPECT_EQ(std::tuple(ReadFile(victim), ReadFile(dir.file("b.bmp")), Names(dir)),
-                  std::tuple(Bytes(100, 0x5A), Bmp(40, 30, 24, PatternPixels(40, 30)), Said{"b.bmp"}));
+                  std::tuple(Bytes(100, 0x5A), BitmapFileOf(40, 30, PatternPixels(40, 30)), Said{"b.bmp"}));
         EXPECT_TRUE(::stat(dir.file("b.bmp").c_str(), &taken) == 0 && taken.st_nlink == 1);
     }
     std::string failed;
