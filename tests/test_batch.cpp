@@ -141,6 +141,9 @@ TEST(Batch, CommandLineErrorsWriteNothingAndARunBuildsTheMovieTheWindowWould)
         EXPECT_TRUE(std::getline(lines, line) && line.starts_with(c.name + " ") && line.find(c.description) == 10 &&
                     line.ends_with("  " + c.advice)) << line;
     EXPECT_EQ(Batch({"--version"}).out, "reelcast-batch " REELCAST_VERSION "\n");
+    // FFmpeg's own lines, x264's statistics among them, when asked for.
+    const Outcome h = Program({dir, outDir.file("h.avi"), "--codec", "h264", "--verbose"});
+    EXPECT_TRUE(h.code == 0 && h.err.find("kb/s") != std::string::npos) << h.err;
     // A rate the window changes is told, with the exact rate that keeps it.
     const std::string window = " frames a second, as the window would (1 to 50, the header at most 30)";
     for (const auto& [fps, says] : {std::pair("12.25", "12" + window + "; --rate 49/4 keeps 12.25"),
