@@ -90,26 +90,51 @@ void Colour(const std::uint8_t* s, int bytes, std::uint8_t* d)
         d[c] = bytes == 2 ? static_cast<std::uint8_t>((v >> 5 * c & 31) << 3 | (v >> 5 * c & 31) >> 2) : s[c];
 }
 
-} // namespace
-
-Bytes MakeTarga(int width, int height, const Bytes& topDownRows, const TargaOptions& o)
+// A file of the kind up to its pixels: header, image ID and colour map; map gets each entry's blue, green, red.
+Bytes Start(int width, int height, const TargaKind& k, unsigned seed, Bytes& map)
 {
-    const int cmap = o.colorMapLength;
-    Bytes f = Header(o.idLength, 2, 0, cmap, cmap ? 24 : 0, width, height, 24, o.topFirst ? 0x20 : 0);
-    for (int i = 0; i < o.idLength; ++i)
-        f.push_back(static_cast<std::uint8_t>('A' + i % 26));
-    for (int i = 0; i < cmap * 3; ++i)
-        f.push_back(static_cast<std::uint8_t>(0xC0 ^ i));
-    const std::size_t row = static_cast<std::size_t>(width) * 3;
-    for (int r = 0; r < height; ++r) {
-        const auto from = topDownRows.begin() + static_cast<std::ptrdiff_t>((o.topFirst ? r : height - 1 - r) * row);
-        f.insert(f.end(), from, from + static_cast<std::ptrdiff_t>(row));
-    }
-    if (o.tga2Footer) {
-        const char footer[] = "\0\0\0\0\0\0\0\0TRUEVISION-XFILE.";
-        f.insert(f.end(), footer, footer + sizeof footer); // includes the final NUL
+    const int mapBytes = (k.mapBits + 7) / 8;
+    const bool mapped = (k.type & 7) == 1, grey = (k.type & 7) == 3;
+    Bytes f = Header(k.idLength, k.type, k.mapFirst, k.mapLength, k.mapBits, width, height, k.depth,
+                     (k.topFirst ? 0x20 : 0) | (k.rightToLeft ? 0x10 : 0) |
+                         (k.depth == 32 || (grey && k.depth == 16) ? 8 : k.depth == 16 && !mapped ? 1 : 0));
+    for (int i = 0; i < k.idLength; ++i)
+        f.push_back(static_cast<std::uint8_t>('a' + i % 26));
+    for (int e = 0; e < k.mapLength; ++e) {
+        std::uint8_t stored[4];
+        for (int b = 0; b < mapBytes; ++b)
+            stored[b] = Hash(seed + 77, static_cast<unsigned>(e * 4 + b));
+        f.insert(f.end(), stored, stored + mapBytes);
+        map.resize(map.size() + 3);
+        Colour(stored, mapBytes, &map[map.size() - 3]);
     }
     return f;
+}
+
+// After the pixels, when the kind has them: a 495-byte extension area (its size first) and the footer pointing to it.
+void Finish(Bytes& f, const TargaKind& k)
+{
+    if (!k.footer)
+        return;
+    const auto at = static_cast<std::uint32_t>(f.size());
+    f.resize(at + 495), f[at] = 0xEF, f[at + 1] = 0x01;
+    for (int i = 0; i < 4; ++i)
+        f.push_back(static_cast<std::uint8_t>(at >> 8 * i));
+    const char footer[] = "\0\0\0\0TRUEVISION-XFILE."; // the developer area's offset, then the signature
+    f.insert(f.end(), footer, footer + sizeof footer);
+}
+
+} // namespace
+
+Bytes MakeTarga(int width, int height, const Bytes& topDownRows, const TargaKind& kind)
+{
+    Bytes map, f = Start(width, height, kind, 0, map);
+    const std::size_t row = static_cast<std::size_t>(width) * 3;
+    for (int r = 0; r < height; ++r) {
+        const auto from = topDownRows.begin() + static_cast<std::ptrdiff_t>((kind.topFirst ? r : height - 1 - r) * row);
+        f.insert(f.end(), from, from + static_cast<std::ptrdiff_t>(row));
+    }
+    return Finish(f, kind), f;
 }
 
 std::vector<Bytes> WriteFrames(const TempDir& dir, int n, int width, int height)
@@ -215,22 +240,9 @@ int RunAsUnprivileged(const std::function<int()>& body)
 
 HandTarga MakeAnyTarga(int width, int height, const TargaKind& k, unsigned seed)
 {
-    const int pb = (k.depth + 7) / 8, mapBytes = (k.mapBits + 7) / 8;
+    const int pb = (k.depth + 7) / 8;
     const bool mapped = (k.type & 7) == 1, grey = (k.type & 7) == 3, rle = (k.type & 8) != 0;
-    Bytes f = Header(k.idLength, k.type, k.mapFirst, k.mapLength, k.mapBits, width, height, k.depth,
-                     (k.topFirst ? 0x20 : 0) | (k.rightToLeft ? 0x10 : 0) |
-                         (k.depth == 32 || (grey && k.depth == 16) ? 8 : k.depth == 16 && !mapped ? 1 : 0));
-    for (int i = 0; i < k.idLength; ++i)
-        f.push_back(static_cast<std::uint8_t>('a' + i % 26));
-    Bytes map; // blue, green, red of each entry
-    for (int e = 0; e < k.mapLength; ++e) {
-        std::uint8_t stored[4];
-        for (int b = 0; b < mapBytes; ++b)
-            stored[b] = Hash(seed + 77, static_cast<unsigned>(e * 4 + b));
-        f.insert(f.end(), stored, stored + mapBytes);
-        map.resize(map.size() + 3);
-        Colour(stored, mapBytes, &map[map.size() - 3]);
-    }
+    Bytes map, f = Start(width, height, k, seed, map);
 
     // The stored pixels in file order, and what each shows.
     const int n = width * height;
@@ -277,14 +289,7 @@ HandTarga MakeAnyTarga(int width, int height, const TargaKind& k, unsigned seed)
             i += run;
         }
     }
-    if (k.footer) { // a 495-byte extension area (its size first), and the footer that points to it
-        const auto at = static_cast<std::uint32_t>(f.size());
-        f.resize(at + 495), f[at] = 0xEF, f[at + 1] = 0x01;
-        for (int i = 0; i < 4; ++i)
-            f.push_back(static_cast<std::uint8_t>(at >> 8 * i));
-        const char footer[] = "\0\0\0\0TRUEVISION-XFILE."; // the developer area's offset, then the signature
-        f.insert(f.end(), footer, footer + sizeof footer);
-    }
+    Finish(f, k);
 
     // Stored rows go where the origin puts them, pixels where the direction does.
     HandTarga t{std::move(f), Bytes(shown.size())};

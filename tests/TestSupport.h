@@ -34,16 +34,6 @@ void WriteFile(const std::string& path, const Bytes& bytes);
 // column, channel and seed, so swapped channels, rows or columns show.
 Bytes PatternPixels(int width, int height, unsigned seed = 0);
 
-struct TargaOptions {
-    bool topFirst = false;       // descriptor bit 5
-    std::uint8_t idLength = 0;   // bytes of image-ID field to add
-    std::uint16_t colorMapLength = 0; // entries of 24-bit colour map to add
-    bool tga2Footer = false;     // a TGA 2.0 footer after the pixels
-};
-
-// An uncompressed 24-bit Targa file of the picture given by topDownRows (top row first).
-Bytes MakeTarga(int width, int height, const Bytes& topDownRows, const TargaOptions& options = {});
-
 // Any kind of Targa file, made by hand from the format's definition.
 struct TargaKind {
     std::uint8_t type = 2;        // 1, 2, 3, or 9, 10, 11 for run-length
@@ -63,6 +53,9 @@ struct HandTarga {
 // A width x height picture of the kind, whose stored pixels come in runs of 150 equal pixels, then pairs, then single
 // ones, crossing rows; run-length types store them in both kinds of packet, runs of up to 128.
 HandTarga MakeAnyTarga(int width, int height, const TargaKind& kind, unsigned seed = 0);
+// An uncompressed 24-bit Targa file of the picture given by topDownRows (top row first), with the kind's ID field,
+// colour map, origin and footer.
+Bytes MakeTarga(int width, int height, const Bytes& topDownRows, const TargaKind& kind = {});
 
 
 // n pattern pictures of width x height written to dir as f000.tga, f001.tga, ...; answers the pictures.

@@ -77,24 +77,6 @@ extern "C" void Before(int) {}
 
 } // namespace
 
-// A watch takes every stop signal and, when it ends, gives each back the handler it had, its own one.
-TEST(StopSignals, EachSignalsHandlerFromBeforeTheWatchComesBackWhenItEnds)
-{
-    const int signals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
-    const auto handler = [](int s) { struct sigaction a {}; return ::sigaction(s, nullptr, &a), a.sa_handler; };
-    struct sigaction outside[std::size(signals)];
-    for (std::size_t i = 0; i < std::size(signals); ++i)
-        ::sigaction(signals[i], nullptr, &outside[i]), std::signal(signals[i], i % 2 ? SIG_IGN : Before);
-    {
-        const StopSignals watch; // that it takes each signal shows in the program stopped by each
-        EXPECT_THROW(StopSignals{}, std::logic_error);
-    }
-    for (std::size_t i = 0; i < std::size(signals); ++i) {
-        EXPECT_EQ(handler(signals[i]), i % 2 ? SIG_IGN : Before) << signals[i];
-        ::sigaction(signals[i], &outside[i], nullptr);
-    }
-}
-
 TEST(Batch, CommandLineErrorsWriteNothingAndARunBuildsTheMovieTheWindowWould)
 {
     TempDir frames, outDir;
@@ -160,8 +142,22 @@ TEST(Batch, CommandLineErrorsWriteNothingAndARunBuildsTheMovieTheWindowWould)
 }
 
 // Every stop signal ends the run as Ctrl-C does, the movie indexed with the frames it says it holds and their sound.
-TEST(BatchProgram, StopSignalsKeepAnIndexedMovieWithItsSound)
+// The watch takes each signal and, when it ends, gives each back the handler it had, its own one.
+TEST(BatchProgram, StopSignalsKeepAnIndexedMovieWithItsSoundAndTheirHandlersComeBack)
 {
+    const int signals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
+    const auto handler = [](int s) { struct sigaction a {}; return ::sigaction(s, nullptr, &a), a.sa_handler; };
+    struct sigaction outside[std::size(signals)];
+    for (std::size_t i = 0; i < std::size(signals); ++i)
+        ::sigaction(signals[i], nullptr, &outside[i]), std::signal(signals[i], i % 2 ? SIG_IGN : Before);
+    {
+        const StopSignals watch; // that it takes each signal shows in the program stopped by each
+        EXPECT_THROW(StopSignals{}, std::logic_error);
+    }
+    for (std::size_t i = 0; i < std::size(signals); ++i) {
+        EXPECT_EQ(handler(signals[i]), i % 2 ? SIG_IGN : Before) << signals[i];
+        ::sigaction(signals[i], &outside[i], nullptr);
+    }
     TempDir home, many;
     const std::string out = home.file("stopped.avi");
     WriteFrames(many, 300, 320, 240);
@@ -246,7 +242,8 @@ TEST(BatchProgram, OnATerminalABarCountsTheFramesWritten)
 
 // --quality, --keyframe-every and --datarate read as TextValue reads, rounded half to even: the quality of 0 to 100
 // in hundredths, key frames never negative, at most 4194303 KB/s (32 bits of bytes); an option not given: no change.
-TEST(BatchHost, TheCompressorsSettingsAreTheOptionsScaledAndClamped)
+// The time left on the bar, to the nearest second, halves up.
+TEST(BatchHost, TheCompressorsSettingsAreTheOptionsScaledAndClampedAndTimeLeftIsToTheSecond)
 {
     const std::tuple<const char*, const char*, const char*, std::uint32_t, std::uint32_t, std::uint32_t> rows[] = {
         {"55", "", "", 5500, 7, 7}, {"150", "-4", "-5", 10000, 0, 0}, {"-3", "2.5", "4194303", 0, 2, 4194303u * 1024},
@@ -268,11 +265,6 @@ TEST(BatchHost, TheCompressorsSettingsAreTheOptionsScaledAndClamped)
                   std::tuple(0x73646976u /* "vids" */, codec.fccHandler, q, k, bytes, ""))
             << quality << " " << keys << " " << rate;
     }
-}
-
-// The time left on the bar, to the nearest second, halves up.
-TEST(BatchHost, TimeLeftIsMinutesAndSecondsUnderAnHourAndHoursFromOne)
-{
     const std::pair<double, const char*> cases[] = {
         {0, "0:00"}, {0.49, "0:00"}, {59.5, "1:00"}, {599.4, "9:59"}, {3599.4, "59:59"},
         {3599.5, "1:00:00"}, {3600, "1:00:00"}, {36061, "10:01:01"}, {360000, "100:00:00"}};

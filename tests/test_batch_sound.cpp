@@ -3,7 +3,6 @@
 #include "AviMovieReader.h"
 #include "BatchRun.h"
 #include "TestSupport.h"
-#include "WaveFormat.h"
 
 extern "C" {
 #include <libavformat/avformat.h>
@@ -100,15 +99,4 @@ TEST(BatchSound, EveryKindIsKeptSampleForSampleAtAnExactRateOrRefusedBeforeAnyth
         EXPECT_EQ(std::tuple(r.code, r.err, std::filesystem::exists(none)),
                   std::tuple(1, "reelcast-batch: The sound file " + wavs + name + " " + says + "\n", false));
     }
-}
-
-// The sound stream's format: plain, or extensible to keep a channel mask, its sub-format GUID that of the plain tag.
-TEST(BatchSound, TheStreamFormatRecordIsPlainOrExtensibleByteForByte)
-{
-    std::uint8_t out[wav::kExtensibleFormatSize];
-    const std::size_t six = wav::PutWaveFormat({1, 6, 48000, 864000, 18, 24, 0x3F}, out);
-    EXPECT_EQ(Bytes(out, out + six), (Bytes{0xFE, 0xFF, 6, 0, 0x80, 0xBB, 0, 0, 0, 0x2F, 0x0D, 0, 18, 0, 24, 0, 22, 0, 24,
-                                            0, 0x3F, 0, 0, 0, 1, 0, 0, 0, 0, 0, 0x10, 0, 0x80, 0, 0, 0xAA, 0, 0x38, 0x9B, 0x71}));
-    const std::size_t plain = wav::PutWaveFormat({3, 2, 48000, 384000, 8, 32}, out);
-    EXPECT_EQ(Bytes(out, out + plain), (Bytes{3, 0, 2, 0, 0x80, 0xBB, 0, 0, 0, 0xDC, 5, 0, 8, 0, 32, 0, 0, 0}));
 }

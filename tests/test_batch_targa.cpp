@@ -20,6 +20,9 @@ std::string Shot(int i) { return (i < 10 ? "shot000" : "shot00") + std::to_strin
 
 } // namespace
 
+// The look at the sequence tells its kinds, unreadable files, other sizes and gaps (five of each) before anything is
+// written. A frame number is the digits ending a name's stem, at most 18; numbers of one prefix (letter case aside) and
+// one width are compared, leading zeros kept; the count missing stops at its largest. Counts group thousands.
 TEST(BatchTarga, TheLookAtTheSequenceReportsGapsUnreadableFilesAndOtherSizesBeforeAnythingIsWritten)
 {
     TempDir frames, outDir;
@@ -65,20 +68,14 @@ TEST(BatchTarga, TheLookAtTheSequenceReportsGapsUnreadableFilesAndOtherSizesBefo
                          "shot0005 missing; shot0007 missing; shot0009 missing; and 3 more\n"
                          "reelcast-batch: 7 of 9 files could not be read and repeat the frame before them: " +
                          shortOnes + "and 2 more\n");
-}
-
-// A frame number is the digits ending a name's stem, at most 18 of them. Numbers of one prefix (letter case aside)
-// and one width are compared, leading zeros kept; the count missing stops at its largest. Counts group thousands.
-TEST(BatchTarga, FrameNumbersOfUpTo18DigitsAreComparedAndLongerOnesAreNone)
-{
-    TempDir frames, wide;
+    TempDir numbered, wide;
     const std::string zeros(18, '0'), nines(18, '9');
     const std::vector<std::string> stems = {"a" + zeros, "a" + nines, "b" + nines + "7", "b" + nines + "9",
                                             "c99999999999999999997", "c99999999999999999999", "D0009", "d0012",
                                             "e1", "e3"};
     for (const std::string& stem : stems)
-        WriteFile(frames.file(stem + ".tga"), Bytes{});
-    const batch::SequenceScan scan = batch::ScanSequence(frames.path().string());
+        WriteFile(numbered.file(stem + ".tga"), Bytes{});
+    const batch::SequenceScan scan = batch::ScanSequence(numbered.path().string());
     EXPECT_EQ(std::tuple(scan.files, scan.unreadable.count, scan.unreadable.first[0], scan.missing, scan.gaps.first),
               std::tuple(10, 10, "a" + zeros + ".tga (too short for a Targa header)", 999999999999999998 + 2 + 1,
                          std::vector<std::string>{"a000000000000000001\u2013a999999999999999998 missing",

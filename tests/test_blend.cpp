@@ -18,9 +18,10 @@ class FrameBlendBy : public testing::TestWithParam<FrameBlend::Method> {};
 INSTANTIATE_TEST_SUITE_P(, FrameBlendBy, testing::Values(FrameBlend::Method::Tables, FrameBlend::Method::Polynomials),
                          [](const auto& info) { return testing::PrintToString(info.param); });
 
-// Every pair of byte values, and a third picture for a count that is no power of two: each result is the exact
-// sRGB curve's value in double precision rounded to nearest, or the other way only within 0.03 of halfway.
-TEST_P(FrameBlendBy, AveragesInLinearLightRoundedAsTheExactCurve)
+// Every pair of byte values, and a third picture for a count that is no power of two: each result is the exact sRGB
+// curve's value rounded to nearest, or the other way only within 0.03 of halfway. Identical pictures come back exactly;
+// no columns or rows, another size or depth, too few bytes or one past the most: refused, the sums untouched.
+TEST_P(FrameBlendBy, AveragesInLinearLightRoundedAsTheExactCurveAndRefusesOtherPictures)
 {
     const auto linear = [](double c) { return c /= 255, c <= 0.04045 ? c / 12.92 : std::pow((c + 0.055) / 1.055, 2.4); };
     const auto encoded = [](double l) { return 255 * (l <= 0.0031308 ? 12.92 * l : 1.055 * std::pow(l, 1 / 2.4) - 0.055); };
@@ -46,17 +47,11 @@ TEST_P(FrameBlendBy, AveragesInLinearLightRoundedAsTheExactCurve)
         }
         EXPECT_EQ(wrong, 0) << group.size() << " pictures";
     }
-}
-
-// No columns or rows, another size or depth, too few bytes or one past the most: refused, the sums untouched.
-TEST_P(FrameBlendBy, IdenticalPicturesComeBackExactlyAndOthersAreRefused)
-{
-    FrameImage colours{16, 16, 24, {}, {}}, out; // every byte value in every channel, no two pixels alike
+    FrameImage colours{16, 16, 24, {}, {}}; // every byte value in every channel, no two pixels alike
     for (int i = 0; i < 256; ++i)
         colours.Bits.insert(colours.Bits.end(), {std::uint8_t(i), std::uint8_t(255 - i), std::uint8_t(i * 97)});
     const FrameImage refused[] = {{16, 15, 24, {}, Bytes(720)}, {15, 16, 24, {}, Bytes(720)},
                                   {16, 16, 32, {}, Bytes(1024)}, {16, 16, 24, {}, Bytes(767)}};
-    FrameBlend blend(GetParam());
     blend.Start();
     EXPECT_FALSE(blend.Result(out)) << "no picture yet";
     for (int n : {1, 5, 25, 64, FrameBlend::kMaxCount}) {

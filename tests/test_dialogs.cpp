@@ -171,25 +171,9 @@ TEST(AviSaveOptionsDialog, ChoosesRemembersAndCancels)
                          AVICOMPRESSF_VALID | AVICOMPRESSF_KEYFRAMES | AVICOMPRESSF_DATARATE));
 }
 
-TEST(WriteFileBuffer, WritesEachLayoutOverThePreparedBufferOrRefusesAndKeepsIt)
-{
-    const std::string prepared = PreparedFileBuffer(), longest = std::string("/").append(258, 'n');
-    EXPECT_EQ(prepared, "\0"s + std::string(259, ' '));
-    std::string buffer = prepared;
-    EXPECT_TRUE(WriteFileBuffer(buffer, {longest}, false));
-    EXPECT_EQ(std::tuple(buffer, NameBeforeNul(buffer)), std::tuple(longest + "\0"s, longest)) << "the whole buffer";
-    const std::tuple<const char*, std::vector<std::string>, bool> refused[] = {
-        {"name too long", {longest + "n"}, false}, {"several in one", {"/a/x", "/a/y"}, false}, {"none", {}, false}};
-    for (const auto& [what, names, multiselect] : refused) {
-        std::string buffer = prepared;
-        EXPECT_FALSE(WriteFileBuffer(buffer, names, multiselect)) << what;
-        EXPECT_EQ(buffer, prepared) << what;
-    }
-}
-
 // The window only saves; the object also opens, and its record carries the settings and the chosen filter from one
 // dialog to the next.
-TEST(FileCommonDialog, HandsItsRecordToEachDialogAndReadsTheNamesBack)
+TEST(FileCommonDialog, HandsItsRecordToEachDialogAndWritesTheNamesBackIntoItsBuffer)
 {
     FileCommonDialog dialog;
     QWidget owner;
@@ -222,6 +206,19 @@ TEST(FileCommonDialog, HandsItsRecordToEachDialogAndReadsTheNamesBack)
     answer = {};
     EXPECT_EQ(dialog.GetFileSaveName(), PreparedFileBuffer()) << "cancelled";
     EXPECT_TRUE(asked.back().save);
+    // The buffer takes a name that fills it; one too long, several in one or none leave it as prepared.
+    const std::string prepared = PreparedFileBuffer(), longest = std::string("/").append(258, 'n');
+    EXPECT_EQ(prepared, "\0"s + std::string(259, ' '));
+    std::string buffer = prepared;
+    EXPECT_TRUE(WriteFileBuffer(buffer, {longest}, false));
+    EXPECT_EQ(std::tuple(buffer, NameBeforeNul(buffer)), std::tuple(longest + "\0"s, longest)) << "the whole buffer";
+    const std::tuple<const char*, std::vector<std::string>, bool> refused[] = {
+        {"name too long", {longest + "n"}, false}, {"several in one", {"/a/x", "/a/y"}, false}, {"none", {}, false}};
+    for (const auto& [what, names, multiselect] : refused) {
+        std::string buffer = prepared;
+        EXPECT_FALSE(WriteFileBuffer(buffer, names, multiselect)) << what;
+        EXPECT_EQ(buffer, prepared) << what;
+    }
 }
 
 // The build asks before it replaces a movie; the dialog must not ask too.

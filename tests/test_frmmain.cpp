@@ -100,9 +100,10 @@ TEST_F(FrmMainTest, TheWindowKeepsItsMoviesBesideItsBuildTreeElseInTheUsersFolde
               std::tuple(true, unsigned{vbExclamation}, "Reelcast"));
 }
 
-// Every control in its place (pixels at 96 dots per inch), with its text, face and focus order; a path box shows its
-// path's end once a path is put in it or the focus leaves it for where the user put it; a picker fills its box or
-// changes nothing. The hidden picture box hands on the bitmap, and names a file it cannot decode.
+// Every control in its place (pixels at 96 dots per inch), with its text, face and focus order; at 100 %, 150 % and
+// 200 % the help text's four lines as far apart as at 100 %. A path box shows its path's end once a path is put in it
+// or the focus leaves it for where the user put it; a picker fills its box or changes nothing. The hidden picture box
+// hands on the bitmap, and names a file it cannot decode.
 TEST_F(FrmMainTest, ControlsKeepTheirPlacesTextsFacesAndOrderPickersFillTheirBoxAndLoadPicNamesTheBitmap)
 {
     FrmMain w(a, a);
@@ -136,6 +137,30 @@ TEST_F(FrmMainTest, ControlsKeepTheirPlacesTextsFacesAndOrderPickersFillTheirBox
         if (next->focusPolicy() & Qt::TabFocus)
             order << next->objectName();
     EXPECT_EQ(order.join(' '), "TxtDir CmdBrowse TxtOut CmdBrowse2 txtFps ChkF TxtW TxtH CmdCreate");
+    const QRect help(w.Frame2->mapTo(&w, w.Label6->geometry().topLeft()), w.Label6->size());
+    std::vector<double> topsAtFull;
+    for (const qreal dpr : {1.0, 1.5, 2.0}) {
+        SCOPED_TRACE(testing::Message() << "scale " << dpr);
+        QImage image((QSizeF(w.size()) * dpr).toSize(), QImage::Format_RGB32);
+        image.setDevicePixelRatio(dpr);
+        image.fill(Qt::white);
+        w.render(&image);
+        const QRect pixels = QRectF(QPointF(help.topLeft()) * dpr, QSizeF(help.size()) * dpr).toRect();
+        // Where each run of pixel rows holding ink starts, in the window's pixels: a line of the help text each.
+        std::vector<double> tops;
+        for (int y = pixels.top(), inked = 0; y <= pixels.bottom(); ++y) {
+            const int above = std::exchange(inked, 0);
+            for (int x = pixels.left(); x <= pixels.right(); ++x)
+                inked |= qGray(image.pixel(x, y)) < 160;
+            if (inked && !above)
+                tops.push_back((y - pixels.top()) / dpr);
+        }
+        ASSERT_EQ(tops.size(), 4u) << "four lines, none touching the next";
+        if (dpr == 1.0)
+            topsAtFull = tops;
+        for (std::size_t i = 1; i < tops.size(); ++i)
+            EXPECT_NEAR(tops[i] - tops[i - 1], topsAtFull[i] - topsAtFull[i - 1], 1.0) << "below line " << i;
+    }
 
     const QString longPath = QString("/a/very/long/way/down").repeated(8);
     w.show();
@@ -197,34 +222,4 @@ TEST_F(FrmMainTest, ControlsKeepTheirPlacesTextsFacesAndOrderPickersFillTheirBox
     EXPECT_THAT([&] { w.loadPic(broken, false, false, true); },
                 testing::Throws<FileError>(testing::Property(&FileError::path, broken)));
     EXPECT_EQ(w.imL->picture().size(), QSize(5, 3)) << "the picture shown stays";
-}
-
-// At 100 %, 150 % and 200 % the help text's four lines are as far apart as at 100 %.
-TEST_F(FrmMainTest, HelpLinesStayApartAtEveryScale)
-{
-    FrmMain w(a, a);
-    const QRect help(w.Frame2->mapTo(&w, w.Label6->geometry().topLeft()), w.Label6->size());
-    std::vector<double> topsAtFull;
-    for (const qreal dpr : {1.0, 1.5, 2.0}) {
-        SCOPED_TRACE(testing::Message() << "scale " << dpr);
-        QImage image((QSizeF(w.size()) * dpr).toSize(), QImage::Format_RGB32);
-        image.setDevicePixelRatio(dpr);
-        image.fill(Qt::white);
-        w.render(&image);
-        const QRect pixels = QRectF(QPointF(help.topLeft()) * dpr, QSizeF(help.size()) * dpr).toRect();
-        // Where each run of pixel rows holding ink starts, in the window's pixels: a line of the help text each.
-        std::vector<double> tops;
-        for (int y = pixels.top(), inked = 0; y <= pixels.bottom(); ++y) {
-            const int above = std::exchange(inked, 0);
-            for (int x = pixels.left(); x <= pixels.right(); ++x)
-                inked |= qGray(image.pixel(x, y)) < 160;
-            if (inked && !above)
-                tops.push_back((y - pixels.top()) / dpr);
-        }
-        ASSERT_EQ(tops.size(), 4u) << "four lines, none touching the next";
-        if (dpr == 1.0)
-            topsAtFull = tops;
-        for (std::size_t i = 1; i < tops.size(); ++i)
-            EXPECT_NEAR(tops[i] - tops[i - 1], topsAtFull[i] - topsAtFull[i - 1], 1.0) << "below line " << i;
-    }
 }

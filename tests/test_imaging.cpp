@@ -86,12 +86,13 @@ Bytes Riff(std::initializer_list<std::pair<const char*, Bytes>> chunks)
 
 } // namespace
 
-// Targa -> frame -> bitmap -> the window's direct read, byte for byte; one frame for all, as in a run.
-TEST(TargaToBitmap, EveryStepHoldsThePictureByteForByte)
+// Targa -> frame -> bitmap -> the window's direct read, byte for byte; one frame for all, as in a run. A read of rows
+// that meets the file's end fails, with no stale error left to be told as its reason.
+TEST(TargaToBitmap, EveryStepHoldsThePictureByteForByteAndReadsPastTheEndFail)
 {
     // Fillers of 0, 1, 1, 3, 2 bytes; more rows than one scattered read takes; an ID field, a map, a footer (FFmpeg's).
-    const std::tuple<int, int, TargaOptions> cases[] = {{4, 3, {}}, {5, 1100, {}}, {5, 4, {false, 17, 0, false}},
-                                                        {7, 1, {false, 0, 3, false}}, {6, 2, {true, 12, 0, true}}};
+    const std::tuple<int, int, TargaKind> cases[] = {{4, 3, {}}, {5, 1100, {}}, {5, 4, {.idLength = 17}},
+        {7, 1, {.mapBits = 24, .mapLength = 3}}, {6, 2, {.topFirst = true, .idLength = 12, .footer = true}}};
     TempDir dir;
     const std::string tga = dir.file("f.tga"), bmp = dir.file("f.tga.bmp");
     FrameImage image;
@@ -99,7 +100,7 @@ TEST(TargaToBitmap, EveryStepHoldsThePictureByteForByte)
     for (const auto& [w, h, o] : cases) {
         const Bytes picture = PatternPixels(w, h, static_cast<unsigned>(w + h));
         Bytes targa = MakeTarga(w, h, picture, o);
-        if (o.colorMapLength == 0) // a map's first index and entry size mean nothing without entries
+        if (o.mapLength == 0) // a map's first index and entry size mean nothing without entries
             targa[5] = targa[7] = 24;
         WriteFile(tga, targa);
         image.Palette.assign(1024, 9);
@@ -123,10 +124,19 @@ TEST(TargaToBitmap, EveryStepHoldsThePictureByteForByte)
     }
     WriteFile(bmp, Bytes(good.begin(), good.end() - 1));
     EXPECT_EQ(ReadDirect(bmp), DirectRead()) << "a byte short";
+    WriteFile(dir.file("f"), {1, 2, 3, 4, 5, 6, 7, 8, 9, 10});
+    const fileio::File file = fileio::File::OpenForReading(dir.file("f"));
+    std::uint8_t rows[8] = {};
+    for (const bool reversed : {false, true}) {
+        errno = EINTR; // a braced tuple reads errno after the call
+        EXPECT_EQ((std::tuple{ReadRows(file, rows, 4, 2, 4, reversed), errno}), std::tuple(false, 0)) << reversed;
+    }
 }
 
 // The kept file takes the next bitmap unless it became a link, a second name or a pipe; a retired link is not kept.
-TEST(WriteBMP, NeverWritesThroughADirectoryOrALinkAndKeepsOneRetiredFileUntilReleased)
+// A kept bitmap whose owner (the number in its name) is gone, after a crash, is swept before a run; a living
+// process's, this one's among them, is left, and so is anything not named quite so, or that is no plain file.
+TEST(KeptBitmap, NeverWrittenThroughADirectoryOrALinkKeptUntilReleasedAndSweptOnlyOnceItsOwnerIsGone)
 {
     TempDir dir, elsewhere;
     Notice why;
@@ -137,7 +147,8 @@ TEST(WriteBMP, NeverWritesThroughADirectoryOrALinkAndKeepsOneRetiredFileUntilRel
     EXPECT_EQ((Said{write(elsewhere.file("d.bmp")), write(dir.file("a.bmp"))}),
               (Said{"cannot write the bitmap file: a directory has that name", "done"}));
     EXPECT_TRUE(fileio::IsRegularFile(dir.file("a.bmp")) && std::filesystem::exists(elsewhere.file("d.bmp/keep")));
-    const std::string hidden = ".reelcast-" + std::to_string(::getpid()) + ".bmp.part", kept = dir.file(hidden);
+    const auto keptOf = [](const std::string& owner) { return ".reelcast-" + owner + ".bmp.part"; };
+    const std::string hidden = keptOf(std::to_string(::getpid())), kept = dir.file(hidden);
     ASSERT_EQ(RetireBMP(dir.file("a.bmp")), 0);
     ASSERT_EQ(Names(dir), std::vector<std::string>{hidden});
     // The kept, longer file takes the next bitmap: what a fresh file holds.
@@ -164,22 +175,14 @@ TEST(WriteBMP, NeverWritesThroughADirectoryOrALinkAndKeepsOneRetiredFileUntilRel
     ASSERT_TRUE(RetireBMP(dir.file("b.bmp")) == 0 && ReleaseRetiredBMP(failed) == 0 &&
                 ::symlink(victim.c_str(), dir.file("l.bmp").c_str()) == 0 && RetireBMP(dir.file("l.bmp")) == 0);
     EXPECT_EQ(std::tuple(Names(dir), ReadFile(victim)), std::tuple(Said{}, Bytes(100, 0x5A)));
-}
-
-// A kept bitmap whose owner (the number in its name) is gone, after a crash, is swept before a run; a living
-// process's, this one's among them, is left, and so is anything not named quite so, or that is no plain file.
-TEST(RemoveOrphanedBMPs, SweepsOnlyTheKeptBitmapsOfProcessesThatAreGone)
-{
-    const auto kept = [](const std::string& owner) { return ".reelcast-" + owner + ".bmp.part"; };
-    const std::string gone = kept("999999999"); // past the most process numbers a system gives (2^22)
-    Said left = {kept(std::to_string(::getpid())), kept(std::to_string(::getppid())), kept("1"), kept(""), kept("0"),
-                 kept("99999999x"), kept("+99999999"), kept(" 99999999"), kept("0999999999"), "_" + gone.substr(1),
-                 "x" + gone, gone + "x", gone.substr(0, 19) + "_bmp.part", gone.substr(0, 23)};
-    TempDir dir;
+    const std::string gone = keptOf("999999999"); // past the most process numbers a system gives (2^22)
+    Said left = {hidden, keptOf(std::to_string(::getppid())), keptOf("1"), keptOf(""), keptOf("0"), keptOf("99999999x"),
+                 keptOf("+99999999"), keptOf(" 99999999"), keptOf("0999999999"), "_" + gone.substr(1), "x" + gone,
+                 gone + "x", gone.substr(0, 19) + "_bmp.part", gone.substr(0, 23)};
     for (const std::string& name : left)
         WriteFile(dir.file(name), {1});
     WriteFile(dir.file(gone), {1});
-    left.push_back(kept("999999998")); // a link, to the file that goes
+    left.push_back(keptOf("999999998")); // a link, to the file that goes
     ASSERT_EQ(::symlink(gone.c_str(), dir.file(left.back()).c_str()), 0);
     RemoveOrphanedBMPs(dir.path().string());
     EXPECT_NO_THROW(RemoveOrphanedBMPs(dir.file("missing")));
@@ -188,7 +191,8 @@ TEST(RemoveOrphanedBMPs, SweepsOnlyTheKeptBitmapsOfProcessesThatAreGone)
 }
 
 // Each refusal is reported to the caller, not shown, naming the file; the bitmap loaded before stays, colour table too.
-TEST(cDIB, FilesItCannotTakeAreReportedAndThePreviousBitmapStays)
+// No header makes cDIB or the direct read read or allocate past the file (and fuzzing finds, tests/data/regress/).
+TEST(cDIB, FilesAndHeadersItCannotTakeAreReportedAndThePreviousBitmapStays)
 {
     TempDir dir;
     const Bytes previous = Dib(5, 3, 24, 58, 0, 48);
@@ -213,48 +217,42 @@ TEST(cDIB, FilesItCannotTakeAreReportedAndThePreviousBitmapStays)
         return told("ok.bmp", "File is locked - cannot access" + at("ok.bmp")) && ::setrlimit(RLIMIT_NOFILE, &none) == 0 &&
                told("other.bmp", fileio::ErrorText(EMFILE), vbInformation);
     }), 1);
-    EXPECT_TRUE(boxes.shown().empty());
     EXPECT_EQ(Bytes(dib.PointerToBits(), dib.PointerToBits() + 48), Bytes(previous.begin() + 58, previous.end()));
     EXPECT_EQ(Bytes(dib.PointerToBitmapInfo(), dib.PointerToBitmapInfo() + dib.SizeBitmapInfo()),
               Bytes(previous.begin() + 14, previous.begin() + 58));
-}
 
-// No header makes cDIB or the direct read read or allocate past the file (and fuzzing finds, tests/data/regress/).
-TEST(cDIB, HeadersThatCannotDescribeTheBitmapAreRefusedAndNothingIsTaken)
-{
-    Bytes tiny = Dib(1, 1, 24, 54, 0, 0), past = Dib(2, 2, 24, 54, 16, 16), none = past;
-    tiny.resize(20), past[13] = 0x7F, none[10] = 14; // pixels past the end, or in place of the info block
+    Bytes tiny = Dib(1, 1, 24, 54, 0, 0), past = Dib(2, 2, 24, 54, 16, 16), noInfo = past;
+    tiny.resize(20), past[13] = 0x7F, noInfo[10] = 14; // pixels past the end, or in place of the info block
     const std::string shorter = "the bitmap file is shorter than its header says (",
                       overflows = "the bitmap's pixel data size overflows", empty = "the bitmap has no pixel data (size ";
     std::vector<std::pair<std::string, Bytes>> cases = {
         {shorter + "60 bytes, 2147483686 needed)", Dib(4, 4, 24, 54, 0x7FFFFFF0, 6)},
-        {shorter + "70 bytes, 2130706502 needed)", past}, {"the bitmap's pixel data offset 14 is invalid", none},
+        {shorter + "70 bytes, 2130706502 needed)", past}, {"the bitmap's pixel data offset 14 is invalid", noInfo},
         {overflows, Dib(0x7FFFFFFF, 0x7FFFFFFF, 24, 54, 0, 6)}, {overflows, Dib(65536, 65536, 24, 54, 0, 6)},
         {empty + "-48)", Dib(4, -4, 24, 54, 0, 64)}, {empty + "-16)", Dib(4, 4, 24, 54, 0xFFFFFFF0, 64)},
         {empty + "0)", Dib(4, 0, 24, 54, 0, 64)}, {empty + "0)", tiny}};
     for (const auto& entry : std::filesystem::directory_iterator(REELCAST_TEST_DATA "/regress/fuzz_cdib"))
         cases.push_back({"", ReadFile(entry.path().string())});
     ASSERT_EQ(cases.size(), 11u) << "two inputs in tests/data/regress/fuzz_cdib";
-    TempDir dir;
     const std::string bad = dir.file("bad.bmp");
     for (const auto& [trouble, file] : cases) {
         WriteFile(bad, file);
-        cDIB dib;
-        Notice why;
-        const std::string said = Trouble(bad, [&] { dib.CreateFromFile(bad, why); });
+        cDIB fresh;
+        const std::string said = Trouble(bad, [&] { fresh.CreateFromFile(bad, why); });
         EXPECT_TRUE(said == trouble || (trouble.empty() && said != "done")) << said;
-        EXPECT_THROW(dib.PointerToBits(), std::out_of_range) << said;
+        EXPECT_THROW(fresh.PointerToBits(), std::out_of_range) << said;
         EXPECT_EQ(ReadDirect(bad), DirectRead()) << said;
     }
     const std::pair<FrameImage, const char*> frames[] = {{{4, 2, 8, Bytes(1024, 7), Bytes(8, 1)}, "Image format unsupported"},
         {{0, 2, 24, {}, {}}, "the picture has no pixels"},
         {{4, 2, 24, {}, Bytes(23, 1)}, "the picture holds fewer pixel bytes than its size needs"}};
     for (const auto& [frame, said] : frames) {
-        cDIB dib;
+        cDIB fresh;
         std::string why;
-        EXPECT_TRUE(!dib.CreateFromImage(frame, why) && why == said) << why;
-        EXPECT_THROW(dib.PointerToBits(), std::out_of_range) << said;
+        EXPECT_TRUE(!fresh.CreateFromImage(frame, why) && why == said) << why;
+        EXPECT_THROW(fresh.PointerToBits(), std::out_of_range) << said;
     }
+    EXPECT_TRUE(boxes.shown().empty());
 }
 
 // Headers, palette and rows fit in 2 GiB less a byte, as do a stream's frames; no pixels fit a file but no stream.
@@ -301,19 +299,6 @@ TEST(ResampleImage, TakesTheNearestPixelReadsOnPastTheEdgeThenZeroes)
     for (const int b : {1, 1, 2, 2, 3, 1, 1, 2, 2, 3, 3, 3, 0, 0, 0, 3, 3, 0, 0, 0, 0, 0, 0, 0, 0})
         pixels.insert(pixels.end(), 3, std::uint8_t(b));
     EXPECT_EQ(std::tuple(image.Width, image.Height, image.Bits), std::tuple(5, 5, pixels));
-}
-
-// A read of rows that meets the file's end fails, with no stale error left to be told as its reason.
-TEST(FileIO, ReadsPastTheEndFailWithoutAStaleError)
-{
-    TempDir dir;
-    WriteFile(dir.file("f"), {1, 2, 3, 4, 5, 6, 7, 8, 9, 10});
-    const fileio::File file = fileio::File::OpenForReading(dir.file("f"));
-    std::uint8_t rows[8] = {};
-    for (const bool reversed : {false, true}) {
-        errno = EINTR; // a braced tuple reads errno after the call
-        EXPECT_EQ((std::tuple{ReadRows(file, rows, 4, 2, 4, reversed), errno}), std::tuple(false, 0)) << reversed;
-    }
 }
 
 // A run's own folder goes under the runtime folder if it is usable, else the cache folder if one is named, else under

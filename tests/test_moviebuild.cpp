@@ -81,7 +81,7 @@ public:
     {
         for (int i = 0; i < n; ++i)
             pictures.push_back(PatternPixels(width, height, static_cast<unsigned>(i * 5 + 1))),
-                Put(i, MakeTarga(width, height, pictures.back(), {i % 2 == 1}));
+                Put(i, MakeTarga(width, height, pictures.back(), {.topFirst = i % 2 == 1}));
         ::chmod(frames.path().c_str(), 0777), ::chmod(outDir.path().c_str(), 0777); // for unprivileged children
     }
     // Runs action at the k-th yield: the run yields once before its loop and six times a frame.

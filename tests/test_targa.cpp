@@ -18,8 +18,9 @@ static Bytes RunLengthRow(Bytes packets)
     return packets.insert(packets.begin(), head.begin(), head.end()), packets;
 }
 
-// Every kind, depth and map entry size, turned every way; runs longer than a packet's 128 pixels cross rows.
-TEST(TargaReader, EveryKindByHandIsThePictureTheFormatDefines)
+// Every kind, depth and map entry size, turned every way; runs longer than a packet's 128 pixels cross rows. Hostile
+// files refused alike from file and memory, reading nothing past the bytes and keeping the picture held; kinds named.
+TEST(TargaReader, EveryKindByHandIsThePictureTheFormatDefinesAndHostileFilesAreRefusedWithTheirReason)
 {
     std::vector<TargaKind> kinds = {{2, 15}, {2, 16}, {2, 24}, {2, 32}, {3, 8}, {3, 16}, {1, 8, 15, 0, 256},
         {1, 8, 16, 0, 256}, {1, 8, 24, 0, 256}, {1, 8, 32, 0, 256}, {1, 8, 24, 17, 50} /* a first entry of 17 */,
@@ -46,11 +47,7 @@ TEST(TargaReader, EveryKindByHandIsThePictureTheFormatDefines)
                 EXPECT_TRUE(std::tuple(image.Width, image.Height, image.BitCount, image.Palette.empty(), image.Bits,
                                        again.Bits) == std::tuple(w, h, 24, true, t.picture, t.picture));
             }
-}
 
-// Refused alike from file and memory, reading nothing past the bytes and keeping the picture held; kinds named.
-TEST(TargaReader, HostileFilesAreRefusedWithTheirReasonAndNothingPastTheBufferIsRead)
-{
     const Bytes rle = MakeAnyTarga(37, 11, {10, 24}).file, plain = MakeAnyTarga(37, 11, {2, 24}).file,
                 mapped = MakeAnyTarga(37, 11, {1, 8, 24, 0, 256}).file;
     const auto with = [](Bytes b, std::initializer_list<std::pair<std::size_t, std::uint8_t>> changes) {
@@ -85,9 +82,6 @@ TEST(TargaReader, HostileFilesAreRefusedWithTheirReasonAndNothingPastTheBufferIs
         {with(plain, {{17, 0x40}}), interleaved}, {with(plain, {{17, 0x80}}), interleaved},
         {with(mapped, {{1, 0}}), "colour-mapped without a colour map"},
         {with(mapped, {{7, 12}}), "a colour map of 12-bit entries"}};
-    TempDir dir;
-    const std::string file = dir.file("h.tga");
-    targa::Reader reader;
     const FrameImage before{3, 2, 24, {}, PatternPixels(3, 2, 9)};
     FrameImage image = before;
     for (const auto& [bytes, says] : cases) {
@@ -100,8 +94,8 @@ TEST(TargaReader, HostileFilesAreRefusedWithTheirReasonAndNothingPastTheBufferIs
                   std::tuple(says, says, 3, 2, before.Bits));
     }
     // True colour, plain and run-length, is named in the batch's account of a sequence (test_batch_targa).
-    const std::pair<TargaKind, const char*> kinds[] = {{{3, 8}, "grey, 8-bit (type 3)"},
+    const std::pair<TargaKind, const char*> named[] = {{{3, 8}, "grey, 8-bit (type 3)"},
         {{9, 8, 24, 0, 16}, "run-length colour-mapped, 8-bit (type 9)"}, {{1, 16, 15, 0, 4}, "colour-mapped, 16-bit (type 1)"}};
-    for (const auto& [kind, name] : kinds)
+    for (const auto& [kind, name] : named)
         EXPECT_EQ(targa::KindName(TargaHeader::Parse(MakeAnyTarga(4, 4, kind).file.data())), name);
 }
