@@ -11,6 +11,8 @@
 #include <QCheckBox>
 #include <QDialogButtonBox>
 #include <QFileDialog>
+#include <QGridLayout>
+#include <QLabel>
 #include <QListWidget>
 #include <QMessageBox>
 #include <QPushButton>
@@ -149,6 +151,7 @@ TEST(AviSaveOptionsDialog, ChoosesRemembersAndCancels)
         EXPECT_EQ(std::get<8>(Controls(d)), "11110") << "a data rate overrules the quality";
         list->setCurrentRow(0);
         EXPECT_EQ(std::get<8>(Controls(d)), "00000") << "checked, but the compressor has no such settings";
+        EXPECT_EQ(d.findChild<QLabel*>("advice")->text().toStdString(), compressors[0].advice);
         list->setCurrentRow(fullRow);
     });
     EXPECT_EQ(std::tuple(chosen.fccHandler, chosen.dwKeyFrameEvery, chosen.dwBytesPerSecond, chosen.dwQuality,
@@ -165,6 +168,18 @@ TEST(AviSaveOptionsDialog, ChoosesRemembersAndCancels)
     AVICOMPRESSOPTIONS initial{0, full->fccHandler, 20000, 12345, 2048, AVICOMPRESSF_VALID, nullptr, 0, nullptr, 0, 0};
     AviSaveOptionsDialog shown(&owner, ICMF_CHOOSE_KEYFRAME, initial);
     EXPECT_EQ(Controls(shown), std::tuple(full->fccHandler, 100, 9999, 2, true, true, false, true, "11110"));
+    // Its grid: each control's row, column and spans, the rows not asked for out of sight; the chosen one's advice.
+    const auto* grid = shown.findChild<QGridLayout*>();
+    QStringList cells;
+    for (int i = 0, row, column, rows, columns; i < grid->count(); ++i) {
+        const QWidget* w = (grid->getItemPosition(i, &row, &column, &rows, &columns), grid->itemAt(i)->widget());
+        cells << QStringLiteral("%1 %2%3%4%5%6").arg(w->objectName().isEmpty() ? w->property("text").toString()
+            : w->objectName()).arg(row).arg(column).arg(rows).arg(columns).arg(w->isHidden() ? " hidden" : "");
+    }
+    EXPECT_EQ(cells.join(", "), "Compressor: 0013, compressors 1013, advice 2013, Quality: 100 3011, quality 3112, "
+              "keyFrameCheck 4011, keyFrames 4111, frames 4211, dataRateCheck 5011 hidden, dataRate 5111 hidden, "
+              "KB/sec 5211 hidden");
+    EXPECT_EQ(shown.findChild<QLabel*>("advice")->text().toStdString(), full->advice);
     const AVICOMPRESSOPTIONS o = shown.Options();
     EXPECT_EQ(std::tuple(o.fccType, o.fccHandler, o.dwKeyFrameEvery, o.dwBytesPerSecond, o.dwQuality, o.dwFlags),
               std::tuple(mmioStringToFOURCC("vids", 0), full->fccHandler, 9999u, 2048u, 10000u,
@@ -203,9 +218,17 @@ TEST(FileCommonDialog, HandsItsRecordToEachDialogAndWritesTheNamesBackIntoItsBuf
                          asked[1].filterIndex),
               std::tuple(false, false, 0x80004u, &owner, "Pick", "/home/u", ".tga", 2u, "*", 0u, 1u))
         << "the next dialog starts with the filter chosen last";
+    answer = {true, {"/home/u/x"}, 7}; // a filter past the list keeps the one chosen last
+    EXPECT_EQ(std::tuple(NameBeforeNul(dialog.GetFileOpenName(false)), r.nFilterIndex), std::tuple("/home/u/x", 2u));
     answer = {};
     EXPECT_EQ(dialog.GetFileSaveName(), PreparedFileBuffer()) << "cancelled";
     EXPECT_TRUE(asked.back().save);
+    // Several names of one folder: the folder, each name, a closing NUL; counted and read back, the root's too.
+    std::string several = PreparedFileBuffer(), root = several;
+    ASSERT_TRUE(WriteFileBuffer(several, {"/a/x", "/a/yy", "/a/z"}, true) && WriteFileBuffer(root, {"/x", "/y"}, true));
+    EXPECT_EQ(std::tuple(several.substr(0, 11), CountFiles(several), MultiFilename(several, 1), MultiFilename(several, 3),
+                         MultiFilename(several, 4), root.substr(0, 7), CountFiles(root), MultiFilename(root, 2)),
+              std::tuple("/a\0x\0yy\0z\0\0"s, 3, "/a/x", "/a/z", "", "/\0x\0y\0\0"s, 2, "/y"));
     // The buffer takes a name that fills it; one too long, several in one or none leave it as prepared.
     const std::string prepared = PreparedFileBuffer(), longest = std::string("/").append(258, 'n');
     EXPECT_EQ(prepared, "\0"s + std::string(259, ' '));

@@ -121,7 +121,7 @@ TEST_F(FrmMainTest, ControlsKeepTheirPlacesTextsFacesAndOrderPickersFillTheirBox
         {"Label5", {250, 58, 38, 17}, "Height:", Plain},           {"TxtH", {288, 56, 33, 21}, "384", Plain},
         {"CmdCreate", {8, 288, 73, 25}, "Create !", Plain},        {"Status", {88, 292, 257, 17}, "Ready.", Plain},
         {"PB", {8, 320, 337, 9}, nullptr, Plain},                  {"lblMail", {165, 336, 180, 17}, nullptr, Bold},
-        {"lblSite", {8, 336, 150, 17}, "reelcast.example.org", Bold}};
+        {"lblSite", {8, 336, 150, 17}, "reelcast.example.org", Bold}, {"imL", {8, 8, 32, 32}, nullptr, Plain}};
     for (const auto& [name, place, text, face] : controls) {
         SCOPED_TRACE(name);
         const QWidget* c = w.findChild<QWidget*>(name);
@@ -132,6 +132,11 @@ TEST_F(FrmMainTest, ControlsKeepTheirPlacesTextsFacesAndOrderPickersFillTheirBox
                   std::tuple(place, text ? text : "", WindowFontFamily(), face == Small ? 6.75 : 8.25, face == Bold,
                              face == Italic));
     }
+    // The bar dark red and empty, the hidden picture box grey, the links blue.
+    EXPECT_EQ(std::tuple(w.Barra->palette().color(QPalette::Window), w.Barra->autoFillBackground(), w.Barra->width(),
+                         w.imL->palette().color(QPalette::Window), w.imL->autoFillBackground(), w.imL->isHidden(),
+                         w.lblSite->palette().color(QPalette::WindowText), w.lblMail->palette().color(QPalette::WindowText)),
+              std::tuple(QColor(128, 0, 0), true, 0, QColor(128, 128, 128), true, true, QColor(0, 0, 255), QColor(0, 0, 255)));
     QStringList order;
     for (QWidget* next = w.PB->nextInFocusChain(); next != w.PB; next = next->nextInFocusChain())
         if (next->focusPolicy() & Qt::TabFocus)

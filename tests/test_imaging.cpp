@@ -90,7 +90,7 @@ Bytes Riff(std::initializer_list<std::pair<const char*, Bytes>> chunks)
 // that meets the file's end fails, with no stale error left to be told as its reason.
 TEST(TargaToBitmap, EveryStepHoldsThePictureByteForByteAndReadsPastTheEndFail)
 {
-    // Fillers of 0, 1, 1, 3, 2 bytes; more rows than one scattered read takes; an ID field, a map, a footer (FFmpeg's).
+    // Fillers of 0, 1, 1, 3, 2 bytes; more rows than one scattered read takes; an ID field, a map, a TGA 2.0 footer.
     const std::tuple<int, int, TargaKind> cases[] = {{4, 3, {}}, {5, 1100, {}}, {5, 4, {.idLength = 17}},
         {7, 1, {.mapBits = 24, .mapLength = 3}}, {6, 2, {.topFirst = true, .idLength = 12, .footer = true}}};
     TempDir dir;
@@ -113,15 +113,8 @@ TEST(TargaToBitmap, EveryStepHoldsThePictureByteForByteAndReadsPastTheEndFail)
         EXPECT_EQ(std::tuple(ReadFile(bmp), ReadDirect(bmp)),
                   std::tuple(BitmapFileOf(w, h, picture), DirectRead(true, w, h, stride, BitmapRows(w, h, image.Bits))));
     }
-    // A header field the direct read relies on changed, or a byte short: declined before rows are asked for.
+    // A byte short: declined before rows are asked for.
     const Bytes good = ReadFile(bmp);
-    for (const auto& [at, value] : {std::pair<std::size_t, std::uint8_t>(0, 'C'), {14, 56}, {18, 0}, {22, 0},
-                                    {25, 0x80}, {26, 2}, {28, 8}, {30, 1}, {10, 53}}) {
-        Bytes other = good;
-        other[at] = value;
-        WriteFile(bmp, other);
-        EXPECT_EQ(ReadDirect(bmp), DirectRead()) << "byte " << at;
-    }
     WriteFile(bmp, Bytes(good.begin(), good.end() - 1));
     EXPECT_EQ(ReadDirect(bmp), DirectRead()) << "a byte short";
     WriteFile(dir.file("f"), {1, 2, 3, 4, 5, 6, 7, 8, 9, 10});
@@ -230,10 +223,11 @@ TEST(cDIB, FilesAndHeadersItCannotTakeAreReportedAndThePreviousBitmapStays)
         {shorter + "70 bytes, 2130706502 needed)", past}, {"the bitmap's pixel data offset 14 is invalid", noInfo},
         {overflows, Dib(0x7FFFFFFF, 0x7FFFFFFF, 24, 54, 0, 6)}, {overflows, Dib(65536, 65536, 24, 54, 0, 6)},
         {empty + "-48)", Dib(4, -4, 24, 54, 0, 64)}, {empty + "-16)", Dib(4, 4, 24, 54, 0xFFFFFFF0, 64)},
-        {empty + "0)", Dib(4, 0, 24, 54, 0, 64)}, {empty + "0)", tiny}};
+        {empty + "0)", Dib(4, 0, 24, 54, 0, 64)}, {empty + "0)", tiny},
+        {empty + "0)", Bytes(tiny.begin(), tiny.begin() + 14)}, {"done", {}}}; // an empty file is told as no bitmap
     for (const auto& entry : std::filesystem::directory_iterator(REELCAST_TEST_DATA "/regress/fuzz_cdib"))
         cases.push_back({"", ReadFile(entry.path().string())});
-    ASSERT_EQ(cases.size(), 11u) << "two inputs in tests/data/regress/fuzz_cdib";
+    ASSERT_EQ(cases.size(), 13u) << "two inputs in tests/data/regress/fuzz_cdib";
     const std::string bad = dir.file("bad.bmp");
     for (const auto& [trouble, file] : cases) {
         WriteFile(bad, file);
@@ -352,7 +346,7 @@ TEST(WaveFile, SamplesAreReadAsStoredAndCutAtTheEndAndHeadersTheFileCannotBackAr
         {Riff({{"fmt ", fmt}, {"data", {1, 2, 3, 4, 5, 6}}}),
          cut + "its 6 bytes of sound are not a whole number of 4-byte samples."},
         {Riff({{"fmt ", fmt}, {"data", {}}}), "holds no sound."},
-        {Riff({{"data", four}, {"fmt ", fmt}}), "has its sound data before its format chunk."}};
+        {Riff({{"data", four}, {"fmt ", fmt}}), "has its sound data before its format chunk."}, {Riff({}), "has no format (no \"fmt \" chunk)."}};
     for (const auto& [bytes, says] : bad) {
         WriteFile(path, bytes);
         EXPECT_EQ(Trouble("", [&] { wav::Reader{path}; }), "The sound file " + path + " " + says);
@@ -394,7 +388,7 @@ TEST(TextValue, LeadingNumberInAnyLocaleRoundedHalfToEvenAndClamped)
 {
     const std::pair<const char*, double> cases[] = {{"99.9", 99.9}, {" \t1\n5 ", 15}, {"12abc", 12}, {"-3", -3},
         {"+7", 7}, {".5", 0.5}, {"1.5e2", 150}, {"1.5D2", 150}, {"2E-1", 0.2}, {"2e", 2}, {"2e+x", 2}, {"1.2.3", 1.2},
-        {"1,5", 1}, {"&H1F", 31}, {"&hff", 255}, {"&O17", 15}, {"&o18", 1}, {"& H 1 0", 16}, {"&H", 0}, {"", 0},
+        {"1,5", 1}, {"&H1F", 31}, {"&H9", 9}, {"&hff", 255}, {"&O17", 15}, {"&o18", 1}, {"& H 1 0", 16}, {"&H", 0}, {"", 0},
         {" ", 0}, {"-", 0}, {".", 0}, {"e5", 0}, {"inf", 0}, {"nan", 0}, {"0x10", 0}, {"&", 0}, {"&X1", 0}, {"--1", 0}};
     for (const auto& [text, value] : cases)
         EXPECT_DOUBLE_EQ(TextValue(text), value) << '"' << text << '"';
