@@ -220,18 +220,18 @@ TEST(FileCommonDialog, HandsItsRecordToEachDialogAndWritesTheNamesBackIntoItsBuf
         << "the next dialog starts with the filter chosen last";
     answer = {true, {"/home/u/x"}, 7}; // a filter past the list keeps the one chosen last
     EXPECT_EQ(std::tuple(NameBeforeNul(dialog.GetFileOpenName(false)), r.nFilterIndex), std::tuple("/home/u/x", 2u));
-    answer = {};
-    EXPECT_EQ(dialog.GetFileSaveName(), PreparedFileBuffer()) << "cancelled";
-    EXPECT_TRUE(asked.back().save);
-    // Several names of one folder: the folder, each name, a closing NUL; counted and read back, the root's too.
-    std::string several = PreparedFileBuffer(), root = several;
-    ASSERT_TRUE(WriteFileBuffer(several, {"/a/x", "/a/yy", "/a/z"}, true) && WriteFileBuffer(root, {"/x", "/y"}, true));
-    EXPECT_EQ(std::tuple(several.substr(0, 11), CountFiles(several), MultiFilename(several, 1), MultiFilename(several, 3),
-                         MultiFilename(several, 4), root.substr(0, 7), CountFiles(root), MultiFilename(root, 2)),
-              std::tuple("/a\0x\0yy\0z\0\0"s, 3, "/a/x", "/a/z", "", "/\0x\0y\0\0"s, 2, "/y"));
-    // The buffer takes a name that fills it; one too long, several in one or none leave it as prepared.
     const std::string prepared = PreparedFileBuffer(), longest = std::string("/").append(258, 'n');
     EXPECT_EQ(prepared, "\0"s + std::string(259, ' '));
+    answer = {};
+    EXPECT_EQ(dialog.GetFileSaveName(), prepared) << "cancelled";
+    EXPECT_TRUE(asked.back().save);
+    // Several names of one folder: the folder, each name, a closing NUL; counted and read back, the root's too.
+    std::string many = prepared, root = prepared;
+    ASSERT_TRUE(WriteFileBuffer(many, {"/a/x", "/a/yy", "/a/z"}, true) && WriteFileBuffer(root, {"/x", "/y"}, true));
+    EXPECT_EQ(std::tuple(many.substr(0, 11), CountFiles(many), MultiFilename(many, 1), MultiFilename(many, 3),
+                         MultiFilename(many, 4), root.substr(0, 7), CountFiles(root), MultiFilename(root, 2)),
+              std::tuple("/a\0x\0yy\0z\0\0"s, 3, "/a/x", "/a/z", "", "/\0x\0y\0\0"s, 2, "/y"));
+    // The buffer takes a name that fills it; one too long, several in one or none leave it as prepared.
     std::string buffer = prepared;
     EXPECT_TRUE(WriteFileBuffer(buffer, {longest}, false));
     EXPECT_EQ(std::tuple(buffer, NameBeforeNul(buffer)), std::tuple(longest + "\0"s, longest)) << "the whole buffer";

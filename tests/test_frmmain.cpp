@@ -135,8 +135,9 @@ TEST_F(FrmMainTest, ControlsKeepTheirPlacesTextsFacesAndOrderPickersFillTheirBox
     // The bar dark red and empty, the hidden picture box grey, the links blue.
     EXPECT_EQ(std::tuple(w.Barra->palette().color(QPalette::Window), w.Barra->autoFillBackground(), w.Barra->width(),
                          w.imL->palette().color(QPalette::Window), w.imL->autoFillBackground(), w.imL->isHidden(),
-                         w.lblSite->palette().color(QPalette::WindowText), w.lblMail->palette().color(QPalette::WindowText)),
-              std::tuple(QColor(128, 0, 0), true, 0, QColor(128, 128, 128), true, true, QColor(0, 0, 255), QColor(0, 0, 255)));
+                         w.lblSite->palette().color(QPalette::WindowText)),
+              std::tuple(QColor(128, 0, 0), true, 0, QColor(128, 128, 128), true, true, QColor(0, 0, 255)));
+    EXPECT_EQ(w.lblMail->palette().color(QPalette::WindowText), QColor(0, 0, 255));
     QStringList order;
     for (QWidget* next = w.PB->nextInFocusChain(); next != w.PB; next = next->nextInFocusChain())
         if (next->focusPolicy() & Qt::TabFocus)

@@ -345,8 +345,8 @@ TEST(WaveFile, SamplesAreReadAsStoredAndCutAtTheEndAndHeadersTheFileCannotBackAr
         {dataPast, cut + "its \"data\" chunk gives 5 bytes, the file holds 4 after its start."},
         {Riff({{"fmt ", fmt}, {"data", {1, 2, 3, 4, 5, 6}}}),
          cut + "its 6 bytes of sound are not a whole number of 4-byte samples."},
-        {Riff({{"fmt ", fmt}, {"data", {}}}), "holds no sound."},
-        {Riff({{"data", four}, {"fmt ", fmt}}), "has its sound data before its format chunk."}, {Riff({}), "has no format (no \"fmt \" chunk)."}};
+        {Riff({{"fmt ", fmt}, {"data", {}}}), "holds no sound."}, {Riff({}), "has no format (no \"fmt \" chunk)."},
+        {Riff({{"data", four}, {"fmt ", fmt}}), "has its sound data before its format chunk."}};
     for (const auto& [bytes, says] : bad) {
         WriteFile(path, bytes);
         EXPECT_EQ(Trouble("", [&] { wav::Reader{path}; }), "The sound file " + path + " " + says);
